@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the picture viewer or its tests on Debian 12.
+#   ./build.sh run    installs the packages it needs, builds, starts the viewer
+#   ./build.sh test   installs the packages it needs, builds, runs every test
+#                     (unit tests, then the fuzz corpora under the sanitizers)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core)
+
+install_packages() {
+  local missing=() p sudo=""
+  for p in "${PACKAGES[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+}
+
+build() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build build
+}
+
+case "${1:-}" in
+  run)
+    install_packages
+    build -DKEST_BUILD_TESTS=OFF -DKEST_BUILD_BENCH=OFF
+    exec build/viewer/KestImageDemo
+    ;;
+  test)
+    install_packages
+    build -DKEST_BUILD_TESTS=ON -DKEST_BUILD_BENCH=ON
+    ctest --test-dir build --output-on-failure -j "$(nproc)"
+    if [ -x fuzz/replay.sh ]; then fuzz/replay.sh; fi
+    ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,427 @@
+#include "picture/Bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include <QImage>
+
+#include "toolkit/Exceptions.h"
+
+KEST_CLASS_IMPL(TBitmap, TGraphic)
+
+std::size_t BitmapRowSize(std::int64_t Width, int BitsPerPixel) {
+  if (Width < 0 || BitsPerPixel <= 0 || BitsPerPixel > 32) return 0;
+  if (Width > (std::numeric_limits<std::int64_t>::max() - 31) / BitsPerPixel) return 0;
+  const std::int64_t Bytes = (Width * BitsPerPixel + 31) / 32 * 4;
+  if (static_cast<std::uint64_t>(Bytes) > std::numeric_limits<std::size_t>::max()) return 0;
+  return static_cast<std::size_t>(Bytes);
+}
+
+namespace {
+
+int BppOf(TPixelFormat F) {
+  switch (F) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf15bit:
+    case pf16bit: return 16;
+    case pf24bit: return 24;
+    default: return 32;
+  }
+}
+
+TPixelFormat FormatOf(int Bpp) {
+  switch (Bpp) {
+    case 1: return pf1bit;
+    case 4: return pf4bit;
+    case 8: return pf8bit;
+    case 16: return pf16bit;
+    case 24: return pf24bit;
+    default: return pf32bit;
+  }
+}
+
+std::vector<std::uint32_t> DefaultColorTable(int Bpp) {
+  if (Bpp == 1) return {0x000000, 0xFFFFFF};
+  if (Bpp == 4)
+    return {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0x808080,
+            0xC0C0C0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+  if (Bpp == 8) return CreateHalftonePalette()->Entries();
+  return {};
+}
+
+// The nearest entry of a colour table to an RGB colour (0x00RRGGBB).
+std::uint32_t NearestIndex(const std::vector<std::uint32_t>& Table, std::uint32_t Rgb) {
+  std::uint32_t Best = 0;
+  std::int64_t BestD = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t I = 0; I < Table.size(); ++I) {
+    const std::int64_t Dr = static_cast<std::int64_t>((Table[I] >> 16) & 0xFF) - ((Rgb >> 16) & 0xFF);
+    const std::int64_t Dg = static_cast<std::int64_t>((Table[I] >> 8) & 0xFF) - ((Rgb >> 8) & 0xFF);
+    const std::int64_t Db = static_cast<std::int64_t>(Table[I] & 0xFF) - (Rgb & 0xFF);
+    const std::int64_t D = Dr * Dr + Dg * Dg + Db * Db;
+    if (D < BestD) {
+      BestD = D;
+      Best = static_cast<std::uint32_t>(I);
+    }
+  }
+  return Best;
+}
+
+// Writes one pixel, given as 0x00RRGGBB, in the bitmap's own format.
+void PutPixel(std::uint8_t* Row, std::int32_t X, int Bpp, std::uint32_t Rgb, const std::vector<std::uint32_t>& Table,
+              const std::uint32_t* Masks) {
+  switch (Bpp) {
+    case 1:
+    case 4:
+    case 8: {
+      const std::uint32_t I = NearestIndex(Table, Rgb);
+      if (Bpp == 8) {
+        Row[X] = static_cast<std::uint8_t>(I);
+      } else if (Bpp == 4) {
+        std::uint8_t& B = Row[X >> 1];
+        B = (X & 1) ? static_cast<std::uint8_t>((B & 0xF0) | I) : static_cast<std::uint8_t>((B & 0x0F) | (I << 4));
+      } else {
+        std::uint8_t& B = Row[X >> 3];
+        const std::uint8_t Bit = static_cast<std::uint8_t>(0x80 >> (X & 7));
+        B = I ? static_cast<std::uint8_t>(B | Bit) : static_cast<std::uint8_t>(B & ~Bit);
+      }
+      break;
+    }
+    case 16: {
+      std::uint32_t M[3] = {Masks[0], Masks[1], Masks[2]};
+      if (!M[0] && !M[1] && !M[2]) {
+        M[0] = 0x7C00;
+        M[1] = 0x03E0;
+        M[2] = 0x001F;
+      }
+      std::uint32_t V = 0;
+      const std::uint32_t C[3] = {(Rgb >> 16) & 0xFF, (Rgb >> 8) & 0xFF, Rgb & 0xFF};
+      for (int K = 0; K < 3; ++K) {
+        if (!M[K]) continue;
+        const int Shift = __builtin_ctz(M[K]);
+        const std::uint32_t Max = M[K] >> Shift;
+        V |= ((C[K] * Max + 127) / 255) << Shift;
+      }
+      Row[2 * X] = static_cast<std::uint8_t>(V);
+      Row[2 * X + 1] = static_cast<std::uint8_t>(V >> 8);
+      break;
+    }
+    case 24:
+      Row[3 * X] = static_cast<std::uint8_t>(Rgb);
+      Row[3 * X + 1] = static_cast<std::uint8_t>(Rgb >> 8);
+      Row[3 * X + 2] = static_cast<std::uint8_t>(Rgb >> 16);
+      break;
+    default: {
+      const std::uint32_t V = 0xFF000000u | Rgb;
+      std::memcpy(Row + 4 * static_cast<std::ptrdiff_t>(X), &V, 4);
+    }
+  }
+}
+
+}  // namespace
+
+TBitmap::TBitmap() = default;
+
+TBitmap::TBitmap(std::int32_t AWidth, std::int32_t AHeight, TPixelFormat Format) {
+  FPixelFormat = Format == pfDevice || Format == pfCustom ? pf32bit : Format;
+  FBpp = BppOf(FPixelFormat);
+  FColorTable = DefaultColorTable(FBpp);
+  if (FPixelFormat == pf16bit) SetColorMasks(0xF800, 0x07E0, 0x001F);
+  SetSize(AWidth, AHeight);
+}
+
+TBitmap::~TBitmap() = default;
+
+int TBitmap::BitsPerPixel() const { return FBpp; }
+
+bool TBitmap::Monochrome() const {
+  return FBpp == 1 && (FColorTable.empty() || (FColorTable.size() == 2 && (FColorTable[0] & 0xFFFFFF) == 0 &&
+                                                (FColorTable[1] & 0xFFFFFF) == 0xFFFFFF));
+}
+
+std::uint8_t* TBitmap::ScanLine(std::int32_t Row) { return FBits.get() + Row * FStride; }
+const std::uint8_t* TBitmap::ScanLine(std::int32_t Row) const { return FBits.get() + Row * FStride; }
+
+void TBitmap::Reserve(std::size_t Bytes) {
+  // Small images give their memory back, so that a bitmap dropped to 1 x 1 does
+  // not keep a large buffer alive.
+  if (Bytes <= FCapacity && !(Bytes <= 64 && FCapacity > (1u << 20))) return;
+  FBits = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(Bytes, 1));
+  FCapacity = Bytes;
+  ++FAllocations;
+}
+
+void TBitmap::AllocateImage(std::int32_t AWidth, std::int32_t AHeight, int Bpp, bool ZeroFill) {
+  const std::size_t Row = BitmapRowSize(std::max(AWidth, 0), Bpp);
+  const std::uint64_t Bytes = static_cast<std::uint64_t>(Row) * static_cast<std::uint64_t>(std::max(AHeight, 0));
+  if ((AWidth > 0 && Row == 0) || Bytes > (std::uint64_t{1} << 40)) throw EOutOfResources("Out of system resources");
+  FImageWrap.reset();
+  FPalette.reset();
+  FWidth = std::max(AWidth, 0);
+  FHeight = std::max(AHeight, 0);
+  FBpp = Bpp;
+  FPixelFormat = FormatOf(Bpp);
+  FStride = static_cast<std::ptrdiff_t>(Row);
+  FBits.reset();
+  FCapacity = 0;
+  Reserve(static_cast<std::size_t>(Bytes));
+  if (ZeroFill && Bytes) std::memset(FBits.get(), 0, static_cast<std::size_t>(Bytes));
+}
+
+void TBitmap::FillRect(std::int32_t L, std::int32_t T, std::int32_t R, std::int32_t B, std::uint32_t Pixel) {
+  L = std::max(L, 0);
+  T = std::max(T, 0);
+  R = std::min(R, FWidth);
+  B = std::min(B, FHeight);
+  if (L >= R || T >= B) return;
+  if (FBpp == 32) {
+    for (std::int32_t Y = T; Y < B; ++Y) {
+      auto* Row = reinterpret_cast<std::uint32_t*>(ScanLine(Y));
+      std::fill(Row + L, Row + R, Pixel);
+    }
+    return;
+  }
+  for (std::int32_t Y = T; Y < B; ++Y)
+    for (std::int32_t X = L; X < R; ++X) PutPixel(ScanLine(Y), X, FBpp, Pixel & 0xFFFFFF, FColorTable, FMasks);
+}
+
+void TBitmap::SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepContent) {
+  AWidth = std::max(AWidth, 0);
+  AHeight = std::max(AHeight, 0);
+  if (AWidth == FWidth && AHeight == FHeight) return;
+  const std::size_t Row = BitmapRowSize(AWidth, FBpp);
+  const std::uint64_t Bytes = static_cast<std::uint64_t>(Row) * static_cast<std::uint64_t>(AHeight);
+  if ((AWidth > 0 && Row == 0) || Bytes > (std::uint64_t{1} << 40)) throw EOutOfResources("Out of system resources");
+  const std::int32_t OldW = FWidth, OldH = FHeight;
+  const std::ptrdiff_t OldStride = FStride;
+  const std::int32_t KeepRows = KeepContent ? std::min(OldH, AHeight) : 0;
+  const std::size_t KeepBytes = std::min<std::size_t>(static_cast<std::size_t>(OldStride), Row);
+  if (Bytes > FCapacity || (Bytes <= 64 && FCapacity > (1u << 20))) {
+    std::unique_ptr<std::uint8_t[]> Old = std::move(FBits);
+    FCapacity = 0;
+    Reserve(static_cast<std::size_t>(Bytes));
+    for (std::int32_t Y = 0; Y < KeepRows; ++Y)
+      std::memcpy(FBits.get() + Y * static_cast<std::ptrdiff_t>(Row), Old.get() + Y * OldStride, KeepBytes);
+  } else if (KeepRows > 0 && static_cast<std::ptrdiff_t>(Row) != OldStride) {
+    // Rows move inside the same memory: wider rows from the bottom up, narrower from the top down.
+    std::uint8_t* Base = FBits.get();
+    if (static_cast<std::ptrdiff_t>(Row) > OldStride)
+      for (std::int32_t Y = KeepRows - 1; Y >= 0; --Y)
+        std::memmove(Base + Y * static_cast<std::ptrdiff_t>(Row), Base + Y * OldStride, KeepBytes);
+    else
+      for (std::int32_t Y = 0; Y < KeepRows; ++Y)
+        std::memmove(Base + Y * static_cast<std::ptrdiff_t>(Row), Base + Y * OldStride, KeepBytes);
+  }
+  FWidth = AWidth;
+  FHeight = AHeight;
+  FStride = static_cast<std::ptrdiff_t>(Row);
+  FImageWrap.reset();
+  if (!KeepContent) return;
+  // The added area takes the canvas brush colour (white while the canvas is unused).
+  const std::uint32_t Fill = ColorToPixel(FCanvas ? FCanvas->Brush().Color : clWhite);
+  const std::int32_t KeepCols = std::min(OldW, AWidth);
+  FillRect(KeepCols, 0, AWidth, KeepRows, Fill);
+  FillRect(0, KeepRows, AWidth, AHeight, Fill);
+  if (FBpp < 8 && KeepCols > 0 && KeepRows > 0) {
+    // Pixels that shared a byte with the old right edge were copied from beyond it.
+    for (std::int32_t Y = 0; Y < KeepRows; ++Y)
+      for (std::int32_t X = KeepCols; X < AWidth && (X * FBpp) % 8 != 0; ++X)
+        PutPixel(ScanLine(Y), X, FBpp, Fill & 0xFFFFFF, FColorTable, FMasks);
+  }
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat Format) {
+  if (Format == pfDevice || Format == pfCustom) Format = pf32bit;
+  const int NewBpp = BppOf(Format);
+  if (NewBpp == FBpp && Format == FPixelFormat) return;
+  const TPixelView Old = View();
+  std::unique_ptr<std::uint8_t[]> OldBits = std::move(FBits);
+  const std::vector<std::uint32_t> OldTable = FColorTable;
+  TPixelView Src = Old;
+  Src.Bits = OldBits.get();
+  Src.Palette = OldTable.data();
+  std::vector<std::uint32_t> Table = NewBpp <= 8 ? DefaultColorTable(NewBpp) : std::vector<std::uint32_t>{};
+  if (NewBpp <= 8 && FBpp <= 8 && OldTable.size() <= Table.size() && !OldTable.empty()) {
+    std::copy(OldTable.begin(), OldTable.end(), Table.begin());
+  }
+  FColorTable = std::move(Table);
+  FMasks[0] = FMasks[1] = FMasks[2] = 0;
+  if (Format == pf16bit) SetColorMasks(0xF800, 0x07E0, 0x001F);
+  FCapacity = 0;
+  AllocateImage(Old.Width, Old.Height, NewBpp, true);
+  FPixelFormat = Format;
+  if (NewBpp == 32 && Src.Bits) {
+    QImage Target(FBits.get(), FWidth, FHeight, FStride, QImage::Format_RGB32);
+    StretchBlt(Target, TRect{0, 0, FWidth, FHeight}, nullptr, Src, TRect{0, 0, FWidth, FHeight});
+  } else if (Src.Bits) {
+    for (std::int32_t Y = 0; Y < FHeight; ++Y)
+      for (std::int32_t X = 0; X < FWidth; ++X) PutPixel(ScanLine(Y), X, FBpp, Src.PixelAt(X, Y), FColorTable, FMasks);
+  }
+  Changed(this);
+}
+
+void TBitmap::SetColorTable(std::vector<std::uint32_t> Table) {
+  for (auto& C : Table) C &= 0xFFFFFF;
+  FColorTable = std::move(Table);
+  FPalette.reset();
+}
+
+void TBitmap::SetColorMasks(std::uint32_t Red, std::uint32_t Green, std::uint32_t Blue) {
+  FMasks[0] = Red;
+  FMasks[1] = Green;
+  FMasks[2] = Blue;
+}
+
+TColor TBitmap::TransparentColor() const {
+  if (Monochrome() || Empty()) return clWhite;
+  return PixelToColor(View().PixelAt(0, FHeight - 1));
+}
+
+TPixelView TBitmap::View() const {
+  TPixelView V;
+  V.Bits = FBits.get();
+  V.Stride = FStride;
+  V.Width = FWidth;
+  V.Height = FHeight;
+  V.BitsPerPixel = FBpp;
+  V.Palette = FColorTable.data();
+  V.PaletteSize = static_cast<int>(FColorTable.size());
+  V.RedMask = FMasks[0];
+  V.GreenMask = FMasks[1];
+  V.BlueMask = FMasks[2];
+  return V;
+}
+
+QImage* TBitmap::CanvasImage() {
+  if (FBpp != 32) SetPixelFormat(pf32bit);
+  if (Empty()) return nullptr;
+  if (!FImageWrap || FImageWrap->constBits() != FBits.get() || FImageWrap->width() != FWidth ||
+      FImageWrap->height() != FHeight)
+    FImageWrap = std::make_unique<QImage>(FBits.get(), FWidth, FHeight, FStride, QImage::Format_RGB32);
+  return FImageWrap.get();
+}
+
+TCanvas& TBitmap::Canvas() {
+  if (!FCanvas) FCanvas = std::make_unique<TCanvas>([this] { return CanvasImage(); }, 32);
+  return *FCanvas;
+}
+
+void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
+  if (Empty()) return;
+  TBlitOptions O;
+  if (Transparent()) O.TransparentColor = static_cast<std::uint32_t>(ColorToPixel(TransparentColor()) & 0xFFFFFF);
+  if (Monochrome()) {
+    O.MonoForeground = ColorToPixel(ACanvas.TextColor()) & 0xFFFFFF;
+    O.MonoBackground = ColorToPixel(ACanvas.BackgroundColor()) & 0xFFFFFF;
+  }
+  // Screens of 8 bits or fewer get an averaged picture rather than dropped pixels.
+  O.Halftone = ACanvas.BitsPerPixel() <= 8 && ACanvas.BitsPerPixel() < FBpp;
+  ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
+}
+
+bool TBitmap::Equals(const TGraphic* Other) const {
+  const auto* B = dynamic_cast<const TBitmap*>(Other);
+  if (!B || B->FWidth != FWidth || B->FHeight != FHeight || B->FBpp != FBpp || B->FColorTable != FColorTable)
+    return false;
+  for (std::int32_t Y = 0; Y < FHeight; ++Y)
+    if (std::memcmp(ScanLine(Y), B->ScanLine(Y), static_cast<std::size_t>(FStride)) != 0) return false;
+  return true;
+}
+
+HPALETTE TBitmap::Palette() const {
+  if (FColorTable.empty()) return nullptr;
+  if (!FPalette) FPalette = std::make_unique<TPalette>(FColorTable);
+  return FPalette.get();
+}
+
+void TBitmap::SetPalette(HPALETTE Value) {
+  if (!Value || FBpp > 8) return;
+  std::vector<std::uint32_t> Table = Value->Entries();
+  Table.resize(std::min<std::size_t>(Table.size(), std::size_t{1} << FBpp));
+  SetColorTable(std::move(Table));
+  FPaletteModified = true;
+  Changed(this);
+}
+
+void TBitmap::Assign(const TPersistent* Source) {
+  const auto* B = dynamic_cast<const TBitmap*>(Source);
+  if (!B) {
+    TGraphic::Assign(Source);
+    return;
+  }
+  if (B == this) return;
+  AllocateImage(B->FWidth, B->FHeight, B->FBpp, false);
+  FPixelFormat = B->FPixelFormat;
+  for (std::int32_t Y = 0; Y < FHeight; ++Y) std::memcpy(ScanLine(Y), B->ScanLine(Y), static_cast<std::size_t>(FStride));
+  FColorTable = B->FColorTable;
+  std::copy(std::begin(B->FMasks), std::end(B->FMasks), FMasks);
+  FTransparent = B->FTransparent;
+  FPaletteModified = B->FPaletteModified;
+  Changed(this);
+}
+
+void TBitmap::ReadData(TStream& Stream) {
+  const std::uint32_t L = Stream.ReadUInt32LE();
+  if (L == 0) {
+    AllocateImage(0, 0, FBpp, false);
+    Changed(this);
+    return;
+  }
+  if (static_cast<std::uint64_t>(Stream.Remaining()) < L) throw EReadError("Stream read error");
+  const std::vector<std::uint8_t> Bytes = Stream.ReadBytes(L);
+  auto S = TMemoryStream::Over(Bytes);
+  LoadFromStream(*S);
+}
+
+void TBitmap::WriteData(TStream& Stream) const {
+  if (Empty()) {
+    Stream.WriteUInt32LE(0);
+    return;
+  }
+  TMemoryStream S;
+  SaveToStream(S);
+  Stream.WriteUInt32LE(static_cast<std::uint32_t>(S.Bytes().size()));
+  Stream.WriteBuffer(S.Bytes().data(), S.Bytes().size());
+}
+
+void TBitmap::SaveToStream(TStream& Stream) const {
+  const bool Masks = (FBpp == 16 || FBpp == 32) && (FMasks[0] || FMasks[1] || FMasks[2]);
+  const std::uint32_t TableBytes = static_cast<std::uint32_t>(FColorTable.size() * 4);
+  const std::uint32_t HeaderBytes = 14 + 40 + (Masks ? 12 : 0) + TableBytes;
+  const std::uint64_t ImageBytes = static_cast<std::uint64_t>(FStride) * static_cast<std::uint64_t>(FHeight);
+  if (HeaderBytes + ImageBytes > 0xFFFFFFFFu) throw EInvalidGraphic("Bitmap image is not valid");
+  std::vector<std::uint8_t> H;
+  auto U16 = [&H](std::uint32_t V) {
+    H.push_back(static_cast<std::uint8_t>(V));
+    H.push_back(static_cast<std::uint8_t>(V >> 8));
+  };
+  auto U32 = [&](std::uint32_t V) {
+    U16(V & 0xFFFF);
+    U16(V >> 16);
+  };
+  U16(0x4D42);
+  U32(static_cast<std::uint32_t>(HeaderBytes + ImageBytes));
+  U32(0);
+  U32(HeaderBytes);
+  U32(40);
+  U32(static_cast<std::uint32_t>(FWidth));
+  U32(static_cast<std::uint32_t>(FHeight));  // bottom-up rows
+  U16(1);
+  U16(static_cast<std::uint32_t>(FBpp));
+  U32(Masks ? 3 : 0);
+  U32(static_cast<std::uint32_t>(ImageBytes));
+  U32(3780);
+  U32(3780);
+  U32(static_cast<std::uint32_t>(FColorTable.size()));
+  U32(0);
+  if (Masks) {
+    U32(FMasks[0]);
+    U32(FMasks[1]);
+    U32(FMasks[2]);
+  }
+  for (std::uint32_t C : FColorTable) U32(C & 0xFFFFFF);
+  Stream.WriteBuffer(H.data(), H.size());
+  for (std::int32_t Y = FHeight - 1; Y >= 0; --Y) Stream.WriteBuffer(ScanLine(Y), static_cast<std::size_t>(FStride));
+}

@@ -1,0 +1,108 @@
+// TBitmap: a device-independent bitmap that keeps the pixel format and colour
+// table of its file, and serves as an off-screen drawing surface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "picture/Graphic.h"
+
+enum TPixelFormat : std::uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+
+class TBitmap : public TGraphic {
+  KEST_CLASS(TBitmap)
+ public:
+  TBitmap();
+  // A bitmap of the given size and format; the pixels are the canvas brush
+  // colour (white), or colour index 0 for formats with a colour table.
+  TBitmap(std::int32_t AWidth, std::int32_t AHeight, TPixelFormat Format = pf32bit);
+  ~TBitmap() override;
+
+  void DrawInto(TCanvas& ACanvas, const TRect& R) override;
+  bool Equals(const TGraphic* Other) const override;
+  bool Empty() const override { return FWidth == 0 || FHeight == 0; }
+  std::int32_t Height() const override { return FHeight; }
+  HPALETTE Palette() const override;
+  std::int32_t Width() const override { return FWidth; }
+  void ReadData(TStream& Stream) override;
+  void WriteData(TStream& Stream) const override;
+  void SetHeight(std::int32_t Value) override { SetSize(FWidth, Value); }
+  void SetPalette(HPALETTE Value) override;
+  void SetWidth(std::int32_t Value) override { SetSize(Value, FHeight); }
+  // Reads a bitmap file (its 14-byte file header first) from the stream.
+  void LoadFromStream(TStream& Stream) override;
+  // Writes a bitmap file with a 40-byte header (and colour masks where needed).
+  void SaveToStream(TStream& Stream) const override;
+  void Assign(const TPersistent* Source) override;
+
+  // Resizes: the old image stays in the top-left corner, unscaled and clipped,
+  // and the added area takes the canvas brush colour. Memory already held is
+  // reused when the new image fits into it. With KeepContent false the pixels
+  // are left undefined, for a caller that overwrites all of them.
+  void SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepContent = true);
+
+  TPixelFormat PixelFormat() const { return FPixelFormat; }
+  // Converts the image to another format (colours are kept where the format can hold them).
+  void SetPixelFormat(TPixelFormat Format);
+  int BitsPerPixel() const;
+  bool Monochrome() const;
+
+  // Row access: rows follow each other at Stride bytes, the top row first.
+  std::ptrdiff_t Stride() const { return FStride; }
+  std::uint8_t* ScanLine(std::int32_t Row);
+  const std::uint8_t* ScanLine(std::int32_t Row) const;
+
+  // The colour table (0x00RRGGBB) of formats of 8 bits or fewer.
+  const std::vector<std::uint32_t>& ColorTable() const { return FColorTable; }
+  void SetColorTable(std::vector<std::uint32_t> Table);
+  // Colour masks of 16- and 32-bit images (all zero: the defaults 5-5-5 and 8-8-8).
+  void SetColorMasks(std::uint32_t Red, std::uint32_t Green, std::uint32_t Blue);
+  std::uint32_t RedMask() const { return FMasks[0]; }
+  std::uint32_t GreenMask() const { return FMasks[1]; }
+  std::uint32_t BlueMask() const { return FMasks[2]; }
+
+  // Replaces the image by an uninitialised one (zero-filled when ZeroFill) of the
+  // given size and bits per pixel (1, 4, 8, 16, 24 or 32); for loaders. The
+  // caller has checked that the size is sensible.
+  void AllocateImage(std::int32_t AWidth, std::int32_t AHeight, int Bpp, bool ZeroFill);
+
+  // The colour used as transparent: that of the bottom-left pixel, or white
+  // for a monochrome bitmap.
+  TColor TransparentColor() const;
+
+  TPixelView View() const;
+  // The canvas that draws on the bitmap; a bitmap of another format becomes a
+  // 32-bit bitmap when its canvas is first used.
+  TCanvas& Canvas();
+  // Gives up device resources after rendering; bitmaps here hold none.
+  void Dormant() {}
+
+  // How many times this bitmap had to allocate new pixel memory.
+  std::uint64_t AllocationCount() const { return FAllocations; }
+  // Bytes of pixel memory held.
+  std::size_t Capacity() const { return FCapacity; }
+
+ private:
+  void Reserve(std::size_t Bytes);
+  QImage* CanvasImage();
+  void FillRect(std::int32_t L, std::int32_t T, std::int32_t R, std::int32_t B, std::uint32_t Pixel);
+
+  std::int32_t FWidth = 0;
+  std::int32_t FHeight = 0;
+  TPixelFormat FPixelFormat = pf32bit;
+  int FBpp = 32;
+  std::ptrdiff_t FStride = 0;
+  std::unique_ptr<std::uint8_t[]> FBits;
+  std::size_t FCapacity = 0;
+  std::uint64_t FAllocations = 0;
+  std::vector<std::uint32_t> FColorTable;
+  std::uint32_t FMasks[3] = {0, 0, 0};
+  mutable std::unique_ptr<TPalette> FPalette;
+  std::unique_ptr<TCanvas> FCanvas;
+  std::unique_ptr<QImage> FImageWrap;
+};
+
+// Bytes of one row of a bitmap of the given width and depth: rows are padded to
+// whole 32-bit words. Zero on overflow.
+std::size_t BitmapRowSize(std::int64_t Width, int BitsPerPixel);

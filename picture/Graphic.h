@@ -1,0 +1,133 @@
+// The picture container: the abstract graphic, and the picture that holds at
+// most one graphic, reports its size, draws through it and passes its change
+// and progress notifications on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "toolkit/Classes.h"
+#include "toolkit/Graphics.h"
+
+enum TProgressStage : std::uint8_t { psStarting, psRunning, psEnding };
+
+// Progress of a long operation (decoding): Sender is the graphic that reports
+// it, PercentDone 0..100, RedrawNow asks the receiver to repaint now, R is the
+// band of picture rows new since the previous notification (or empty), Msg is
+// always empty.
+using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone,
+                                          bool RedrawNow, const TRect& R, const std::string& Msg)>;
+
+class TGraphic;
+using TGraphicClass = const TMetaClass*;
+
+// ---------------------------------------------------------------------------
+// TGraphic: what every graphic class can do. The overridable operations are
+// declared in this order: change notification, drawing, equality, empty test,
+// height, palette, transparency, width, stored data, the setters, file and
+// stream loading and saving.
+
+class TGraphic : public TPersistent, public TCanvasDrawable {
+  KEST_CLASS(TGraphic)
+ public:
+  TGraphic();
+  ~TGraphic() override;
+  TGraphic(const TGraphic&) = delete;
+  TGraphic& operator=(const TGraphic&) = delete;
+
+  // Raises the change notification.
+  virtual void Changed(TObject* Sender);
+  // Draws the graphic into R of the canvas (the canvas's Draw and StretchDraw call it).
+  void DrawInto(TCanvas& ACanvas, const TRect& R) override = 0;
+  virtual bool Equals(const TGraphic* Other) const;
+  bool Empty() const override = 0;
+  std::int32_t Height() const override = 0;
+  // The palette the graphic draws with, or null.
+  virtual HPALETTE Palette() const { return nullptr; }
+  virtual bool Transparent() const { return FTransparent; }
+  std::int32_t Width() const override = 0;
+  // The stored form of the graphic's data inside a stored picture form.
+  virtual void ReadData(TStream& Stream);
+  virtual void WriteData(TStream& Stream) const;
+  virtual void SetHeight(std::int32_t Value) = 0;
+  virtual void SetPalette(HPALETTE Value);
+  // Stores a different value and raises the change notification.
+  virtual void SetTransparent(bool Value);
+  virtual void SetWidth(std::int32_t Value) = 0;
+  virtual void LoadFromFile(const std::string& FileName);
+  virtual void SaveToFile(const std::string& FileName) const;
+  // Loads from the current position of the stream to its end.
+  virtual void LoadFromStream(TStream& Stream) = 0;
+  virtual void SaveToStream(TStream& Stream) const = 0;
+
+  // The palette-modified flag: a palette was created or changed and not yet realised.
+  bool PaletteModified() const { return FPaletteModified; }
+  void SetPaletteModified(bool V) { FPaletteModified = V; }
+
+  // A new graphic of the same class holding a copy of this one's image.
+  std::unique_ptr<TGraphic> Clone() const;
+
+  // Raises the progress notification.
+  void Progress(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone, bool RedrawNow, const TRect& R,
+                const std::string& Msg);
+
+  TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
+
+ protected:
+  bool FTransparent = false;
+  bool FPaletteModified = false;
+};
+
+// ---------------------------------------------------------------------------
+// TPicture
+
+class TPicture : public TPersistent {
+  KEST_CLASS(TPicture)
+ public:
+  TPicture();
+  ~TPicture() override;
+  TPicture(const TPicture&) = delete;
+  TPicture& operator=(const TPicture&) = delete;
+
+  // The held graphic, or null for an empty picture.
+  TGraphic* Graphic() const { return FGraphic.get(); }
+  std::int32_t Width() const { return FGraphic ? FGraphic->Width() : 0; }
+  std::int32_t Height() const { return FGraphic ? FGraphic->Height() : 0; }
+
+  // Replaces the graphic by a copy of Source's (none empties the picture) and
+  // raises OnChange once. The source is left untouched.
+  void CopyFrom(const TPicture* Source);
+  void CopyFrom(const TGraphic* Source);
+  void Assign(const TPersistent* Source) override;
+  // Takes over a graphic: it replaces the held one and OnChange is raised.
+  void SetGraphic(std::unique_ptr<TGraphic> G);
+
+  // Replaces the graphic by one loaded from the file, chosen by the file's
+  // extension through the format registry. On failure raises and keeps the
+  // previous graphic, without any notification.
+  void LoadFile(const std::string& FileName);
+  // Reads and writes the stored picture form: the class name as a byte length
+  // and its characters, then the graphic's stored data.
+  void ReadStored(TStream& Stream);
+  void WriteStored(TStream& Stream) const;
+
+  TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
+
+ private:
+  // Holds G (or none) in place of the previous graphic and binds its notifications.
+  void Hold(std::unique_ptr<TGraphic> G);
+  void GraphicChanged(TObject* Sender);
+
+  std::unique_ptr<TGraphic> FGraphic;
+};
+
+// Drawing helpers of a canvas. DrawGraphic draws at the graphic's own size with
+// the surface's background and text colours taken from the canvas's brush and
+// font; nothing for an absent or empty graphic. StretchDrawGraphic draws into R,
+// also an empty graphic; nothing for an absent one.
+void DrawGraphic(TCanvas& Canvas, std::int32_t X, std::int32_t Y, TGraphic* Graphic);
+void StretchDrawGraphic(TCanvas& Canvas, const TRect& R, TGraphic* Graphic);

@@ -1,0 +1,14 @@
+// Test programs run without a screen: Qt's offscreen platform, and Qt's test
+// mode so that no user settings are read or written.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QStandardPaths>
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QStandardPaths::setTestModeEnabled(true);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication App(argc, argv);
+  return RUN_ALL_TESTS();
+}

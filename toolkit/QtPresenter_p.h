@@ -1,0 +1,95 @@
+// The Qt widgets that present a windowed control: a frame widget that lays out
+// the client child and the two scroll bars itself (so that showing or hiding a
+// bar resizes the client at once), and the client child that shows the client
+// surface and turns Qt input into the control's input.
+#pragma once
+
+#include <QEvent>
+#include <QScrollBar>
+#include <QWidget>
+
+#include "toolkit/Controls.h"
+
+class TClientWidget;
+
+// Qt event types used to run paint cycles and deliver posted messages.
+inline const QEvent::Type PaintRequestEvent = static_cast<QEvent::Type>(QEvent::User + 101);
+inline const QEvent::Type PostedMessageEvent = static_cast<QEvent::Type>(QEvent::User + 102);
+
+class TPostedMessage : public QEvent {
+ public:
+  explicit TPostedMessage(const TMessage& M) : QEvent(PostedMessageEvent), Message(M) {}
+  TMessage Message;
+};
+
+class TWindowWidget : public QWidget {
+ public:
+  TWindowWidget(TWinControl* Control, QWidget* ParentWidget, bool TopLevel);
+  ~TWindowWidget() override;
+
+  TClientWidget* Client() const { return FClient; }
+  QScrollBar* Bar(int B) const { return B == SB_HORZ ? FHorz : FVert; }
+  // Places the frame, bars and client from the control's model state.
+  void LayoutFromModel();
+  // Shows one bar's model state (signals blocked).
+  void SyncBar(int B);
+  void Detach() { FControl = nullptr; }
+  TWinControl* Control() const { return FControl; }
+  bool TopLevel() const { return FTopLevel; }
+
+ protected:
+  bool event(QEvent* E) override;
+  void paintEvent(QPaintEvent* E) override;
+  void resizeEvent(QResizeEvent* E) override;
+  void closeEvent(QCloseEvent* E) override;
+
+ private:
+  void BarAction(int B, int Action);
+  void BarReleased(int B);
+
+  TWinControl* FControl;
+  bool FTopLevel;
+  TClientWidget* FClient;
+  QScrollBar* FHorz;
+  QScrollBar* FVert;
+  bool FLayingOut = false;
+};
+
+class TClientWidget : public QWidget {
+ public:
+  TClientWidget(TWinControl* Control, TWindowWidget* Frame);
+  void Detach() { FControl = nullptr; }
+
+ protected:
+  void paintEvent(QPaintEvent* E) override;
+  void mousePressEvent(QMouseEvent* E) override;
+  void mouseDoubleClickEvent(QMouseEvent* E) override;
+  void mouseMoveEvent(QMouseEvent* E) override;
+  void mouseReleaseEvent(QMouseEvent* E) override;
+  void wheelEvent(QWheelEvent* E) override;
+  void keyPressEvent(QKeyEvent* E) override;
+  void keyReleaseEvent(QKeyEvent* E) override;
+  void focusInEvent(QFocusEvent* E) override;
+  void focusOutEvent(QFocusEvent* E) override;
+  bool focusNextPrevChild(bool Next) override;
+
+ private:
+  TWinControl* FControl;
+};
+
+// The window of a windowed control: its style, its scroll bars, the pixels it
+// shows and what is left to paint.
+struct TWinControl::TWindow {
+  std::uint32_t Style = 0;
+  std::uint32_t ExStyle = 0;
+  TScrollBarState Bars[2];
+  QImage Surface;
+  QRegion Invalid;
+  bool EraseRequested = false;
+  bool PaintPosted = false;
+  QPointer<TWindowWidget> Widget;
+};
+
+// Qt keyboard and mouse state to the toolkit's.
+TShiftState ShiftFromQt(Qt::KeyboardModifiers M, Qt::MouseButtons B);
+std::uint16_t VirtualKeyFromQt(int QtKey, Qt::KeyboardModifiers M);
