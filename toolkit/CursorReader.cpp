@@ -44,9 +44,12 @@ std::optional<QCursor> ReadCursorFile(std::span<const std::uint8_t> Bytes) {
   if (!F.Has(XorAt, 2 * Row * static_cast<std::size_t>(Height))) return std::nullopt;
   // Colour of index 1: white unless the table says black.
   const bool OneIsWhite = Colours < 2 || (F.U32(Offset + HeaderSize + 4) & 0xFFFFFF) != 0;
+  // Bitmaps use colour 1 (black) for set bits: black shape pixels, opaque mask pixels.
   QImage Shape(Width, Height, QImage::Format_Mono), Mask(Width, Height, QImage::Format_Mono);
-  Shape.fill(0);
-  Mask.fill(0);
+  for (QImage* I : {&Shape, &Mask}) {
+    I->setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    I->fill(0);
+  }
   for (int Y = 0; Y < Height; ++Y) {
     const std::size_t SrcRow = static_cast<std::size_t>(Height - 1 - Y);  // bottom-up
     for (int X = 0; X < Width; ++X) {
