@@ -264,6 +264,14 @@ const TMetaClass* FindClass(const std::string& Name);
 
 namespace prop {
 
+// The component whose layout is being read: the topmost owner that is loading
+// too (a form read while an application object owns it stops at the form).
+inline TComponent* LayoutRoot(TComponent& O) {
+  TComponent* Root = &O;
+  while (Root->Owner() && Root->Owner()->ComponentState().Contains(csLoading)) Root = Root->Owner();
+  return Root;
+}
+
 template <class C, class V>
 TPropInfo Int(std::string Name, V (C::*Get)() const, void (C::*Set)(V), std::optional<V> Default) {
   return {Name,
@@ -353,6 +361,24 @@ TPropInfo Set(std::string Name, TSet<E> (C::*Get)() const, void (C::*SetF)(TSet<
           }};
 }
 
+// A reference to another component of the same root, stored by its name. The
+// named component must exist when the value is applied (a layout creates all its
+// components before it applies any property).
+template <class C, class T>
+TPropInfo Reference(std::string Name, T* (C::*Get)() const, void (C::*Set)(T*)) {
+  return {Name,
+          [Get](const TComponent& O) -> std::optional<TPropValue> {
+            const T* V = (static_cast<const C&>(O).*Get)();
+            if (!V) return std::nullopt;
+            return TPropValue::OfIdent(V->Name());
+          },
+          [Set](TComponent& O, const TPropValue& P) {
+            TComponent* Root = LayoutRoot(O);
+            TComponent* Found = Root->Name() == P.Str ? Root : Root->FindComponent(P.Str);
+            (static_cast<C&>(O).*Set)(dynamic_cast<T*>(Found));
+          }};
+}
+
 // An event: stored as the name of the root component's handler that it is bound to.
 template <class C, class F>
 TPropInfo Event(std::string Name, F C::*Field) {
@@ -363,8 +389,7 @@ TPropInfo Event(std::string Name, F C::*Field) {
             return TPropValue::OfIdent(It->second);
           },
           [Name, Field](TComponent& O, const TPropValue& P) {
-            const TComponent* Root = &O;
-            while (Root->Owner()) Root = Root->Owner();
+            const TComponent* Root = LayoutRoot(O);
             const std::any* H = Root->FindMethod(P.Str);
             if (!H) return;
             if (const F* Fn = std::any_cast<F>(H)) {

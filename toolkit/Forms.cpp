@@ -1,14 +1,20 @@
 #include "toolkit/Forms.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <QWheelEvent>
 
+#include "toolkit/ActnList.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/QtPresenter_p.h"
+#include "toolkit/WidgetControl.h"
 
 KEST_CLASS_IMPL(TCustomForm, TWinControl)
 KEST_CLASS_IMPL(TForm, TCustomForm)
@@ -19,7 +25,52 @@ TApplication* GApplication = nullptr;
 const std::vector<std::string> PositionNames = {"poDesigned",     "poDefault",       "poDefaultPosOnly",
                                                 "poDefaultSizeOnly", "poScreenCenter", "poDesktopCenter",
                                                 "poMainFormCenter",  "poOwnerFormCenter"};
+template <class F>
+void Guarded(F&& Fn) {
+  try {
+    Fn();
+  } catch (...) {
+    HandleCurrentException();
+  }
+}
+
 }  // namespace
+
+// Watches a form's top-level window: activation makes it the active form, a
+// close by the window manager ends a modal run, and keys that reach the window
+// itself (no control has the focus) go to the form.
+class TFormWatcher : public QObject {
+ public:
+  explicit TFormWatcher(TCustomForm* Form) : FForm(Form) {}
+  void Detach() { FForm = nullptr; }
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* E) override {
+    if (!FForm) return false;
+    TCustomForm* F = FForm;
+    switch (E->type()) {
+      case QEvent::WindowActivate:
+        GActiveForm = F;
+        return false;
+      case QEvent::Close:
+        Guarded([F] { F->WindowClosed(); });
+        return false;
+      case QEvent::KeyPress: {
+        if (Watched != F->Widget()) return false;
+        auto* K = static_cast<QKeyEvent*>(E);
+        const std::uint16_t Vk = VirtualKeyFromQt(K->key(), K->modifiers());
+        if (!Vk) return false;
+        Guarded([&] { F->InputKeyDown(Vk, ShiftFromQt(K->modifiers(), QApplication::mouseButtons())); });
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+ private:
+  TCustomForm* FForm;
+};
 
 // ---------------------------------------------------------------------------
 // TCustomForm
@@ -30,6 +81,7 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TCustomForm::~TCustomForm() {
+  DestroyHandle();
   if (GActiveForm == this) GActiveForm = nullptr;
 }
 
@@ -49,7 +101,41 @@ bool TCustomForm::Active() const { return GActiveForm == this; }
 
 void TCustomForm::CreateWnd() {
   TWinControl::CreateWnd();
-  Widget()->setWindowTitle(QString::fromStdString(FCaption));
+  QWidget* W = Widget();
+  W->setWindowTitle(QString::fromStdString(FCaption));
+  if (FToolWindow) W->setWindowFlags(W->windowFlags() | Qt::Tool);
+  FWatcher = new TFormWatcher(this);
+  FWatcher->setParent(W);
+  W->installEventFilter(FWatcher);
+}
+
+void TCustomForm::DestroyWnd() {
+  if (FWatcher) FWatcher->Detach();
+  FWatcher = nullptr;
+  TWinControl::DestroyWnd();
+}
+
+int TCustomForm::ShowModal() {
+  FModalResult = 0;
+  FModalDone = false;
+  HandleNeeded();
+  Widget()->setWindowModality(Qt::ApplicationModal);
+  Show();
+  // A form closed while it was being shown (by its OnShow) needs no loop.
+  if (!FModalDone) {
+    QEventLoop Loop;
+    FModalLoop = &Loop;
+    Loop.exec(QEventLoop::DialogExec);
+    FModalLoop = nullptr;
+  }
+  if (HandleAllocated()) Widget()->setWindowModality(Qt::NonModal);
+  return FModalResult;
+}
+
+void TCustomForm::WindowClosed() {
+  if (GActiveForm == this) GActiveForm = nullptr;
+  FModalDone = true;
+  if (FModalLoop) FModalLoop->exit(FModalResult);
 }
 
 void TCustomForm::Show() {
@@ -72,10 +158,15 @@ void TCustomForm::Show() {
 void TCustomForm::Close() {
   if (OnClose) OnClose(this);
   if (HandleAllocated()) Widget()->close();
-  if (GActiveForm == this) GActiveForm = nullptr;
+  WindowClosed();
 }
 
-bool TCustomForm::IsShortCut(std::uint16_t, TShiftState) { return false; }
+bool TCustomForm::IsShortCut(std::uint16_t Key, TShiftState Shift) {
+  // The shortcuts of the form's action lists, whichever control has the focus.
+  for (int I = 0; I < ComponentCount(); ++I)
+    if (auto* L = dynamic_cast<TActionList*>(Components(I)); L && L->IsShortCut(Key, Shift)) return true;
+  return false;
+}
 
 void TCustomForm::WndProc(TMessage& Message) {
   if (Message.Msg == WM_QUERYNEWPALETTE) {
@@ -99,8 +190,17 @@ void TCustomForm::DefineProperties(TPropList& L) const {
   L.push_back(prop::Enum<TCustomForm, TPosition>("Position", &TCustomForm::Position, &TCustomForm::SetPosition,
                                                  PositionNames, poDesigned));
   L.push_back(prop::Bool<TCustomForm>("ShowHint", &TCustomForm::ShowHint, &TCustomForm::SetShowHint, false));
+  L.push_back(prop::Reference<TCustomForm, TWinControl>("ActiveControl", &TCustomForm::ActiveControl,
+                                                        &TCustomForm::SetActiveControl));
   PublishColor(L);
+  PublishFont(L);
+  L.push_back(prop::Int<TCustomForm, int>("PixelsPerInch", &TCustomForm::PixelsPerInch, &TCustomForm::SetPixelsPerInch,
+                                          std::nullopt));
+  L.push_back(
+      prop::Int<TCustomForm, int>("TextHeight", &TCustomForm::TextHeight, &TCustomForm::SetTextHeight, std::nullopt));
 }
+
+TCustomForm* GetActiveForm() { return GActiveForm; }
 
 TCustomForm* GetParentForm(TControl* Control) {
   for (TControl* C = Control; C; C = C->Parent())
@@ -114,12 +214,58 @@ TCustomForm* GetParentForm(TControl* Control) {
 TApplication* Application() { return GApplication; }
 void SetApplication(TApplication* A) { GApplication = A; }
 
+namespace {
+
+// Whether a Qt widget shows part of a toolkit window.
+bool InToolkitWindow(QObject* O) {
+  for (; O; O = O->parent())
+    if (dynamic_cast<TWindowWidget*>(O)) return true;
+  return false;
+}
+
+// A wheel turn goes to the control with the keyboard focus, wherever the
+// pointer is: a control made of a Qt widget gets the turn in its widget,
+// any other control through its wheel events.
+class TWheelRouter : public QObject {
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* E) override {
+    if (E->type() != QEvent::Wheel || FRouting || !InToolkitWindow(Watched)) return false;
+    TWinControl* Target = Screen().ActiveControl();
+    if (!Target || !Target->HandleAllocated()) return false;
+    auto* W = static_cast<QWheelEvent*>(E);
+    if (auto* H = dynamic_cast<TWidgetControl*>(Target)) {
+      QWidget* Dest = H->Hosted();
+      if (Dest == Watched) return false;
+      QWheelEvent Copy(Dest->mapFromGlobal(W->globalPosition()), W->globalPosition(), W->pixelDelta(), W->angleDelta(),
+                       W->buttons(), W->modifiers(), W->phase(), W->inverted());
+      FRouting = true;
+      QApplication::sendEvent(Dest, &Copy);
+      FRouting = false;
+      return true;
+    }
+    const int Delta = W->angleDelta().y();
+    if (Delta == 0) return true;
+    const QPoint G = W->globalPosition().toPoint();
+    const TShiftState S = ShiftFromQt(W->modifiers(), W->buttons());
+    Guarded([&] { Target->InputMouseWheel(S, Delta, TPoint{G.x(), G.y()}); });
+    return true;
+  }
+
+ private:
+  bool FRouting = false;
+};
+
+}  // namespace
+
 TApplication::TApplication(TComponent* AOwner) : TComponent(AOwner) {
   if (!GApplication) GApplication = this;
   SetExceptionHandler([this](const Exception& E) { ShowException(E); });
+  FWheelRouter = std::make_unique<TWheelRouter>();
+  qApp->installEventFilter(FWheelRouter.get());
 }
 
 TApplication::~TApplication() {
+  qApp->removeEventFilter(FWheelRouter.get());
   SetExceptionHandler(nullptr);
   if (GApplication == this) GApplication = nullptr;
 }

@@ -10,6 +10,10 @@
 #include "toolkit/Controls.h"
 #include "toolkit/Exceptions.h"
 
+class QEventLoop;
+class QObject;
+class TFormWatcher;
+
 enum TPosition : std::uint8_t { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
                                 poDesktopCenter, poMainFormCenter, poOwnerFormCenter };
 
@@ -33,8 +37,21 @@ class TCustomForm : public TWinControl {
   bool Active() const;
   void Show();
   void Close();
+  // Shows the form as a modal window and returns when it has closed, with the
+  // modal result a handler set (0 when none did).
+  int ShowModal();
+  int ModalResult() const { return FModalResult; }
+  void SetModalResult(int R) { FModalResult = R; }
   bool ShowHint() const { return FShowHint; }
   void SetShowHint(bool V) { FShowHint = V; }
+  // A tool window: a small caption and no entry in the task bar.
+  bool ToolWindow() const { return FToolWindow; }
+  void SetToolWindow(bool V) { FToolWindow = V; }
+  // The resolution and text height the layout was designed at.
+  int PixelsPerInch() const { return FPixelsPerInch; }
+  void SetPixelsPerInch(int V) { FPixelsPerInch = V; }
+  int TextHeight() const { return FTextHeight; }
+  void SetTextHeight(int V) { FTextHeight = V; }
 
   // A key press offered to the form before the focused control: returns true
   // when it was a shortcut that ran.
@@ -44,6 +61,10 @@ class TCustomForm : public TWinControl {
   TNotifyEvent OnClose;
 
  protected:
+  friend class TFormWatcher;
+  // The window was closed, by Close or by the window manager.
+  void WindowClosed();
+  void DestroyWnd() override;
   bool PreviewShortCut(std::uint16_t Key, TShiftState Shift) override { return IsShortCut(Key, Shift); }
   TRect FrameMargins(std::uint32_t Style, std::uint32_t ExStyle) const override;
   bool IsTopLevelWindow() const override { return true; }
@@ -56,6 +77,13 @@ class TCustomForm : public TWinControl {
   TPosition FPosition = poDesigned;
   TWinControl* FActiveControl = nullptr;
   bool FShowHint = false;
+  bool FToolWindow = false;
+  int FPixelsPerInch = 96;
+  int FTextHeight = 13;
+  int FModalResult = 0;
+  QEventLoop* FModalLoop = nullptr;
+  bool FModalDone = false;
+  TFormWatcher* FWatcher = nullptr;
 };
 
 class TForm : public TCustomForm {
@@ -66,6 +94,8 @@ class TForm : public TCustomForm {
 
 // The form that contains a control, or null.
 TCustomForm* GetParentForm(TControl* Control);
+// The form whose window is active (shown last without a window system), or null.
+TCustomForm* GetActiveForm();
 
 // The application: its forms, the message loop and the default handler for
 // exceptions that leave an event handler (a message box with the message; the
@@ -97,6 +127,8 @@ class TApplication : public TComponent {
 
  private:
   TCustomForm* FMainForm = nullptr;
+  // Sends every wheel turn over a window of this program to the control with the focus.
+  std::unique_ptr<QObject> FWheelRouter;
 };
 
 // The process's application object (created by the program's main).
