@@ -1,7 +1,7 @@
 // The picture viewer program: a window that hosts the image view.
-#include <QApplication>
 
 #include "KestImage/KestImage.h"
+#include "toolkit/QtApplication.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ std::unique_ptr<TBitmap> MakeSamplePicture() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication App(argc, argv);
+  TQtApplication App(argc, argv);
   InitializeKestImageUnit();
   TApplication Application(nullptr);
   Application.Initialize();
