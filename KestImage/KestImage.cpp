@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 #include "KestImage/Cursors.h"
 #include "toolkit/SysUtils.h"
@@ -477,8 +478,16 @@ void TCustomKestImage::PictureProgress(TObject* Sender, TProgressStage Stage, st
     if (NotifyPaletteChange()) {
       Update();
     } else {
-      // Painted at once, outside a paint cycle: the canvas is not clipped.
+      // Painted at once on the whole client area; a paint cycle that is under
+      // way (the graphic reports progress while it draws) keeps its clip.
+      const QRegion* Clip = Canvas().ClipRegion();
+      const std::optional<QRegion> Saved = Clip ? std::optional<QRegion>(*Clip) : std::nullopt;
       Canvas().SetClipRegion(nullptr);
+      struct TRestoreClip {
+        TCanvas& C;
+        const std::optional<QRegion>& R;
+        ~TRestoreClip() { C.SetClipRegion(R ? &*R : nullptr); }
+      } Restore{Canvas(), Saved};
       Paint();
     }
   }

@@ -425,7 +425,7 @@ void TWinControl::CreateWnd() {
   RecomputeClient(false);
   // A new window is invalid everywhere and erased before its first paint.
   InvalidateRegion(QRegion(0, 0, FWindow->Surface.width(), FWindow->Surface.height()), true);
-  FWindow->Widget->setCursor(Screen().CursorFor(Cursor()));
+  FWindow->Widget->Client()->setCursor(Screen().CursorFor(Cursor()));  // the bars keep the arrow
   FWindow->Widget->Client()->setFocusPolicy(FTabStop ? Qt::TabFocus : Qt::NoFocus);
   FWindow->Widget->LayoutFromModel();
   if (Visible() && (!FParent || FParent->Widget())) FWindow->Widget->setVisible(FParent != nullptr && Visible());
@@ -668,7 +668,7 @@ void TWinControl::SetEnabled(bool V) {
 void TWinControl::SetCursor(TCursor C) {
   if (C == Cursor()) return;
   TControl::SetCursor(C);
-  if (FWindow && FWindow->Widget) FWindow->Widget->setCursor(Screen().CursorFor(C));
+  if (FWindow && FWindow->Widget) FWindow->Widget->Client()->setCursor(Screen().CursorFor(C));
 }
 
 void TWinControl::SetColor(TColor C) { TControl::SetColor(C); }

@@ -2,6 +2,8 @@
 // reactions to the scroll codes.
 #include <gtest/gtest.h>
 
+#include <QScrollBar>
+
 #include "support/ViewFixtures.h"
 
 namespace {
@@ -179,6 +181,52 @@ TEST(KestImageScrollBars, ReadingDirectionChangeReAlignsWithoutRecreating) {
   EXPECT_EQ(Events, 1);
   EXPECT_FALSE(R.Calls.empty());
   EXPECT_EQ(R.Calls.back(), "ShowScrollBar(SB_HORZ, 1)");
+}
+
+}  // namespace
+
+namespace {
+
+QScrollBar* PresentedBar(TWinControl& C, Qt::Orientation O) {
+  for (QScrollBar* B : C.Widget()->findChildren<QScrollBar*>())
+    if (B->orientation() == O) return B;
+  return nullptr;
+}
+
+TEST(KestImageScrollBars, UserActionsOnThePresentedBarsBecomeScrollCodes) {
+  auto V = FixedClientView(400, 300);
+  SetCoordinatePicture(*V, 1000, 800);
+  V->SetScale(100);  // 100,000 x 80,000 pixels
+  QScrollBar* H = PresentedBar(*V, Qt::Horizontal);
+  QScrollBar* Vert = PresentedBar(*V, Qt::Vertical);
+  ASSERT_TRUE(H && Vert);
+  V->ScrollTo(TPoint{1000, 1000});
+  H->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(V->Offset().X, 1005);
+  H->triggerAction(QAbstractSlider::SliderPageStepSub);
+  EXPECT_EQ(V->Offset().X, 605);
+  Vert->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(V->Offset().Y, V->MaxOffset().Y);
+  EXPECT_EQ(Vert->value(), V->MaxOffset().Y);
+
+  // Dragging the thumb far beyond 16 bits: the view follows the track position.
+  H->setSliderDown(true);
+  H->setSliderPosition(77777);
+  EXPECT_EQ(V->Offset().X, 77777);
+  EXPECT_TRUE(V->ScrollBar(SB_HORZ).Tracking);
+  H->setSliderDown(false);
+  EXPECT_FALSE(V->ScrollBar(SB_HORZ).Tracking);
+  EXPECT_EQ(V->Offset().X, 77777);
+  EXPECT_EQ(H->value(), 77777);
+}
+
+TEST(KestImageScrollBars, RightToLeftPutsTheVerticalBarOnTheLeft) {
+  auto V = FixedClientView(400, 300);
+  SetCoordinatePicture(*V, 1000, 800);
+  QScrollBar* Vert = PresentedBar(*V, Qt::Vertical);
+  EXPECT_EQ(Vert->x(), 400);
+  V->SetBiDiMode(bdRightToLeft);
+  EXPECT_EQ(Vert->x(), 0);
 }
 
 }  // namespace

@@ -204,3 +204,23 @@ TEST(Anchors, ChildrenFollowTheParentsEdges) {
 }
 
 }  // namespace
+
+#include "toolkit/QtApplication.h"
+
+namespace {
+
+TEST(QtApplication, ExceptionsFromEventHandlersReachTheExceptionHandler) {
+  std::string Seen;
+  SetExceptionHandler([&](const Exception& E) { Seen = E.Message(); });
+  class TThrowing : public QObject {
+   protected:
+    bool event(QEvent*) override { throw EInvalidGraphic("broken"); }
+  } Receiver;
+  QEvent E(QEvent::User);
+  ASSERT_NE(dynamic_cast<TQtApplication*>(qApp), nullptr);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&Receiver, &E));
+  EXPECT_EQ(Seen, "broken");
+  SetExceptionHandler(nullptr);
+}
+
+}  // namespace
