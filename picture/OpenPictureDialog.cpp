@@ -9,7 +9,7 @@
 #include "toolkit/Forms.h"
 #include "toolkit/SysUtils.h"
 
-KEST_CLASS_IMPL(TPictureBox, TCustomControl)
+KEST_ABSTRACT_CLASS_IMPL(TPictureBox, TCustomControl)
 KEST_CLASS_IMPL(TSilentPaintPanel, TPanel)
 KEST_CLASS_IMPL(TOpenPictureDialog, TOpenDialog)
 

@@ -57,6 +57,8 @@ void TToolBar::SetImages(TImageList* I) {
 void TToolBar::Loaded() {
   TCustomControl::Loaded();
   ArrangeButtons();
+  // The image list may have received its images after the buttons their indices.
+  SetImages(FImages);
 }
 
 void TToolBar::ArrangeButtons() {
@@ -84,7 +86,7 @@ void TToolBar::Paint() {
 
 void TToolBar::DefineProperties(TPropList& L) const {
   TCustomControl::DefineProperties(L);
-  TControl::PublishAlign(L);
+  PublishAlign(L);
   L.push_back(prop::Int<TToolBar, int>("BorderWidth", &TToolBar::BorderWidth, &TToolBar::SetBorderWidth, 0));
   L.push_back(prop::Int<TToolBar, int>("ButtonHeight", &TToolBar::ButtonHeight, &TToolBar::SetButtonHeight, 22));
   L.push_back(prop::Int<TToolBar, int>("ButtonWidth", &TToolBar::ButtonWidth, &TToolBar::SetButtonWidth, 23));
@@ -92,8 +94,8 @@ void TToolBar::DefineProperties(TPropList& L) const {
   L.push_back(prop::Bool<TToolBar>("Flat", &TToolBar::Flat, &TToolBar::SetFlat, false));
   L.push_back(prop::Reference<TToolBar, TImageList>("Images", &TToolBar::Images, &TToolBar::SetImages));
   L.push_back(prop::Int<TToolBar, int>("Indent", &TToolBar::Indent, &TToolBar::SetIndent, 0));
-  TControl::PublishParentShowHint(L);
-  TControl::PublishShowHint(L);
+  PublishParentShowHint(L);
+  PublishShowHint(L);
   L.push_back(prop::Bool<TToolBar>("Wrapable", &TToolBar::Wrapable, &TToolBar::SetWrapable, true));
 }
 
@@ -274,7 +276,7 @@ void TStatusBar::WndProc(TMessage& Message) {
 
 void TStatusBar::DefineProperties(TPropList& L) const {
   TCustomControl::DefineProperties(L);
-  TControl::PublishAnchors(L);
+  PublishAnchors(L);
   L.push_back({"Panels.Texts",
                [](const TComponent& O) -> std::optional<TPropValue> {
                  const auto& S = static_cast<const TStatusBar&>(O);

@@ -75,8 +75,17 @@ void TFont::Assign(const TPersistent* Source) {
 
 QFont TFont::ToQFont() const {
   QFont F(QString::fromStdString(Name));
-  // Families that are not installed fall back to the general sans-serif face.
-  if (!QFontDatabase::hasFamily(F.family())) F = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  // A family that is not installed falls back to a sans-serif face of similar
+  // widths (so that captions fit the places laid out for them), else to the
+  // general sans-serif face.
+  if (!QFontDatabase::hasFamily(F.family())) {
+    F = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    for (const char* Similar : {"Liberation Sans", "Arimo", "Nimbus Sans", "FreeSans"})
+      if (QFontDatabase::hasFamily(QString::fromLatin1(Similar))) {
+        F = QFont(QString::fromLatin1(Similar));
+        break;
+      }
+  }
   F.setStyleHint(QFont::SansSerif);
   if (Height < 0)
     F.setPixelSize(-Height);

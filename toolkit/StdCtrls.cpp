@@ -37,14 +37,6 @@ void Guarded(F&& Fn) {
   }
 }
 
-void PublishCommon(TPropList& L) {
-  TControl::PublishAnchors(L);
-  TControl::PublishEnabled(L);
-  TControl::PublishParentShowHint(L);
-  TControl::PublishShowHint(L);
-  TControl::PublishVisible(L);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -121,16 +113,16 @@ void TLabel::DefineProperties(TPropList& L) const {
   TWidgetControl::DefineProperties(L);
   L.push_back(prop::Enum<TLabel, TAlignment>("Alignment", &TLabel::Alignment, &TLabel::SetAlignment, AlignmentNames,
                                              taLeftJustify));
-  TControl::PublishAnchors(L);
+  PublishAnchors(L);
   L.push_back(prop::Bool<TLabel>("AutoSize", &TLabel::AutoSize, &TLabel::SetAutoSize, true));
   L.push_back(prop::String<TLabel>("Caption", &TLabel::Caption, &TLabel::SetCaption, std::string()));
-  TControl::PublishColor(L);
+  PublishColor(L);
   PublishFont(L);
   L.push_back(prop::Enum<TLabel, TTextLayout>("Layout", &TLabel::Layout, &TLabel::SetLayout, LayoutNames, tlTop));
-  TControl::PublishParentShowHint(L);
-  TControl::PublishShowHint(L);
-  TControl::PublishVisible(L);
-  TControl::PublishMouseEvents(L);
+  PublishParentShowHint(L);
+  PublishShowHint(L);
+  PublishVisible(L);
+  PublishMouseEvents(L);
 }
 
 // ---------------------------------------------------------------------------
@@ -229,7 +221,7 @@ void TComboBox::DefineProperties(TPropList& L) const {
   L.push_back(prop::Int<TComboBox, int>("ItemIndex", &TComboBox::ItemIndex, &TComboBox::SetItemIndex, -1));
   L.push_back(prop::String<TComboBox>("Text", &TComboBox::Text, &TComboBox::SetText, std::string()));
   PublishCommon(L);
-  TWinControl::PublishTabStop(L);
+  PublishTabStop(L);
   L.push_back(prop::Event("OnClick", &TControl::OnClick));
   L.push_back(prop::Event("OnEnter", &TWinControl::OnEnter));
   L.push_back(prop::Event("OnExit", &TWinControl::OnExit));
@@ -310,7 +302,7 @@ void TPanel::WndProc(TMessage& Message) {
 
 void TPanel::DefineProperties(TPropList& L) const {
   TCustomControl::DefineProperties(L);
-  TControl::PublishAnchors(L);
+  PublishAnchors(L);
   L.push_back(
       prop::Enum<TPanel, TPanelBevel>("BevelInner", &TPanel::BevelInner, &TPanel::SetBevelInner, BevelNames, bvNone));
   L.push_back(
@@ -320,8 +312,11 @@ void TPanel::DefineProperties(TPropList& L) const {
   L.push_back(prop::String<TPanel>("Caption", &TPanel::Caption, &TPanel::SetCaption, std::string()));
   L.push_back(prop::Int<TControl, TColor>("Color", &TControl::Color, &TControl::SetColor, clBtnFace));
   PublishFont(L);
-  PublishCommon(L);
-  TWinControl::PublishTabStop(L);
+  PublishEnabled(L);
+  PublishParentShowHint(L);
+  PublishShowHint(L);
+  PublishVisible(L);
+  PublishTabStop(L);
   L.push_back(prop::Event("OnResize", &TPanel::OnResize));
 }
 

@@ -199,3 +199,11 @@ void TWidgetControl::WndProc(TMessage& Message) {
   if (Message.Msg == CM_FONTCHANGED && FHosted) SyncHosted();
   TWinControl::WndProc(Message);
 }
+
+void TWidgetControl::PublishCommon(TPropList& L) {
+  PublishAnchors(L);
+  PublishEnabled(L);
+  PublishParentShowHint(L);
+  PublishShowHint(L);
+  PublishVisible(L);
+}

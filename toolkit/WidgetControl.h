@@ -49,6 +49,8 @@ class TWidgetControl : public TWinControl {
 
   void CreateWnd() override;
   void DestroyWnd() override;
+  // Anchors, Enabled, ParentShowHint, ShowHint and Visible.
+  static void PublishCommon(TPropList& L);
   void WndProc(TMessage& Message) override;
 
  private:
