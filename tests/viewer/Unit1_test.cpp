@@ -1,0 +1,339 @@
+#include "viewer/Unit1.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include "support/DialogDriver.h"
+#include "toolkit/WidgetControl.h"
+#if __has_include("picture/Jpeg.h")
+#include "picture/Jpeg.h"
+#define KEST_TEST_JPEG 1
+#endif
+
+namespace {
+
+// Takes the browser requests the program makes.
+class TUrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> Urls;
+ public slots:
+  void handle(const QUrl& Url) { Urls << Url; }
+};
+
+// The real window, shown under the offscreen platform, with the message box
+// replaced by a recorder.
+class Form1Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef KEST_TEST_JPEG
+    InitializeJpegSupport();
+#endif
+    InitializeViewerUnits();
+    App = std::make_unique<TApplication>(nullptr);
+    App->MessageBoxHook = [this](const std::string& Caption, const std::string& Text) {
+      Messages.push_back(Caption + ": " + Text);
+    };
+    Form = App->CreateForm(std::make_unique<TForm1>(App.get()));
+    Form->Show();
+    QApplication::processEvents();
+    ASSERT_TRUE(Folder.isValid());
+  }
+
+  void TearDown() override {
+    App.reset();
+    FinalizeViewerUnits();
+#ifdef KEST_TEST_JPEG
+    FinalizeJpegSupport();
+#endif
+  }
+
+  QString Path(const char* Name) const { return Folder.filePath(QString::fromLatin1(Name)); }
+  QComboBox* Combo() const { return static_cast<QComboBox*>(Form->ComboBox1->Hosted()); }
+  static void Click(TToolButton* B) { static_cast<QToolButton*>(B->Hosted())->click(); }
+
+  // Types into the zoom box as a person would after clicking into it.
+  void TypeIntoBox(const QString& Text) {
+    Form->ComboBox1->SetFocus();
+    QLineEdit* Edit = Combo()->lineEdit();
+    Edit->selectAll();
+    QTest::keyClicks(Edit, Text);
+    QTest::keyClick(Edit, Qt::Key_Return);
+  }
+
+  // A wheel turn over the view, of Delta units (positive: away from the user).
+  void Wheel(int Delta) {
+    QWidget* Target = Form->KestImage1->Widget();
+    QWheelEvent E(QPointF(20, 20), Target->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, Delta), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Target, &E);
+  }
+
+  void Open(const QStringList& Names) {
+    ChooseInNextDialog(Folder.path(), Names);
+    Click(Form->ToolButton1);
+  }
+
+  std::string Shown() const {
+    return std::to_string(Form->KestImage1->Picture()->Width()) + "x" +
+           std::to_string(Form->KestImage1->Picture()->Height());
+  }
+
+  // Whether First, Prior, Next and Last are enabled, as "FPNL" with "-" for disabled.
+  std::string Navigation() const {
+    std::string S;
+    const char* Letters = "FPNL";
+    const TAction* A[] = {Form->FileFirst, Form->FilePrior, Form->FileNext, Form->FileLast};
+    for (int I = 0; I < 4; ++I) S += A[I]->Enabled() ? Letters[I] : '-';
+    return S;
+  }
+
+  std::unique_ptr<TApplication> App;
+  TForm1* Form = nullptr;
+  std::vector<std::string> Messages;
+  QTemporaryDir Folder;
+};
+
+TEST_F(Form1Test, StartsAt100PercentWithTheViewFocusedAndNavigationDisabled) {
+  EXPECT_EQ(Form->Caption(), "TKestImage Demo");
+  EXPECT_EQ(Form->ClientWidth(), 689);
+  EXPECT_EQ(Form->ClientHeight(), 494);
+  EXPECT_TRUE(Form->KestImage1->Focused());
+  EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
+  EXPECT_EQ(Form->KestImage1->ImageAlignment(), iaCenter);
+  EXPECT_EQ(Combo()->currentText().toStdString(), "100%");
+  EXPECT_EQ(Combo()->count(), 9);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
+  EXPECT_EQ(Navigation(), "----");
+  for (const TAction* A : {Form->FileOpen1, Form->LockZoom, Form->ZoomIn, Form->ZoomOut, Form->BestFit,
+                           Form->Stretch, Form->Resize})
+    EXPECT_TRUE(A->Enabled()) << A->Name();
+  for (const TToolButton* B : {Form->tbLock, Form->tbResize, Form->tbStretch}) EXPECT_FALSE(B->Down()) << B->Name();
+  // The tool tip is the hint's short part.
+  EXPECT_EQ(Form->ToolButton1->Widget()->toolTip().toStdString(), "Open");
+  // The status bar ends 7 pixels before the link, whose right edge keeps 10 pixels to the window's.
+  EXPECT_EQ(Form->StatusBar->Left() + Form->StatusBar->Width() + 7, Form->Label1->Left());
+  EXPECT_EQ(Form->Label1->Left() + Form->Label1->Width(), 679);
+#ifdef KEST_TEST_JPEG
+  EXPECT_EQ(Shown(), "1073x653");
+#endif
+}
+
+TEST_F(Form1Test, ToolButtonsSitWhereTheBarPlacesThem) {
+  const std::pair<TControl*, int> Expected[] = {
+      {Form->ToolButton1, 5},   {Form->ToolButton3, 28},  {Form->ToolButton11, 43}, {Form->ToolButton8, 66},
+      {Form->ToolButton10, 89}, {Form->Panel1, 112},      {Form->tbLock, 225},      {Form->ToolButton4, 248},
+      {Form->tbResize, 261},    {Form->tbStretch, 284},   {Form->ToolButton17, 307}, {Form->ToolButton5, 321},
+      {Form->ToolButton6, 344}, {Form->ToolButton7, 367}, {Form->ToolButton12, 390}};
+  for (const auto& [C, Left] : Expected) EXPECT_EQ(C->Left(), Left) << C->Name();
+}
+
+TEST_F(Form1Test, TypedTextIsAppliedWhenEnterMovesTheFocusToTheView) {
+  const struct {
+    const char* Typed;
+    double Scale;
+    const char* Text;
+  } Cases[] = {
+      {"250", 2.5, "250%"},
+      {"2,5", 0.25, "25%"},  // only the digits count
+      {"75%", 0.75, "75%"},
+  };
+  for (const auto& C : Cases) {
+    TypeIntoBox(QString::fromLatin1(C.Typed));
+    EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), C.Scale) << C.Typed;
+    EXPECT_EQ(Combo()->currentText().toStdString(), C.Text) << C.Typed;
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, C.Text) << C.Typed;
+    EXPECT_TRUE(Form->KestImage1->Focused()) << C.Typed;
+  }
+  // The Enter never reached the box, which would have added an item.
+  EXPECT_EQ(Combo()->count(), 9);
+}
+
+TEST_F(Form1Test, TextWithoutDigitsChangesNothingAndStaysInTheBox) {
+  TypeIntoBox("abc");
+  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 1.0);
+  EXPECT_EQ(Combo()->currentText().toStdString(), "abc");
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+}
+
+TEST_F(Form1Test, ZoomActionsStepThroughTheStandardScales) {
+  WriteBitmap(Path("a.bmp"), 40, 30);
+  Open({"a.bmp"});
+  Click(Form->ToolButton8);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
+  Click(Form->ToolButton10);
+  Click(Form->ToolButton10);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "75%");
+  EXPECT_EQ(Combo()->currentText().toStdString(), "75%");
+}
+
+TEST_F(Form1Test, ChoosingAnItemWhileStretchedStoresTheScaleUntilStretchIsReleased) {
+  Click(Form->tbStretch);
+  ASSERT_EQ(Form->KestImage1->ScaleMode(), smStretch);
+  Combo()->setCurrentIndex(6);
+  emit Combo()->activated(6);
+  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 2.0);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");  // no scale change is reported outside smScale
+  Click(Form->tbStretch);
+  EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
+  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 2.0);
+  EXPECT_EQ(Combo()->currentText().toStdString(), "200%");
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+}
+
+TEST_F(Form1Test, ResizeAndStretchLetAtMostOneBeDownAndBothUp) {
+  const struct {
+    TToolButton* TForm1::*Clicked;
+    bool ResizeDown, StretchDown;
+    TScaleMode Mode;
+  } Steps[] = {
+      {&TForm1::tbResize, true, false, smResize},
+      {&TForm1::tbStretch, false, true, smStretch},  // pressing one releases the other
+      {&TForm1::tbStretch, false, false, smScale},   // and the pressed one may be released
+      {&TForm1::tbStretch, false, true, smStretch},
+      {&TForm1::tbResize, true, false, smResize},
+      {&TForm1::tbResize, false, false, smScale},
+  };
+  int Step = 0;
+  for (const auto& S : Steps) {
+    Click(Form->*S.Clicked);
+    EXPECT_EQ(Form->tbResize->Down(), S.ResizeDown) << "step " << Step;
+    EXPECT_EQ(Form->tbStretch->Down(), S.StretchDown) << "step " << Step;
+    EXPECT_EQ(Form->KestImage1->ScaleMode(), S.Mode) << "step " << Step;
+    EXPECT_EQ(static_cast<QToolButton*>(Form->tbResize->Hosted())->isChecked(), S.ResizeDown) << "step " << Step;
+    ++Step;
+  }
+}
+
+TEST_F(Form1Test, LockZoomKeepsTheScaleWhenAnotherFileIsShown) {
+  WriteBitmap(Path("a.bmp"), 40, 30);
+  WriteBitmap(Path("b.bmp"), 50, 20);
+  Open({"a.bmp", "b.bmp"});
+  Click(Form->ToolButton8);
+  Click(Form->tbLock);
+  ASSERT_TRUE(Form->KestImage1->LockScale());
+  Open({"b.bmp", "a.bmp"});
+  EXPECT_EQ(Shown(), "50x20");
+  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 1.5);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
+  EXPECT_EQ(Combo()->currentText().toStdString(), "150%");
+  // Unlocked, the next file comes at 100 %.
+  Click(Form->tbLock);
+  Click(Form->ToolButton7);
+  EXPECT_EQ(Shown(), "40x30");
+  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 1.0);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+}
+
+TEST_F(Form1Test, FiveFilesAreSteppedWithTheActionsAndTheWheel) {
+  QStringList Names;
+  for (int I = 1; I <= 5; ++I) {
+    Names << QString("f%1.bmp").arg(I);
+    WriteBitmap(Folder.filePath(Names.back()), 10 * I, 7);
+  }
+  Open(Names);
+  EXPECT_EQ(Shown(), "10x7");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "f1.bmp");
+  EXPECT_EQ(Navigation(), "--NL");
+  Wheel(120);  // away from the user at the first file: nothing
+  EXPECT_EQ(Shown(), "10x7");
+  for (int I = 0; I < 4; ++I) Click(Form->ToolButton7);
+  EXPECT_EQ(Shown(), "50x7");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "f5.bmp");
+  EXPECT_EQ(Navigation(), "FP--");
+  Click(Form->ToolButton5);
+  EXPECT_EQ(Shown(), "10x7");
+  Click(Form->ToolButton12);
+  EXPECT_EQ(Shown(), "50x7");
+  Click(Form->ToolButton6);
+  EXPECT_EQ(Shown(), "40x7");
+  EXPECT_EQ(Navigation(), "FPNL");
+  Wheel(-240);  // two notches towards the user: two files on, stopping at the last
+  EXPECT_EQ(Shown(), "50x7");
+  Wheel(60);
+  EXPECT_EQ(Shown(), "50x7");  // half a notch waits
+  Wheel(60);
+  EXPECT_EQ(Shown(), "40x7");
+  // While the zoom box has the focus the wheel does not change the file.
+  Form->ComboBox1->SetFocus();
+  Wheel(-120);
+  EXPECT_EQ(Shown(), "40x7");
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
+  WriteBytes(Path("bad.bmp"), "not a bitmap at all");
+  WriteBitmap(Path("good.bmp"), 33, 22);
+  const std::string Before = Shown();
+  Open({"bad.bmp", "good.bmp"});
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], App->Title() + ": Bitmap image is not valid.");
+  EXPECT_EQ(Shown(), Before);
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
+  EXPECT_EQ(Navigation(), "----");
+  EXPECT_EQ(Form->FileIndex(), 0);
+  Wheel(-120);
+  EXPECT_EQ(Shown(), "33x22");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "good.bmp");
+  EXPECT_EQ(Navigation(), "FP--");
+}
+
+TEST_F(Form1Test, CtrlOOpensTheDialogFromTheZoomBoxAndACancelEmptiesTheSelection) {
+  WriteBitmap(Path("a.bmp"), 12, 9);
+  Open({"a.bmp"});
+  ASSERT_EQ(Shown(), "12x9");
+  EXPECT_EQ(Navigation(), "----");  // one file: nowhere to go
+  Form->ComboBox1->SetFocus();
+  CancelNextDialog(Folder.path());
+  QTest::keyClick(Combo()->lineEdit(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(Form->OpenPictureDialog->SelectedFiles().Count(), 0);
+  EXPECT_EQ(Shown(), "12x9");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "a.bmp");
+  EXPECT_FALSE(Combo()->currentText().contains('o', Qt::CaseInsensitive));
+}
+
+TEST_F(Form1Test, ReopeningTheSameSelectionShowsItsFirstFileAgain) {
+  WriteBitmap(Path("a.bmp"), 12, 9);
+  WriteBitmap(Path("b.bmp"), 14, 9);
+  Open({"a.bmp", "b.bmp"});
+  Click(Form->ToolButton8);
+  ASSERT_EQ(Form->StatusBar->Panel(0).Text, "150%");
+  Open({"a.bmp", "b.bmp"});
+  EXPECT_EQ(Form->FileIndex(), 0);
+  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");  // shown anew, so the zoom resets
+}
+
+TEST_F(Form1Test, TheLinkOpensTheProjectsHomePage) {
+  TUrlRecorder Recorder;
+  QDesktopServices::setUrlHandler("https", &Recorder, "handle");
+  // The press goes to what lies under the pointer: the label's window.
+  QWidget* Link = Form->Label1->Widget();
+  QWidget* Under = Link->childAt(5, 5);
+  QTest::mouseClick(Under ? Under : Link, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+  QDesktopServices::unsetUrlHandler("https");
+  ASSERT_EQ(Recorder.Urls.size(), 1);
+  EXPECT_TRUE(Recorder.Urls[0].path().endsWith("/default.htm"));
+  EXPECT_EQ(Recorder.Urls[0].toString().toStdString(), HomePageUrl);
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(Form1Test, AnchorsKeepTheLayoutWhenTheWindowGrows) {
+  Form->SetBounds(Form->Left(), Form->Top(), 697 + 100, 521 + 50);
+  EXPECT_EQ(Form->KestImage1->Width(), 673 + 100);
+  EXPECT_EQ(Form->KestImage1->Height(), 425 + 50);
+  EXPECT_EQ(Form->Label1->Left() + Form->Label1->Width(), 679 + 100);
+  EXPECT_EQ(Form->Label1->Top(), 478 + 50);
+  EXPECT_EQ(Form->StatusBar->Left() + Form->StatusBar->Width() + 7, Form->Label1->Left());
+  EXPECT_EQ(Form->StatusBar->Top(), 475 + 50);
+}
+
+}  // namespace
+
+#include "Unit1_test.moc"
