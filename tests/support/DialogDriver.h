@@ -27,6 +27,21 @@ inline void WriteBitmap(const QString& Path, int W, int H) {
   B.SaveToFile(Path.toStdString());
 }
 
+// Whether this build reads bitmap files yet (the reader comes with the file
+// formats); tests that open files skip until it does.
+inline bool BitmapFilesLoad() {
+  QTemporaryDir Dir;
+  const QString Path = Dir.filePath("probe.bmp");
+  WriteBitmap(Path, 2, 2);
+  TPicture P;
+  try {
+    P.LoadFile(Path.toStdString());
+  } catch (const std::exception&) {
+    return false;
+  }
+  return P.Width() == 2;
+}
+
 inline void WriteBytes(const QString& Path, const QByteArray& Bytes) {
   QFile F(Path);
   ASSERT_TRUE(F.open(QIODevice::WriteOnly));
