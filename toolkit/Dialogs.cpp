@@ -21,14 +21,6 @@ const std::vector<std::string> OptionNames = {
     "ofCreatePrompt",  "ofShareAware",      "ofNoReadOnlyReturn", "ofNoTestFileCreate", "ofNoNetworkButton",
     "ofNoLongNames",   "ofOldStyleDialog",  "ofNoDereferenceLinks", "ofEnableIncludeNotify", "ofEnableSizing"};
 
-template <class F>
-void Guarded(F&& Fn) {
-  try {
-    Fn();
-  } catch (...) {
-    HandleCurrentException();
-  }
-}
 
 // The monitor of the active form, else of the main form, else the first one.
 QScreen* DialogScreen() {
@@ -104,7 +96,7 @@ bool TOpenDialog::Execute() {
   }
   QObject::connect(&D, &QFileDialog::currentChanged, &D, [this](const QString& Path) {
     FCurrentFileName = Path.toStdString();
-    Guarded([this] { DoSelectionChange(); });
+    RunGuarded([this] { DoSelectionChange(); });
   });
 
   D.adjustSize();

@@ -60,3 +60,14 @@ class EOSError : public Exception {
 void SetExceptionHandler(std::function<void(const Exception&)> Handler);
 // Call from inside a catch block.
 void HandleCurrentException();
+
+// Runs an event handler from a place the exception cannot pass (Qt's signal
+// and event dispatch): an exception that leaves it goes to the handler above.
+template <class F>
+void RunGuarded(F&& Fn) {
+  try {
+    Fn();
+  } catch (...) {
+    HandleCurrentException();
+  }
+}

@@ -25,14 +25,6 @@ TApplication* GApplication = nullptr;
 const std::vector<std::string> PositionNames = {"poDesigned",     "poDefault",       "poDefaultPosOnly",
                                                 "poDefaultSizeOnly", "poScreenCenter", "poDesktopCenter",
                                                 "poMainFormCenter",  "poOwnerFormCenter"};
-template <class F>
-void Guarded(F&& Fn) {
-  try {
-    Fn();
-  } catch (...) {
-    HandleCurrentException();
-  }
-}
 
 }  // namespace
 
@@ -53,14 +45,14 @@ class TFormWatcher : public QObject {
         GActiveForm = F;
         return false;
       case QEvent::Close:
-        Guarded([F] { F->WindowClosed(); });
+        RunGuarded([F] { F->WindowClosed(); });
         return false;
       case QEvent::KeyPress: {
         if (Watched != F->Widget()) return false;
         auto* K = static_cast<QKeyEvent*>(E);
         const std::uint16_t Vk = VirtualKeyFromQt(K->key(), K->modifiers());
         if (!Vk) return false;
-        Guarded([&] { F->InputKeyDown(Vk, ShiftFromQt(K->modifiers(), QApplication::mouseButtons())); });
+        RunGuarded([&] { F->InputKeyDown(Vk, ShiftFromQt(K->modifiers(), QApplication::mouseButtons())); });
         return true;
       }
       default:
@@ -247,7 +239,7 @@ class TWheelRouter : public QObject {
     if (Delta == 0) return true;
     const QPoint G = W->globalPosition().toPoint();
     const TShiftState S = ShiftFromQt(W->modifiers(), W->buttons());
-    Guarded([&] { Target->InputMouseWheel(S, Delta, TPoint{G.x(), G.y()}); });
+    RunGuarded([&] { Target->InputMouseWheel(S, Delta, TPoint{G.x(), G.y()}); });
     return true;
   }
 

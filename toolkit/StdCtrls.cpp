@@ -27,15 +27,6 @@ QColor ToQColor(TColor C) {
   return QColor(GetRValue(R), GetGValue(R), GetBValue(R));
 }
 
-// Runs a handler raised by a Qt signal; an exception goes to the application.
-template <class F>
-void Guarded(F&& Fn) {
-  try {
-    Fn();
-  } catch (...) {
-    HandleCurrentException();
-  }
-}
 
 }  // namespace
 
@@ -147,7 +138,7 @@ QWidget* TComboBox::CreateHosted(QWidget* Parent) {
     if (FSyncing) return;
     FItemIndex = Index;
     FText = Index >= 0 && Index < FItems.Count() ? FItems[Index] : std::string();
-    Guarded([this] { Click(); });
+    RunGuarded([this] { Click(); });
   });
   QObject::connect(B, &QComboBox::editTextChanged, B, [this](const QString& T) {
     if (!FSyncing) FText = T.toStdString();
@@ -331,7 +322,7 @@ QWidget* TSpeedButton::CreateHosted(QWidget* Parent) {
   auto* B = new QToolButton(Parent);
   // Buttons leave the focus where it is, so typed text waits in its box.
   B->setFocusPolicy(Qt::NoFocus);
-  QObject::connect(B, &QToolButton::clicked, B, [this] { Guarded([this] { Click(); }); });
+  QObject::connect(B, &QToolButton::clicked, B, [this] { RunGuarded([this] { Click(); }); });
   return B;
 }
 

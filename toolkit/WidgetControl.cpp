@@ -89,7 +89,7 @@ class TWidgetBridge : public QObject {
     switch (E->type()) {
       case QEvent::FocusIn: {
         TWidgetControl* C = FControl;
-        Guard([C] { C->FocusChanged(true); });
+        RunGuarded([C] { C->FocusChanged(true); });
         return false;
       }
       case QEvent::KeyPress:
@@ -101,7 +101,7 @@ class TWidgetBridge : public QObject {
         if (!Key) return false;
         TWidgetControl* C = FControl;
         const TShiftState S = ShiftFromQt(K->modifiers(), QApplication::mouseButtons());
-        Guard([&] { C->KeyUp(Key, S); });
+        RunGuarded([&] { C->KeyUp(Key, S); });
         return Key == 0;
       }
       default:
@@ -111,15 +111,6 @@ class TWidgetBridge : public QObject {
   }
 
  private:
-  template <class F>
-  static void Guard(F&& Fn) {
-    try {
-      Fn();
-    } catch (...) {
-      HandleCurrentException();
-    }
-  }
-
   // The form's shortcuts first, then the control's key-down and key-press
   // events; a key that any of them takes (or sets to 0) never reaches Qt.
   bool KeyPress(QKeyEvent* K) {
@@ -127,7 +118,7 @@ class TWidgetBridge : public QObject {
     const TShiftState S = ShiftFromQt(K->modifiers(), QApplication::mouseButtons());
     std::uint16_t Key = VirtualKeyFromQt(K->key(), K->modifiers());
     bool Taken = false;
-    Guard([&] {
+    RunGuarded([&] {
       if (Key) {
         if (C->PreviewShortCut(Key, S)) {
           Taken = true;
