@@ -87,7 +87,9 @@ std::vector<std::uint8_t> WithSecondStartMarker(std::vector<std::uint8_t> Bytes,
   return Bytes;
 }
 
+// 236 colours, the colour map in red, green, blue order.
 void QuantizeAsTheGraphicDoes(jpeg_decompress_struct& D) {
+  if (D.out_color_space == JCS_EXT_BGR) D.out_color_space = JCS_RGB;
   D.quantize_colors = TRUE;
   D.desired_number_of_colors = 236;
 }
@@ -216,23 +218,211 @@ TEST_F(JpegTest, QuickDecodeReportsOnlyStartAndEnd) {
 }
 
 TEST_F(JpegTest, RunningProgressIsThrottledAndCoversTheNewRows) {
-  auto J = Load(MakeJpeg({32, 400}));
-  Record(*J, 200);
-  Draw(*J);
-  std::vector<TProgressRecord> Running;
-  for (const auto& E : FEvents)
-    if (E.Stage == psRunning) Running.push_back(E);
-  ASSERT_GE(Running.size(), 3u);
-  for (std::size_t I = 0; I < Running.size(); ++I) {
-    const TProgressRecord& E = Running[I];
-    EXPECT_EQ(E.R.Top, I ? Running[I - 1].R.Bottom : 0);
-    EXPECT_EQ(E.RedrawNow, E.R.Height() >= 4);
-    if (I) {
-      EXPECT_GE(E.Time - Running[I - 1].Time, 500u);
-      EXPECT_GT(E.Percent, Running[I - 1].Percent);
+  // 400 rows in one pass: the whole percentage changes every 4 rows.
+  const auto Bytes = MakeJpeg({32, 400});
+  for (std::uint64_t Step : {500u, 200u}) {
+    SCOPED_TRACE(Step);
+    FEvents.clear();
+    auto J = Load(Bytes);
+    Record(*J, Step);
+    Draw(*J);
+    std::vector<TProgressRecord> Running;
+    for (const auto& E : FEvents)
+      if (E.Stage == psRunning) Running.push_back(E);
+    ASSERT_GE(Running.size(), 3u);
+    for (std::size_t I = 0; I < Running.size(); ++I) {
+      const TProgressRecord& E = Running[I];
+      EXPECT_EQ(E.R.Top, I ? Running[I - 1].R.Bottom : 0);
+      EXPECT_EQ(E.RedrawNow, E.R.Height() >= 4);
+      // With every reading of the clock past the interval, each new percent is
+      // reported at once (the percentage is truncated from floating point).
+      if (Step == 500) EXPECT_NEAR(E.R.Height(), 4, 1);
+      if (I) {
+        EXPECT_GE(E.Time - Running[I - 1].Time, 500u);
+        EXPECT_GT(E.Percent, Running[I - 1].Percent);
+      }
     }
+    EXPECT_EQ(FEvents.back().Stage, psEnding);
   }
-  EXPECT_EQ(FEvents.back().Stage, psEnding);
+}
+
+TEST_F(JpegTest, ProgressiveDisplayShowsEachScanAndEndsWithThePlainPicture) {
+  const auto Bytes = MakeJpeg({32, 64, false, 2, 2, true});
+  int Scans = 0;
+  for (std::size_t I = 0; I + 1 < Bytes.size(); ++I) Scans += Bytes[I] == 0xFF && Bytes[I + 1] == 0xDA;
+  for (bool Display : {false, true}) {
+    SCOPED_TRACE(Display);
+    FEvents.clear();
+    auto J = Load(Bytes);
+    J->SetProgressiveDisplay(Display);
+    Record(*J, 500);
+    Draw(*J);
+    // A notification whose band reaches the bottom closes a pass: the next starts at the top.
+    int Passes = 0;
+    for (const auto& E : FEvents) Passes += E.Stage == psRunning && E.R.Bottom == 64;
+    EXPECT_EQ(Passes, Display ? Scans : 0);
+    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Bytes)), 0);
+  }
+}
+
+TEST_F(JpegTest, EightBitScreenGetsOutputQuantisedByTheDecoder) {
+  DisplayInfo().BitsPerPixel = 4;
+  DisplayInfo().Planes = 2;
+  InitializeJpegSupport();
+  FinalizeJpegSupport();
+  ASSERT_EQ(DefaultJpegSettings().PixelFormat, jf8Bit);
+  for (bool Progressive : {false, true}) {
+    SCOPED_TRACE(Progressive);
+    const auto Bytes = MakeJpeg({48, 40, false, 2, 2, Progressive});
+    auto J = Load(Bytes);
+    J->SetProgressiveDisplay(true);
+    J->SetPaletteModified(false);
+    Draw(*J);
+    EXPECT_EQ(J->Bitmap()->BitsPerPixel(), 8);
+    EXPECT_TRUE(J->PaletteModified());
+    ASSERT_NE(J->Palette(), nullptr);
+    EXPECT_LE(J->Palette()->Entries().size(), 236u);
+    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Bytes, QuantizeAsTheGraphicDoes)), 0);
+  }
+}
+
+TEST_F(JpegTest, PaletteGivenBeforeTheDecode) {
+  DisplayInfo().BitsPerPixel = 8;
+  const auto Colour = MakeJpeg({48, 40});
+  const auto Halftone = CreateHalftonePalette();
+  // 24-bit output on a palette screen: a halftone palette until the decode drops it.
+  auto J = Load(Colour);
+  ASSERT_NE(J->Palette(), nullptr);
+  EXPECT_EQ(J->Palette()->Entries(), Halftone->Entries());
+  Draw(*J);
+  EXPECT_EQ(J->Bitmap()->BitsPerPixel(), 24);
+  EXPECT_EQ(J->Palette(), nullptr);
+
+  // 8-bit colour output is mapped to the given palette, also in the final pass of a progressive display.
+  const auto MapToHalftone = [&](jpeg_decompress_struct& D) {
+    QuantizeAsTheGraphicDoes(D);
+    D.colormap = (*D.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&D), JPOOL_IMAGE, 256, 3);
+    for (std::size_t I = 0; I < 256; ++I)
+      for (int K = 0; K < 3; ++K) D.colormap[K][I] = static_cast<JSAMPLE>(Halftone->Entries()[I] >> (16 - 8 * K));
+    D.actual_number_of_colors = 256;
+  };
+  for (bool Progressive : {false, true}) {
+    const auto Bytes = MakeJpeg({48, 40, false, 2, 2, Progressive});
+    J = Load(Bytes);
+    J->SetPixelFormat(jf8Bit);
+    J->SetProgressiveDisplay(true);
+    J->SetPalette(Halftone.get());
+    Draw(*J);
+    EXPECT_EQ(J->Bitmap()->ColorTable(), Halftone->Entries());
+    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Bytes, MapToHalftone)), 0);
+  }
+
+  // Gray output keeps its own gray levels: the library maps only colour output to a given palette.
+  const auto Gray = MakeJpeg({48, 40, true});
+  J = Load(Gray);
+  J->SetPalette(Halftone.get());
+  Draw(*J);
+  EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Gray, QuantizeAsTheGraphicDoes)), 0);
+}
+
+TEST_F(JpegTest, SizeCannotBeWritten) {
+  auto J = Load(MakeJpeg({64, 48}));
+  EXPECT_EQ(ErrorOf([&] { J->SetWidth(10); }), "Cannot change the size of a JPEG image");
+  EXPECT_EQ(ErrorOf([&] { J->SetHeight(10); }), "Cannot change the size of a JPEG image");
+  EXPECT_EQ(J->Width(), 64);
+}
+
+TEST_F(JpegTest, ProgressHandlerMayStopRedrawOrFailTheDecode) {
+  const auto Bytes = MakeJpeg({32, 400});
+  enum TAction { acAbort, acRaise, acDrawAgain, acReload };
+  struct TCase {
+    TAction Action;
+    const char* Error;
+    int EndPercent;
+  } Cases[] = {
+      {acAbort, "", 0},
+      {acRaise, "stop", 0},
+      {acDrawAgain, "", 100},  // draws what is decoded so far, without a second decode
+      {acReload, "Cannot change a JPEG image while it is being decoded", 0},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Action);
+    FEvents.clear();
+    auto J = Load(Bytes);
+    Record(*J, 500);
+    J->OnProgress = [&](TObject*, TProgressStage Stage, std::uint8_t Percent, bool, const TRect&, const std::string&) {
+      FEvents.push_back({Stage, Percent, false, {}, FClock});
+      if (Stage != psRunning) return;
+      if (C.Action == acAbort) Abort();
+      if (C.Action == acRaise) throw EInvalidGraphic("stop");
+      if (C.Action == acDrawAgain) Draw(*J);
+      if (C.Action == acReload) J->Assign(Load(Bytes).get());
+    };
+    EXPECT_EQ(ErrorOf([&] { Draw(*J); }), C.Error);
+    ASSERT_GE(FEvents.size(), 3u);
+    EXPECT_EQ(FEvents.back().Stage, psEnding);
+    EXPECT_EQ(FEvents.back().Percent, C.EndPercent);
+    const std::size_t Reported = FEvents.size();
+    EXPECT_EQ(ErrorOf([&] { Draw(*J); }), "");
+    EXPECT_EQ(FEvents.size(), Reported);
+  }
+}
+
+TEST_F(JpegTest, CopyTakesTheFileSettingsAndDecodedBitmap) {
+  auto Source = Load(MakeJpeg({64, 48}));
+  Source->SetScale(jsHalf);
+  TPicture P;
+  P.CopyFrom(Source.get());
+  auto* Copy = dynamic_cast<TJPEGImage*>(P.Graphic());
+  ASSERT_NE(Copy, nullptr);
+  EXPECT_EQ(Copy->Width(), 32);
+  EXPECT_FALSE(Copy->Decoded());
+
+  Draw(*Source);
+  P.CopyFrom(Source.get());
+  Copy = dynamic_cast<TJPEGImage*>(P.Graphic());
+  ASSERT_TRUE(Copy->Decoded());
+  EXPECT_NE(Copy->Bitmap(), Source->Bitmap());
+  EXPECT_TRUE(Copy->Bitmap()->Equals(Source->Bitmap()));
+}
+
+TEST_F(JpegTest, RegisteredForJpegFilesUntilShutdown) {
+  TFileFormatsList& Formats = TFileFormatsList::Instance();
+  InitializeJpegSupport();
+  InitializeJpegSupport();
+  EXPECT_EQ(Formats.FindByExtension("JPG"), TJPEGImage::StaticClass());
+  EXPECT_EQ(Formats.BuildPictureFilter(TGraphic::StaticClass()),
+            "All (*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf|"
+            "JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|"
+            "Icons (*.ico)|*.ico|Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf");
+
+  const auto Bytes = MakeJpeg({64, 48});
+  const auto Path = std::filesystem::temp_directory_path() / "kest_jpeg_test_photo.Jpeg";
+  std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char*>(Bytes.data()),
+                                              static_cast<std::streamsize>(Bytes.size()));
+  TPicture P;
+  P.LoadFile(Path.string());
+  std::filesystem::remove(Path);
+  EXPECT_EQ(P.Width(), 64);
+
+  // Stored form: the class name, a 32-bit length and the file.
+  TMemoryStream Stored;
+  P.WriteStored(Stored);
+  const auto Form = Stored.Bytes();
+  ASSERT_EQ(Form.size(), 1 + 10 + 4 + Bytes.size());
+  EXPECT_EQ(std::string(Form.begin() + 1, Form.begin() + 11), "TJPEGImage");
+  EXPECT_TRUE(std::equal(Bytes.begin(), Bytes.end(), Form.begin() + 15));
+  TPicture Q;
+  Stored.SetPosition(0);
+  Q.ReadStored(Stored);
+  EXPECT_EQ(Q.Height(), 48);
+  // A length beyond the end of the form.
+  std::vector<std::uint8_t> Short(Form.begin(), Form.end() - 1);
+  EXPECT_EQ(ErrorOf([&] { Q.ReadStored(*TMemoryStream::Over(Short)); }), "Stream read error");
+
+  FinalizeJpegSupport();
+  EXPECT_EQ(Formats.FindByExtension("jpg"), nullptr);
+  EXPECT_EQ(Formats.FindByExtension("jpeg"), nullptr);
 }
 
 }  // namespace
