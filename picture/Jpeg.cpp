@@ -64,27 +64,30 @@ TJPEGImage::~TJPEGImage() = default;
 void TJPEGImage::LoadFromStream(TStream& Stream) { LoadBytes(Stream.ReadRest()); }
 
 void TJPEGImage::LoadBytes(std::vector<std::uint8_t> Bytes) {
-  CheckNotDecoding();
   auto Data = std::make_shared<const std::vector<std::uint8_t>>(std::move(Bytes));
   // The header is read before anything is replaced, so a file that is not a
   // JPEG image leaves the graphic as it was. A zero-length file has no header
   // to read: it fails at its first drawing instead.
-  std::int32_t W = 0, H = 0;
-  bool Gray = false, Multi = false;
+  THeader H;
   if (!Data->empty()) {
     TJpegDecoder D;
     D.Open(*Data);
-    W = static_cast<std::int32_t>(D.Info().image_width);
-    H = static_cast<std::int32_t>(D.Info().image_height);
-    Gray = D.Info().jpeg_color_space == JCS_GRAYSCALE;
-    Multi = D.HasMultipleScans();
+    H.Width = static_cast<std::int32_t>(D.Info().image_width);
+    H.Height = static_cast<std::int32_t>(D.Info().image_height);
+    H.Grayscale = D.Info().jpeg_color_space == JCS_GRAYSCALE;
+    H.Progressive = D.HasMultipleScans();
   }
+  Hold(std::move(Data), H);
+}
+
+void TJPEGImage::Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H) {
+  CheckNotDecoding();
   FData = std::move(Data);
-  FWidth = W;
-  FHeight = H;
-  FGrayscale = Gray;
-  FProgressive = Multi;
-  FProgressiveEncoding = Multi;
+  FWidth = H.Width;
+  FHeight = H.Height;
+  FGrayscale = H.Grayscale;
+  FProgressive = H.Progressive;
+  FProgressiveEncoding = H.Progressive;
   FBitmap.reset();
   FScaledSize.reset();
   FPaletteModified = true;
@@ -98,7 +101,13 @@ void TJPEGImage::SaveToStream(TStream& Stream) const {
 void TJPEGImage::ReadData(TStream& Stream) {
   const std::uint32_t L = Stream.ReadUInt32LE();
   if (static_cast<std::uint64_t>(Stream.Remaining()) < L) throw EReadError("Stream read error");
-  LoadBytes(Stream.ReadBytes(L));
+  if (L > 0) {
+    LoadBytes(Stream.ReadBytes(L));
+    return;
+  }
+  // Length 0 is what an empty graphic writes: it reads back as an empty
+  // graphic, not as a zero-length file whose drawing fails.
+  Hold(nullptr, THeader{});
 }
 
 void TJPEGImage::WriteData(TStream& Stream) const {

@@ -130,7 +130,17 @@ class TJPEGImage : public TGraphic {
     bool TwoPassQuantize;
   };
 
+  struct THeader {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    bool Grayscale = false;
+    bool Progressive = false;
+  };
+
   void LoadBytes(std::vector<std::uint8_t> Bytes);
+  // Holds new compressed bytes (or none) with their header values, in place of
+  // the previous ones and of the decoded bitmap.
+  void Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H);
   // Opens D over the compressed bytes with this graphic's settings.
   TFinalPass SetUpDecoder(TJpegDecoder& D) const;
   void Decode();

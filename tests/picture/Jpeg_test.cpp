@@ -105,6 +105,7 @@ TEST_F(JpegTest, DecodesThePixelsOfThePlainDecode) {
       {"4:2:2, odd size", {33, 17, false, 2, 1}, 24},
       {"progressive", {64, 48, false, 2, 2, true}, 24},
       {"restart interval every row", {64, 48, false, 2, 2, false, 1}, 24},
+      {"arithmetic coding", {64, 48, false, 2, 2, false, 0, 90, true}, 24},
       {"grayscale: 236 levels", {40, 30, true}, 8},
   };
   for (const TCase& C : Cases) {
@@ -416,6 +417,14 @@ TEST_F(JpegTest, RegisteredForJpegFilesUntilShutdown) {
   Stored.SetPosition(0);
   Q.ReadStored(Stored);
   EXPECT_EQ(Q.Height(), 48);
+  // An empty graphic stores length 0 and reads back empty.
+  Q.CopyFrom(std::make_unique<TJPEGImage>().get());
+  TMemoryStream EmptyForm;
+  Q.WriteStored(EmptyForm);
+  EmptyForm.SetPosition(0);
+  P.ReadStored(EmptyForm);
+  EXPECT_TRUE(P.Graphic()->Empty());
+  EXPECT_EQ(ErrorOf([&] { Draw(*static_cast<TJPEGImage*>(P.Graphic())); }), "");
   // A length beyond the end of the form.
   std::vector<std::uint8_t> Short(Form.begin(), Form.end() - 1);
   EXPECT_EQ(ErrorOf([&] { Q.ReadStored(*TMemoryStream::Over(Short)); }), "Stream read error");

@@ -23,6 +23,7 @@ struct TJpegFileSpec {
   bool Progressive = false;
   int RestartRows = 0;
   int Quality = 90;
+  bool Arithmetic = false;
   // Fine detail, so that the entropy-coded data is as busy as a photograph's.
   bool Noise = false;
 };
@@ -67,6 +68,7 @@ inline std::vector<std::uint8_t> MakeJpeg(const TJpegFileSpec& S) {
   }
   if (S.Progressive) jpeg_simple_progression(&C);
   C.restart_in_rows = S.RestartRows;
+  C.arith_code = S.Arithmetic;
   jpeg_start_compress(&C, TRUE);
   std::vector<JSAMPLE> Row(static_cast<std::size_t>(S.Width * Comps));
   while (C.next_scanline < C.image_height) {
