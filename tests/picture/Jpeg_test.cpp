@@ -163,6 +163,26 @@ TEST_F(JpegTest, FileThatIsNotAJpegFailsAtLoadAndLeavesTheGraphic) {
   EXPECT_EQ(J->Bitmap()->Width(), 64);
 }
 
+// A file of only the frame and scan headers: start of image, a start of frame
+// (Marker) for 3 components of Width x Height, one scan of all components.
+std::vector<std::uint8_t> HeadersOnly(std::uint8_t Marker, int Width, int Height) {
+  const auto W = static_cast<std::uint8_t>(Width >> 8), w = static_cast<std::uint8_t>(Width);
+  const auto H = static_cast<std::uint8_t>(Height >> 8), h = static_cast<std::uint8_t>(Height);
+  const std::uint8_t Se = Marker == 0xC2 ? 0 : 63;
+  return {0xFF, 0xD8, 0xFF, Marker, 0, 17, 8, H, h, W, w, 3, 1, 0x11, 0, 2, 0x11, 0, 3, 0x11, 0,
+          0xFF, 0xDA, 0, 12, 3, 1, 0, 2, 0, 3, 0, 0, Se, 0};
+}
+
+TEST_F(JpegTest, PictureTooLargeToHoldIsRejectedBeforeAllocating) {
+  // 65500 x 65500 pixels are more than any picture may have: "image too big" at load.
+  EXPECT_EQ(ErrorOf([&] { Load(HeadersOnly(0xC0, 65500, 65500)); }), "JPEG error #41");
+  // 65500 x 4096 unsubsampled progressive: the decoder would need 1.6 GB for the
+  // coefficients of all scans and refuses ("backing store not supported").
+  auto J = Load(HeadersOnly(0xC2, 65500, 4096));
+  EXPECT_EQ(ErrorOf([&] { Draw(*J); }), "JPEG error #49");
+  EXPECT_EQ(J->Width(), 0);
+}
+
 TEST_F(JpegTest, ZeroLengthFileFailsAtItsFirstDrawingOnly) {
   auto J = Load({});
   EXPECT_FALSE(J->Empty());
