@@ -283,7 +283,10 @@ void TJPEGImage::Decode() {
   FProgressPercent = 0;
   D.AttachProgress(ProgressHook, this);
   const bool EightBit = FPixelFormat == jf8Bit || D.Info().out_color_space == JCS_GRAYSCALE;
-  if (!EightBit) D.Info().out_color_space = JCS_EXT_BGR;  // the bitmap's own byte order
+  // Colour output in the bitmap's own byte order, or red, green, blue for the
+  // colour map of quantised output. Files in other colour spaces (CMYK) are
+  // refused by the library's conversion rather than shown in wrong colours.
+  if (D.Info().out_color_space != JCS_GRAYSCALE) D.Info().out_color_space = EightBit ? JCS_RGB : JCS_EXT_BGR;
 
   Progress(this, psStarting, 0, false, TRect{}, "");
   std::exception_ptr Failure;

@@ -183,6 +183,17 @@ TEST_F(JpegTest, PictureTooLargeToHoldIsRejectedBeforeAllocating) {
   EXPECT_EQ(J->Width(), 0);
 }
 
+TEST_F(JpegTest, CmykFileIsRefusedRatherThanShownInWrongColours) {
+  TJpegFileSpec Spec;
+  Spec.Cmyk = true;
+  const auto Bytes = MakeJpeg(Spec);
+  for (TJPEGPixelFormat Format : {jf24Bit, jf8Bit}) {
+    auto J = Load(Bytes);
+    J->SetPixelFormat(Format);
+    EXPECT_EQ(ErrorOf([&] { Draw(*J); }), "JPEG error #27");  // unsupported colour conversion
+  }
+}
+
 TEST_F(JpegTest, ZeroLengthFileFailsAtItsFirstDrawingOnly) {
   auto J = Load({});
   EXPECT_FALSE(J->Empty());

@@ -24,6 +24,7 @@ struct TJpegFileSpec {
   int RestartRows = 0;
   int Quality = 90;
   bool Arithmetic = false;
+  bool Cmyk = false;
   // Fine detail, so that the entropy-coded data is as busy as a photograph's.
   bool Noise = false;
 };
@@ -55,14 +56,14 @@ inline std::vector<std::uint8_t> MakeJpeg(const TJpegFileSpec& S) {
   unsigned char* Out = nullptr;
   unsigned long Size = 0;
   jpeg_mem_dest(&C, &Out, &Size);
-  const int Comps = S.Gray ? 1 : 3;
+  const int Comps = S.Gray ? 1 : S.Cmyk ? 4 : 3;
   C.image_width = static_cast<JDIMENSION>(S.Width);
   C.image_height = static_cast<JDIMENSION>(S.Height);
   C.input_components = Comps;
-  C.in_color_space = S.Gray ? JCS_GRAYSCALE : JCS_RGB;
+  C.in_color_space = S.Gray ? JCS_GRAYSCALE : S.Cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&C);
   jpeg_set_quality(&C, S.Quality, TRUE);
-  if (!S.Gray) {
+  if (!S.Gray && !S.Cmyk) {
     C.comp_info[0].h_samp_factor = S.HSamp;
     C.comp_info[0].v_samp_factor = S.VSamp;
   }
