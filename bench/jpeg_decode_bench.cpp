@@ -21,10 +21,10 @@ namespace {
 const std::vector<std::uint8_t>& BenchBytes(bool Progressive) {
   static std::vector<std::uint8_t> Bytes[2];
   if (Bytes[Progressive].empty()) {
-    TJpegFileSpec Spec{6000, 4000};
-    Spec.Progressive = Progressive;
-    Spec.Noise = true;
-    Bytes[Progressive] = MakeJpeg(Spec);
+    TJpegFileOptions Options{6000, 4000};
+    Options.Progressive = Progressive;
+    Options.Noise = true;
+    Bytes[Progressive] = MakeJpeg(Options);
   }
   return Bytes[Progressive];
 }

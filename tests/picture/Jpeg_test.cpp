@@ -97,7 +97,7 @@ void QuantizeAsTheGraphicDoes(jpeg_decompress_struct& D) {
 TEST_F(JpegTest, DecodesThePixelsOfThePlainDecode) {
   struct TCase {
     const char* Name;
-    TJpegFileSpec Spec;
+    TJpegFileOptions Options;
     int Bpp;
   } Cases[] = {
       {"baseline 4:2:0", {64, 48}, 24},
@@ -110,16 +110,16 @@ TEST_F(JpegTest, DecodesThePixelsOfThePlainDecode) {
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);
-    const auto Bytes = MakeJpeg(C.Spec);
+    const auto Bytes = MakeJpeg(C.Options);
     auto J = Load(Bytes);
-    EXPECT_EQ(J->Width(), C.Spec.Width);
-    EXPECT_EQ(J->Height(), C.Spec.Height);
-    EXPECT_EQ(J->Grayscale(), C.Spec.Gray);
-    EXPECT_EQ(J->Progressive(), C.Spec.Progressive);
+    EXPECT_EQ(J->Width(), C.Options.Width);
+    EXPECT_EQ(J->Height(), C.Options.Height);
+    EXPECT_EQ(J->Grayscale(), C.Options.Gray);
+    EXPECT_EQ(J->Progressive(), C.Options.Progressive);
     J->SetPaletteModified(false);
     Draw(*J);
     ASSERT_EQ(J->Bitmap()->BitsPerPixel(), C.Bpp);
-    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Bytes, C.Spec.Gray ? QuantizeAsTheGraphicDoes : nullptr)), 0);
+    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Bytes, C.Options.Gray ? QuantizeAsTheGraphicDoes : nullptr)), 0);
     // Only the quantised gray output builds a palette.
     EXPECT_EQ(J->PaletteModified(), C.Bpp == 8);
     EXPECT_EQ(J->Palette() != nullptr, C.Bpp == 8);
@@ -162,7 +162,7 @@ std::vector<std::uint8_t> HeadersOnly(std::uint8_t Marker, int Width, int Height
 
 TEST_F(JpegTest, FailuresCarryTheLibrarysCodeAndComeOnce) {
   const auto Good = MakeJpeg({64, 48});
-  TJpegFileSpec Cmyk;
+  TJpegFileOptions Cmyk;
   Cmyk.Cmyk = true;
   struct TCase {
     const char* Name;

@@ -13,7 +13,7 @@
 
 #include <jpeglib.h>
 
-struct TJpegFileSpec {
+struct TJpegFileOptions {
   int Width = 64;
   int Height = 48;
   bool Gray = false;
@@ -30,7 +30,7 @@ struct TJpegFileSpec {
 };
 
 // Gradients, an edge pattern and optional noise, as 8-bit samples.
-inline std::uint8_t JpegTestSample(const TJpegFileSpec& S, int X, int Y, int Channel) {
+inline std::uint8_t JpegTestSample(const TJpegFileOptions& S, int X, int Y, int Channel) {
   const int Wx = S.Width > 1 ? S.Width - 1 : 1, Hy = S.Height > 1 ? S.Height - 1 : 1;
   int V = 0;
   switch (Channel) {
@@ -48,7 +48,7 @@ inline std::uint8_t JpegTestSample(const TJpegFileSpec& S, int X, int Y, int Cha
   return static_cast<std::uint8_t>(V < 0 ? 0 : V > 255 ? 255 : V);
 }
 
-inline std::vector<std::uint8_t> MakeJpeg(const TJpegFileSpec& S) {
+inline std::vector<std::uint8_t> MakeJpeg(const TJpegFileOptions& S) {
   jpeg_compress_struct C{};
   jpeg_error_mgr E{};
   C.err = jpeg_std_error(&E);
