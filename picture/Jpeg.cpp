@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "picture/FileFormats.h"
 #include "picture/JpegDecoder_p.h"
@@ -297,6 +298,7 @@ void TJPEGImage::Decode() {
     Failure = std::current_exception();
   }
   FDecoding = false;
+  if (Failure) BlackenRowsFrom(static_cast<std::int32_t>(D.Info().output_scanline));
   Progress(this, psEnding, Failure ? 0 : 100, FPaletteModified, TRect{}, "");
   if (FPaletteModified) Changed(this);
   if (!Failure) return;
@@ -323,7 +325,8 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
 
   D.StartDecompress();
   FBitmap->AllocateImage(static_cast<std::int32_t>(I.output_width), static_cast<std::int32_t>(I.output_height),
-                         EightBit ? 8 : 24, true);
+                         EightBit ? 8 : 24, false);
+  FRowsUnwritten = true;
   // Several rows per call when the rows lie at a positive distance that keeps
   // each row aligned, as the library's rows would be.
   const std::ptrdiff_t Stride = FBitmap->Stride();
@@ -336,6 +339,7 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
       D.StartOutput(I.input_scan_number);
       if (FirstPass && I.colormap && MakePalette) TakeColorMap(D);
       D.ReadRows(First, Stride, RowsPerCall);
+      FRowsUnwritten = false;
       D.FinishOutput();
       FirstPass = false;
     }
@@ -350,8 +354,20 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   }
   if ((!I.buffered_image || Final.TwoPassQuantize) && I.colormap && MakePalette) TakeColorMap(D);
   D.ReadRows(First, Stride, RowsPerCall);
+  FRowsUnwritten = false;
   if (I.buffered_image) D.FinishOutput();
   D.FinishDecompress();
+}
+
+// The bitmap's memory is not cleared when it is allocated: a decode that
+// succeeds without being watched writes every row, and clearing would cost a
+// pass over the whole picture. Rows not yet written are made black as soon as
+// anyone can look at them: before a progress notification, or after a failure.
+void TJPEGImage::BlackenRowsFrom(std::int32_t Row) {
+  if (!FRowsUnwritten) return;
+  FRowsUnwritten = false;
+  for (std::int32_t Y = std::max(Row, 0); Y < FBitmap->Height(); ++Y)
+    std::memset(FBitmap->ScanLine(Y), 0, static_cast<std::size_t>(FBitmap->Stride()));
 }
 
 void TJPEGImage::TakeColorMap(const TJpegDecoder& D) {
@@ -380,5 +396,6 @@ void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
   if (Percent == J.FProgressPercent) return;
   J.FProgressPercent = Percent;
   J.FProgressRow = static_cast<std::int32_t>(I.output_scanline);
+  J.BlackenRowsFrom(J.FProgressRow);
   J.Progress(&J, psRunning, static_cast<std::uint8_t>(Percent), R.Height() >= 4, R, "");
 }

@@ -146,6 +146,9 @@ class TJPEGImage : public TGraphic {
   void Decode();
   // The decode from the start of decompression on; raises on failure.
   void DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool EightBit);
+  // Makes the rows of the bitmap from Row on black unless they were written or
+  // made black already.
+  void BlackenRowsFrom(std::int32_t Row);
   // Makes the decoder's colour map the bitmap's palette.
   void TakeColorMap(const TJpegDecoder& D);
   // Stores a setting that alters the decoded picture: a decoded bitmap is dropped.
@@ -164,6 +167,8 @@ class TJPEGImage : public TGraphic {
   // The output size at a reduced scale, computed once per scale.
   mutable std::optional<TPoint> FScaledSize;
   bool FDecoding = false;
+  // The bitmap of the running decode has rows that hold neither decoded pixels nor black.
+  bool FRowsUnwritten = false;
 
   TJPEGPixelFormat FPixelFormat;
   bool FForceGrayscale;

@@ -373,16 +373,25 @@ TEST_F(JpegTest, ProgressHandlerMayStopRedrawOrFailTheDecode) {
     FEvents.clear();
     auto J = Load(Bytes);
     Record(*J, 500);
+    bool LastRowBlack = true;
     J->OnProgress = [&](TObject*, TProgressStage Stage, std::uint8_t Percent, bool, const TRect&, const std::string&) {
       FEvents.push_back({Stage, Percent, false, {}, FClock});
       if (Stage != psRunning) return;
+      // A handler sees the rows the decode has not reached black, never left-over memory.
+      const std::uint8_t* Last = J->Bitmap()->ScanLine(399);
+      LastRowBlack = LastRowBlack && std::all_of(Last, Last + 96, [](std::uint8_t V) { return V == 0; });
       if (C.Action == acAbort) Abort();
       if (C.Action == acRaise) throw EInvalidGraphic("stop");
       if (C.Action == acDrawAgain) Draw(*J);
       if (C.Action == acReload) J->Assign(Load(Bytes).get());
     };
+    {
+      // Memory the bitmap may get, full of something other than black.
+      std::vector<std::uint8_t> Used(32 * 3 * 400, 0xA5);
+    }
     EXPECT_EQ(ErrorOf([&] { Draw(*J); }), C.Error);
     ASSERT_GE(FEvents.size(), 3u);
+    EXPECT_TRUE(LastRowBlack);
     EXPECT_EQ(FEvents.back().Stage, psEnding);
     EXPECT_EQ(FEvents.back().Percent, C.EndPercent);
     const std::size_t Reported = FEvents.size();
