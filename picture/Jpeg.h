@@ -90,7 +90,8 @@ class TJPEGImage : public TGraphic {
   // The decoded bitmap, decoding first if needed; null for a graphic that was
   // never loaded. After a failed decode: what was decoded (the decode is not tried again).
   TBitmap* Bitmap();
-  // Whether the first decode has happened (successfully or not).
+  // Whether the decode has begun: its bitmap then exists, complete, partly
+  // filled or empty, and is what every drawing shows.
   bool Decoded() const { return FBitmap != nullptr; }
 
   // From the file's header.
