@@ -261,7 +261,7 @@ TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D) const {
   return Final;
 }
 
-TBitmap* TJPEGImage::Bitmap() {
+const TBitmap* TJPEGImage::Bitmap() {
   if (!FBitmap && FData) Decode();
   return FBitmap.get();
 }

@@ -88,8 +88,9 @@ class TJPEGImage : public TGraphic {
   void Assign(const TPersistent* Source) override;
 
   // The decoded bitmap, decoding first if needed; null for a graphic that was
-  // never loaded. After a failed decode: what was decoded (the decode is not tried again).
-  TBitmap* Bitmap();
+  // never loaded. After a failed decode: what was decoded (the decode is not
+  // tried again). Read-only: a decode may be writing to it.
+  const TBitmap* Bitmap();
   // Whether the decode has begun: its bitmap then exists, complete, partly
   // filled or empty, and is what every drawing shows.
   bool Decoded() const { return FBitmap != nullptr; }
