@@ -196,7 +196,9 @@ TEST_F(JpegTest, FailuresCarryTheLibrarysCodeAndComeOnce) {
     }
     EXPECT_EQ(ErrorOf([&] { Draw(*J); }), C.DrawError);
     ASSERT_EQ(FEvents.size(), C.Notifications);
-    if (C.Notifications) EXPECT_EQ(FEvents.back().Percent, 0);
+    if (C.Notifications) {
+      EXPECT_EQ(FEvents.back().Percent, 0);
+    }
     EXPECT_EQ(ErrorOf([&] { Draw(*J); }), "");
     EXPECT_EQ(FEvents.size(), C.Notifications);  // never decoded twice
   }
@@ -259,7 +261,9 @@ TEST_F(JpegTest, RunningProgressIsThrottledAndCoversTheNewRows) {
       EXPECT_EQ(E.RedrawNow, E.R.Height() >= 4);
       // With every reading of the clock past the interval, each new percent is
       // reported at once (the percentage is truncated from floating point).
-      if (Step == 500) EXPECT_NEAR(E.R.Height(), 4, 1);
+      if (Step == 500) {
+        EXPECT_NEAR(E.R.Height(), 4, 1);
+      }
       if (I) {
         EXPECT_GE(E.Time - Running[I - 1].Time, 500u);
         EXPECT_GT(E.Percent, Running[I - 1].Percent);
