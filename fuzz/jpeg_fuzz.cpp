@@ -1,0 +1,48 @@
+// Loads the input as a JPEG graphic and draws it twice: the first drawing
+// decodes, the second draws the kept bitmap. The input's last byte also picks
+// the decode settings, so that every decoding path is reached.
+#include <cstdint>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "picture/Jpeg.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  EnsureFuzzApplication();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+  const std::vector<std::uint8_t> Bytes(Data, Data + Size);
+  TJPEGImage J;
+  const std::uint8_t Pick = Size ? Data[Size - 1] : 0;
+  J.SetPixelFormat(Pick & 1 ? jf8Bit : jf24Bit);
+  J.SetForceGrayscale(Pick & 2);
+  J.SetPerformance(Pick & 4 ? jpBestSpeed : jpBestQuality);
+  J.SetScale(static_cast<TJPEGScale>((Pick >> 3) & 3));
+  J.SetProgressiveDisplay(Pick & 32);
+  J.SetSmoothing(!(Pick & 64));
+  // A clock that always lets progress through, with a handler that draws the
+  // partly decoded bitmap as a view would.
+  std::uint64_t Clock = 0;
+  J.SetTickSource([&Clock] { return Clock += 500; });
+  TBitmap Target(4, 4);
+  J.OnProgress = [&](TObject*, TProgressStage, std::uint8_t, bool Redraw, const TRect&, const std::string&) {
+    if (Redraw) J.DrawInto(Target.Canvas(), Rect(0, 0, 4, 4));
+  };
+  try {
+    auto S = TMemoryStream::Over(Bytes);
+    J.LoadFromStream(*S);
+    // Huge pictures take seconds to decode and teach the fuzzer nothing new.
+    if (std::int64_t{J.Width()} * J.Height() > (std::int64_t{1} << 22)) return 0;
+  } catch (const Exception&) {
+    return 0;
+  }
+  for (int I = 0; I < 2; ++I) {
+    try {
+      J.DrawInto(Target.Canvas(), Rect(0, 0, 4, 4));
+    } catch (const Exception&) {
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,189 @@
+// TJPEGImage: a JPEG file kept as its compressed bytes, decoded with libjpeg
+// on its first drawing; the decoded bitmap is kept and drawn like a TBitmap.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "picture/Bitmap.h"
+#include "picture/Graphic.h"
+#include "toolkit/Exceptions.h"
+
+// A fatal error of the JPEG decoder: "JPEG error #%d" with the library's message code.
+KEST_EXCEPTION(EJPEG, EInvalidGraphic);
+
+enum TJPEGPixelFormat : std::uint8_t { jf24Bit, jf8Bit };
+enum TJPEGPerformance : std::uint8_t { jpBestQuality, jpBestSpeed };
+// Output size divided by 1, 2, 4 or 8.
+enum TJPEGScale : std::uint8_t { jsFullSize, jsHalf, jsQuarter, jsEighth };
+
+// The settings a JPEG graphic takes when it is created.
+struct TJPEGDefaults {
+  // 8-bit output is quantised by the decoder to 236 colours.
+  TJPEGPixelFormat PixelFormat = jf24Bit;
+  // Decode to one gray channel (8-bit output).
+  bool ForceGrayscale = false;
+  // Best speed: fast integer inverse DCT, one-pass quantisation, ordered dithering.
+  TJPEGPerformance Performance = jpBestQuality;
+  TJPEGScale Scale = jsFullSize;
+  // Block smoothing of multi-scan files while their later scans are missing.
+  bool Smoothing = true;
+  // Show each scan of a multi-scan file as it is decoded.
+  bool ProgressiveDisplay = false;
+  // Encoding only; this program never encodes.
+  int CompressionQuality = 90;
+  bool ProgressiveEncoding = false;
+};
+
+// The one process-wide record of default settings.
+TJPEGDefaults& DefaultJpegSettings();
+
+// Start-up of the JPEG support: chooses 8-bit output for screens of 8 bits per
+// pixel or fewer, then registers "jpeg" and "jpg" as "JPEG Image File". Calling
+// it again does not register twice.
+void InitializeJpegSupport();
+// Shutdown: removes the JPEG class from the format registry.
+void FinalizeJpegSupport();
+
+struct jpeg_decompress_struct;
+class TJpegDecoder;
+
+class TJPEGImage : public TGraphic {
+  KEST_CLASS(TJPEGImage)
+ public:
+  TJPEGImage();
+  ~TJPEGImage() override;
+
+  // Decodes on the first drawing, then draws the decoded bitmap as TBitmap does.
+  void DrawInto(TCanvas& ACanvas, const TRect& R) override;
+  // Empty: neither compressed bytes (a zero-length file counts as bytes) nor a
+  // non-empty decoded bitmap.
+  bool Empty() const override;
+  // The decoded bitmap's size once there is one; before, the header's size at
+  // full scale, or the size the decoder computes for a reduced scale.
+  std::int32_t Width() const override;
+  std::int32_t Height() const override;
+  // The decoded bitmap's palette; before a decode a palette given with
+  // SetPalette, or for 24-bit output on a screen of 8 bits or fewer a halftone
+  // palette (kept for the decode, which then drops it).
+  HPALETTE Palette() const override;
+  // Before a decode: the palette 8-bit output is mapped to. After: the bitmap's palette.
+  void SetPalette(HPALETTE Value) override;
+  // A 32-bit little-endian length, then the JPEG file.
+  void ReadData(TStream& Stream) override;
+  void WriteData(TStream& Stream) const override;
+  // The size of a JPEG image cannot change: raise EInvalidGraphicOperation.
+  void SetHeight(std::int32_t Value) override;
+  void SetWidth(std::int32_t Value) override;
+  // Keeps the rest of the stream and reads only the header; raises EJPEG for a
+  // file that is not a JPEG image and leaves the graphic as it was.
+  void LoadFromStream(TStream& Stream) override;
+  // Writes the JPEG file as loaded.
+  void SaveToStream(TStream& Stream) const override;
+  // From another TJPEGImage: shares its compressed bytes, takes its header
+  // values and settings, and copies its decoded bitmap if it has one.
+  void Assign(const TPersistent* Source) override;
+
+  // The decoded bitmap, decoding first if needed; null for a graphic that was
+  // never loaded. After a failed decode: what was decoded (the decode is not
+  // tried again). Read-only: a decode may be writing to it.
+  const TBitmap* Bitmap();
+  // Whether the decode has begun: its bitmap then exists, complete, partly
+  // filled or empty, and is what every drawing shows.
+  bool Decoded() const { return FBitmap != nullptr; }
+
+  // From the file's header.
+  bool Grayscale() const { return FGrayscale; }
+  bool Progressive() const { return FProgressive; }
+
+  // Settings. A change to one that alters the decoded picture drops a decoded
+  // bitmap so that the next drawing decodes again, and raises the change notification.
+  TJPEGPixelFormat PixelFormat() const { return FPixelFormat; }
+  void SetPixelFormat(TJPEGPixelFormat Value);
+  bool ForceGrayscale() const { return FForceGrayscale; }
+  void SetForceGrayscale(bool Value);
+  TJPEGPerformance Performance() const { return FPerformance; }
+  void SetPerformance(TJPEGPerformance Value);
+  TJPEGScale Scale() const { return FScale; }
+  void SetScale(TJPEGScale Value);
+  bool Smoothing() const { return FSmoothing; }
+  void SetSmoothing(bool Value);
+  bool ProgressiveDisplay() const { return FProgressiveDisplay; }
+  void SetProgressiveDisplay(bool Value) { FProgressiveDisplay = Value; }
+  int CompressionQuality() const { return FCompressionQuality; }
+  void SetCompressionQuality(int Value) { FCompressionQuality = Value; }
+  bool ProgressiveEncoding() const { return FProgressiveEncoding; }
+  void SetProgressiveEncoding(bool Value) { FProgressiveEncoding = Value; }
+
+  // The millisecond tick count that throttles progress notifications; a
+  // steady clock unless replaced (tests replace it).
+  using TTickSource = std::function<std::uint64_t()>;
+  void SetTickSource(TTickSource Source) { FTickSource = std::move(Source); }
+
+ private:
+  // The decoder's settings that a multi-scan file shown scan by scan uses only
+  // for its last pass.
+  struct TFinalPass {
+    int DctMethod;
+    int DitherMode;
+    bool TwoPassQuantize;
+  };
+
+  struct THeader {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    bool Grayscale = false;
+    bool Progressive = false;
+  };
+
+  void LoadBytes(std::vector<std::uint8_t> Bytes);
+  // Holds new compressed bytes (or none) with their header values, in place of
+  // the previous ones and of the decoded bitmap.
+  void Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H);
+  // Opens D over the compressed bytes with this graphic's settings.
+  TFinalPass SetUpDecoder(TJpegDecoder& D) const;
+  void Decode();
+  // The decode from the start of decompression on; raises on failure.
+  void DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool EightBit);
+  // Makes the rows of the bitmap from Row on black unless they were written or
+  // made black already.
+  void BlackenRowsFrom(std::int32_t Row);
+  // Makes the decoder's colour map the bitmap's palette.
+  void TakeColorMap(const TJpegDecoder& D);
+  // Stores a setting that alters the decoded picture: a decoded bitmap is dropped.
+  template <class T>
+  void SetOutputSetting(T& Field, T Value);
+  void CheckNotDecoding() const;
+  static void ProgressHook(void* Self, const jpeg_decompress_struct& Info);
+
+  std::shared_ptr<const std::vector<std::uint8_t>> FData;
+  std::int32_t FWidth = 0;
+  std::int32_t FHeight = 0;
+  bool FGrayscale = false;
+  mutable bool FProgressive = false;
+  std::unique_ptr<TBitmap> FBitmap;
+  mutable std::unique_ptr<TPalette> FTempPalette;
+  // The output size at a reduced scale, computed once per scale.
+  mutable std::optional<TPoint> FScaledSize;
+  bool FDecoding = false;
+  // The bitmap of the running decode has rows that hold neither decoded pixels nor black.
+  bool FRowsUnwritten = false;
+
+  TJPEGPixelFormat FPixelFormat;
+  bool FForceGrayscale;
+  TJPEGPerformance FPerformance;
+  TJPEGScale FScale;
+  bool FSmoothing;
+  bool FProgressiveDisplay;
+  int FCompressionQuality;
+  bool FProgressiveEncoding;
+
+  TTickSource FTickSource;
+  // Progress state of the running decode.
+  std::uint64_t FProgressTime = 0;
+  std::int32_t FProgressRow = 0;
+  int FProgressPercent = 0;
+};

@@ -1,0 +1,200 @@
+#include "picture/JpegDecoder_p.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <jerror.h>
+
+#include "picture/ByteReader.h"
+#include "picture/Jpeg.h"
+#include "toolkit/SysUtils.h"
+
+namespace {
+
+// What the library may take for its whole-image buffers (the coefficients of a
+// multi-scan file, kept until its last scan). Beyond it the library raises its
+// "backing store" error rather than allocating: four bytes per pixel of the
+// largest picture allowed, enough for any sampling of such a picture but one
+// that is both progressive and unsubsampled at full size.
+constexpr std::uint64_t MaxDecoderMemory = MaxPicturePixels * 4;
+
+}  // namespace
+
+TJpegDecoder::TJpegDecoder() {
+  jpeg_std_error(&FError);
+  FError.error_exit = ErrorExit;
+  FError.emit_message = EmitMessage;
+  FError.output_message = OutputMessage;
+  FError.reset_error_mgr = ResetErrorManager;
+  FInfo.err = &FError;
+  FInfo.client_data = this;
+}
+
+// Safe also when the decompressor was never created or its creation failed:
+// the library then has no memory manager and destroys nothing.
+TJpegDecoder::~TJpegDecoder() { jpeg_destroy_decompress(&FInfo); }
+
+bool TJpegDecoder::Attempt(TStep Step, void* Arg) {
+  if (setjmp(FJump) != 0) return false;
+  Step(*this, Arg);
+  return true;
+}
+
+void TJpegDecoder::Run(TStep Step, void* Arg) {
+  if (!Attempt(Step, Arg)) Raise();
+}
+
+void TJpegDecoder::Raise() {
+  if (FPending) std::rethrow_exception(std::exchange(FPending, nullptr));
+  throw EJPEG(Format("JPEG error #%d", {FError.msg_code}));
+}
+
+void TJpegDecoder::ErrorExit(j_common_ptr Info) {
+  std::longjmp(static_cast<TJpegDecoder*>(Info->client_data)->FJump, 1);
+}
+
+// Warnings (a file that ends early, damaged entropy data) let the library go
+// on with what it can still decode; neither they nor trace messages are shown.
+void TJpegDecoder::EmitMessage(j_common_ptr Info, int Level) {
+  if (Level < 0) ++Info->err->num_warnings;
+}
+
+void TJpegDecoder::OutputMessage(j_common_ptr) {}
+
+void TJpegDecoder::ResetErrorManager(j_common_ptr Info) {
+  Info->err->num_warnings = 0;
+  Info->err->msg_code = 0;
+}
+
+void TJpegDecoder::ProgressMonitor(j_common_ptr Info) {
+  auto* D = static_cast<TJpegDecoder*>(Info->client_data);
+  if (!D->NotifyProgress()) std::longjmp(D->FJump, 1);
+}
+
+bool TJpegDecoder::NotifyProgress() noexcept {
+  try {
+    FProgressFn(FProgressContext, FInfo);
+    return true;
+  } catch (...) {
+    FPending = std::current_exception();
+    return false;
+  }
+}
+
+void TJpegDecoder::Open(std::span<const std::uint8_t> Data) {
+  struct TArg {
+    const unsigned char* Bytes;
+    unsigned long Size;
+  } Arg{Data.data(), static_cast<unsigned long>(Data.size())};
+  Run(
+      [](TJpegDecoder& D, void* A) {
+        const auto& Src = *static_cast<const TArg*>(A);
+        jpeg_create_decompress(&D.FInfo);
+        D.FInfo.mem->max_memory_to_use = static_cast<long>(MaxDecoderMemory);
+        jpeg_mem_src(&D.FInfo, Src.Bytes, Src.Size);
+        jpeg_read_header(&D.FInfo, TRUE);
+        // No picture may make the program allocate more than the largest allowed.
+        const std::uint64_t Pixels = std::uint64_t{D.FInfo.image_width} * D.FInfo.image_height;
+        if (Pixels > MaxPicturePixels) ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
+      },
+      &Arg);
+}
+
+void TJpegDecoder::AttachProgress(TProgressFn Fn, void* Context) {
+  FProgressFn = Fn;
+  FProgressContext = Context;
+  FProgress = {};
+  FProgress.progress_monitor = ProgressMonitor;
+  FInfo.progress = &FProgress;
+}
+
+bool TJpegDecoder::HasMultipleScans() {
+  bool Multiple = false;
+  Run([](TJpegDecoder& D, void* A) { *static_cast<bool*>(A) = jpeg_has_multiple_scans(&D.FInfo); }, &Multiple);
+  return Multiple;
+}
+
+void TJpegDecoder::CalcOutputDimensions() {
+  Run([](TJpegDecoder& D, void*) { jpeg_calc_output_dimensions(&D.FInfo); });
+}
+
+void TJpegDecoder::SetColorMap(std::span<const std::uint32_t> Entries) {
+  struct TArg {
+    const std::uint32_t* Colors;
+    JDIMENSION Count;
+  } Arg{Entries.data(), static_cast<JDIMENSION>(std::min<std::size_t>(Entries.size(), 256))};
+  Run(
+      [](TJpegDecoder& D, void* A) {
+        const auto& M = *static_cast<const TArg*>(A);
+        JSAMPARRAY Map = (*D.FInfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&D.FInfo), JPOOL_IMAGE,
+                                                      std::max<JDIMENSION>(M.Count, 1), 3);
+        for (JDIMENSION I = 0; I < M.Count; ++I) {
+          Map[0][I] = static_cast<JSAMPLE>(M.Colors[I] >> 16);
+          Map[1][I] = static_cast<JSAMPLE>(M.Colors[I] >> 8);
+          Map[2][I] = static_cast<JSAMPLE>(M.Colors[I]);
+        }
+        D.FInfo.colormap = Map;
+        D.FInfo.actual_number_of_colors = static_cast<int>(M.Count);
+      },
+      &Arg);
+}
+
+void TJpegDecoder::StartDecompress() {
+  Run([](TJpegDecoder& D, void*) { jpeg_start_decompress(&D.FInfo); });
+}
+
+int TJpegDecoder::ConsumeInput() {
+  int Result = 0;
+  Run([](TJpegDecoder& D, void* A) { *static_cast<int*>(A) = jpeg_consume_input(&D.FInfo); }, &Result);
+  return Result;
+}
+
+void TJpegDecoder::StartOutput(int ScanNumber) {
+  Run([](TJpegDecoder& D, void* A) { jpeg_start_output(&D.FInfo, *static_cast<int*>(A)); }, &ScanNumber);
+}
+
+void TJpegDecoder::FinishOutput() {
+  Run([](TJpegDecoder& D, void*) { jpeg_finish_output(&D.FInfo); });
+}
+
+void TJpegDecoder::ReadRows(std::uint8_t* First, std::ptrdiff_t Stride, int RowsPerCall) {
+  struct TArg {
+    std::uint8_t* First;
+    std::ptrdiff_t Stride;
+    JDIMENSION PerCall;
+  } Arg{First, Stride, static_cast<JDIMENSION>(std::clamp(RowsPerCall, 1, MaxRowsPerCall))};
+  Run(
+      [](TJpegDecoder& D, void* A) {
+        const auto& R = *static_cast<const TArg*>(A);
+        jpeg_decompress_struct& I = D.FInfo;
+        JSAMPROW Rows[MaxRowsPerCall];
+        while (I.output_scanline < I.output_height) {
+          const JDIMENSION Top = I.output_scanline;
+          const JDIMENSION N = std::min(R.PerCall, I.output_height - Top);
+          for (JDIMENSION K = 0; K < N; ++K) Rows[K] = R.First + static_cast<std::ptrdiff_t>(Top + K) * R.Stride;
+          // A source in memory never suspends; a call that reads nothing would
+          // otherwise loop for ever.
+          if (jpeg_read_scanlines(&I, Rows, N) == 0) break;
+        }
+      },
+      &Arg);
+}
+
+void TJpegDecoder::FinishDecompress() {
+  Run([](TJpegDecoder& D, void*) { jpeg_finish_decompress(&D.FInfo); });
+}
+
+std::vector<std::uint32_t> TJpegDecoder::ColorMap() const {
+  std::vector<std::uint32_t> Table;
+  if (!FInfo.colormap || FInfo.actual_number_of_colors <= 0) return Table;
+  const int N = std::min(FInfo.actual_number_of_colors, 256);
+  const bool Gray = FInfo.out_color_components == 1;
+  Table.reserve(static_cast<std::size_t>(N));
+  for (int I = 0; I < N; ++I) {
+    const std::uint32_t R = FInfo.colormap[0][I];
+    const std::uint32_t G = Gray ? R : FInfo.colormap[1][I];
+    const std::uint32_t B = Gray ? R : FInfo.colormap[2][I];
+    Table.push_back(R << 16 | G << 8 | B);
+  }
+  return Table;
+}
