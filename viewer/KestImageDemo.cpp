@@ -6,12 +6,9 @@
 #include <QImage>
 #include <QPixmap>
 
+#include "picture/Jpeg.h"
 #include "toolkit/QtApplication.h"
 #include "viewer/Unit1.h"
-#if __has_include("picture/Jpeg.h")
-#include "picture/Jpeg.h"
-#define KEST_VIEWER_JPEG 1
-#endif
 
 namespace kest_viewer_data {
 extern const unsigned char KestImageDemo_png[];
@@ -25,9 +22,7 @@ int main(int argc, char** argv) {
   QImage Icon;
   Icon.loadFromData(kest_viewer_data::KestImageDemo_png, static_cast<int>(kest_viewer_data::KestImageDemo_png_size));
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Icon)));
-#ifdef KEST_VIEWER_JPEG
   InitializeJpegSupport();
-#endif
   InitializeViewerUnits();
   int Result = 0;
   {
@@ -37,8 +32,6 @@ int main(int argc, char** argv) {
     Result = Application.Run();
   }
   FinalizeViewerUnits();
-#ifdef KEST_VIEWER_JPEG
   FinalizeJpegSupport();
-#endif
   return Result;
 }

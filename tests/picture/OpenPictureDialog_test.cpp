@@ -7,6 +7,7 @@
 
 #include "support/DialogDriver.h"
 #include "picture/FileFormats.h"
+#include "picture/Jpeg.h"
 #include "toolkit/Forms.h"
 
 namespace {
@@ -31,15 +32,24 @@ TEST(FitPictureRect, KeepsTheProportionsAndCentres) {
 
 class OpenPictureDialogTest : public ::testing::Test {
  protected:
+  // The dialog takes its filter from the formats registered when it is made.
+  OpenPictureDialogTest() {
+    InitializeJpegSupport();
+    Dialog = std::make_unique<TOpenPictureDialog>(nullptr);
+  }
+  ~OpenPictureDialogTest() override {
+    Dialog.reset();
+    FinalizeJpegSupport();
+  }
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
-    Dialog.SetOptions(TOpenOptions{ofHideReadOnly, ofAllowMultiSelect, ofFileMustExist, ofEnableSizing});
+    Dialog->SetOptions(TOpenOptions{ofHideReadOnly, ofAllowMultiSelect, ofFileMustExist, ofEnableSizing});
   }
   QString Path(const char* Name) const { return Folder.filePath(QString::fromLatin1(Name)); }
   std::string Native(const char* Name) const { return QDir::toNativeSeparators(Path(Name)).toStdString(); }
 
   QTemporaryDir Folder;
-  TOpenPictureDialog Dialog{nullptr};
+  std::unique_ptr<TOpenPictureDialog> Dialog;
 };
 
 TEST_F(OpenPictureDialogTest, OffersTheRegisteredFormatsWithAllFirst) {
@@ -49,7 +59,7 @@ TEST_F(OpenPictureDialogTest, OffersTheRegisteredFormatsWithAllFirst) {
     Selected << D.selectedNameFilter();
     return false;
   });
-  EXPECT_FALSE(Dialog.Execute());
+  EXPECT_FALSE(Dialog->Execute());
   QStringList Expected;
   for (const auto& F : QtNameFilters(TFileFormatsList::Instance().BuildPictureFilter(TGraphic::StaticClass())))
     Expected << QString::fromStdString(F);
@@ -60,22 +70,22 @@ TEST_F(OpenPictureDialogTest, OffersTheRegisteredFormatsWithAllFirst) {
 }
 
 TEST_F(OpenPictureDialogTest, ReturnsFullPathsInTheDialogsOrderAndEmptiesOnCancel) {
-  WriteBitmap(Path("b.bmp"), 4, 4);
-  WriteBitmap(Path("a.bmp"), 4, 4);
-  ChooseInNextDialog(Folder.path(), {"b.bmp", "a.bmp"});
-  ASSERT_TRUE(Dialog.Execute());
-  ASSERT_EQ(Dialog.SelectedFiles().Count(), 2);
-  EXPECT_EQ(Dialog.SelectedFiles()[0], Native("b.bmp"));
-  EXPECT_EQ(Dialog.SelectedFiles()[1], Native("a.bmp"));
-  EXPECT_EQ(Dialog.FileName(), Native("b.bmp"));
-  EXPECT_EQ(Dialog.FilterIndex(), 1);
+  WritePicture(Path("b.jpg"), 4, 4);
+  WritePicture(Path("a.jpg"), 4, 4);
+  ChooseInNextDialog(Folder.path(), {"b.jpg", "a.jpg"});
+  ASSERT_TRUE(Dialog->Execute());
+  ASSERT_EQ(Dialog->SelectedFiles().Count(), 2);
+  EXPECT_EQ(Dialog->SelectedFiles()[0], Native("b.jpg"));
+  EXPECT_EQ(Dialog->SelectedFiles()[1], Native("a.jpg"));
+  EXPECT_EQ(Dialog->FileName(), Native("b.jpg"));
+  EXPECT_EQ(Dialog->FilterIndex(), 1);
   CancelNextDialog(Folder.path());
-  EXPECT_FALSE(Dialog.Execute());
-  EXPECT_EQ(Dialog.SelectedFiles().Count(), 0);
+  EXPECT_FALSE(Dialog->Execute());
+  EXPECT_EQ(Dialog->SelectedFiles().Count(), 0);
 }
 
 TEST_F(OpenPictureDialogTest, PatternsMatchWhateverTheLetterCase) {
-  WriteBitmap(Path("UPPER.BMP"), 4, 4);
+  WritePicture(Path("UPPER.BMP"), 4, 4);
   WriteBytes(Path("notes.txt"), "text");
   bool Listed = true, TextListed = true;
   WhenDialogOpens(Folder.path(), [&](QFileDialog&, QListView& View) {
@@ -85,14 +95,13 @@ TEST_F(OpenPictureDialogTest, PatternsMatchWhateverTheLetterCase) {
       if (View.model()->index(R, 0, View.rootIndex()).data().toString() == "notes.txt") TextListed = true;
     return false;
   });
-  Dialog.Execute();
+  Dialog->Execute();
   EXPECT_TRUE(Listed);
   EXPECT_FALSE(TextListed);
 }
 
 TEST_F(OpenPictureDialogTest, PreviewShowsTheSizeOfAPictureAndNoneForOtherFiles) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
-  WriteBitmap(Path("wide.bmp"), 64, 48);
+  WritePicture(Path("wide.jpg"), 64, 48);
   WriteBytes(Path("broken.bmp"), "BM but nothing else");
   struct TSeen {
     std::string Label, Paint;
@@ -101,19 +110,19 @@ TEST_F(OpenPictureDialogTest, PreviewShowsTheSizeOfAPictureAndNoneForOtherFiles)
   };
   std::vector<TSeen> Seen;
   auto Look = [&] {
-    Seen.push_back({Dialog.PictureLabel()->Caption(), Dialog.PaintPanel()->Caption(),
-                    Dialog.PreviewButton()->Enabled(), Dialog.PaintBox()->Visible()});
+    Seen.push_back({Dialog->PictureLabel()->Caption(), Dialog->PaintPanel()->Caption(),
+                    Dialog->PreviewButton()->Enabled(), Dialog->PaintBox()->Visible()});
   };
   WhenDialogOpens(Folder.path(), [&](QFileDialog&, QListView& View) {
     Look();
-    SelectRows(View, {"wide.bmp"});
+    SelectRows(View, {"wide.jpg"});
     Look();
     SelectRows(View, {"broken.bmp"});
     Look();
-    SelectRows(View, {"wide.bmp"});
+    SelectRows(View, {"wide.jpg"});
     return false;
   });
-  Dialog.Execute();
+  Dialog->Execute();
   ASSERT_EQ(Seen.size(), 3u);
   EXPECT_EQ(Seen[0].Paint, "(None)");
   EXPECT_FALSE(Seen[0].Button);
@@ -130,18 +139,17 @@ TEST_F(OpenPictureDialogTest, PreviewShowsTheSizeOfAPictureAndNoneForOtherFiles)
     Look();
     return false;
   });
-  Dialog.Execute();
+  Dialog->Execute();
   EXPECT_EQ(Seen.back().Label, " (64x48)");
   EXPECT_EQ(Seen.back().Paint, "(None)");
-  EXPECT_EQ(Dialog.PreviewPicture().Graphic(), nullptr);
+  EXPECT_EQ(Dialog->PreviewPicture().Graphic(), nullptr);
 }
 
 TEST_F(OpenPictureDialogTest, PreviewWindowFitsThePictureUpToThreeQuartersOfTheMonitor) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
-  WriteBitmap(Path("small.bmp"), 120, 80);
-  WriteBitmap(Path("huge.bmp"), 3000, 2400);
+  WritePicture(Path("small.jpg"), 120, 80);
+  WritePicture(Path("huge.jpg"), 3000, 2400);
   std::vector<std::pair<int, int>> Sizes;
-  Dialog.OnPreviewShow = [&](TObject* Sender) {
+  Dialog->OnPreviewShow = [&](TObject* Sender) {
     auto* F = static_cast<TCustomForm*>(Sender);
     Sizes.emplace_back(F->ClientWidth(), F->ClientHeight());
     EXPECT_EQ(F->Caption(), "Preview");
@@ -151,14 +159,14 @@ TEST_F(OpenPictureDialogTest, PreviewWindowFitsThePictureUpToThreeQuartersOfTheM
   };
   TRect Monitor;
   WhenDialogOpens(Folder.path(), [&](QFileDialog&, QListView& View) {
-    Monitor = Dialog.MonitorBounds();
-    for (const char* Name : {"small.bmp", "huge.bmp"}) {
+    Monitor = Dialog->MonitorBounds();
+    for (const char* Name : {"small.jpg", "huge.jpg"}) {
       SelectRows(View, {Name});
-      static_cast<QToolButton*>(Dialog.PreviewButton()->Hosted())->click();
+      static_cast<QToolButton*>(Dialog->PreviewButton()->Hosted())->click();
     }
     return false;
   });
-  Dialog.Execute();
+  Dialog->Execute();
   ASSERT_EQ(Sizes.size(), 2u);
   // The picture, a 5-pixel border on each side and the panel's 2-pixel edge.
   EXPECT_EQ(Sizes[0], std::make_pair(120 + 14, 80 + 14));

@@ -17,29 +17,17 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "picture/Bitmap.h"
+#include "support/JpegFiles.h"
 
-// A 24-bit bitmap file of W x H pixels, written by the picture layer itself.
-inline void WriteBitmap(const QString& Path, int W, int H) {
-  TBitmap B(W, H, pf24bit);
-  for (int Y = 0; Y < H; ++Y)
-    for (int X = 0; X < W * 3; ++X) B.ScanLine(Y)[X] = static_cast<std::uint8_t>(X * 7 + Y * 3);
-  B.SaveToFile(Path.toStdString());
-}
+inline void WriteBytes(const QString& Path, const QByteArray& Bytes);
 
-// Whether this build reads bitmap files yet (the reader comes with the file
-// formats); tests that open files skip until it does.
-inline bool BitmapFilesLoad() {
-  QTemporaryDir Dir;
-  const QString Path = Dir.filePath("probe.bmp");
-  WriteBitmap(Path, 2, 2);
-  TPicture P;
-  try {
-    P.LoadFile(Path.toStdString());
-  } catch (const std::exception&) {
-    return false;
-  }
-  return P.Width() == 2;
+// A JPEG file of W x H pixels made by libjpeg's compressor.
+inline void WritePicture(const QString& Path, int W, int H) {
+  TJpegFileOptions O;
+  O.Width = W;
+  O.Height = H;
+  const std::vector<std::uint8_t> Bytes = MakeJpeg(O);
+  WriteBytes(Path, QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<qsizetype>(Bytes.size())));
 }
 
 inline void WriteBytes(const QString& Path, const QByteArray& Bytes) {

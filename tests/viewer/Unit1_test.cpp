@@ -9,12 +9,9 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
+#include "picture/Jpeg.h"
 #include "support/DialogDriver.h"
 #include "toolkit/WidgetControl.h"
-#if __has_include("picture/Jpeg.h")
-#include "picture/Jpeg.h"
-#define KEST_TEST_JPEG 1
-#endif
 
 namespace {
 
@@ -32,9 +29,7 @@ class TUrlRecorder : public QObject {
 class Form1Test : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifdef KEST_TEST_JPEG
     InitializeJpegSupport();
-#endif
     InitializeViewerUnits();
     App = std::make_unique<TApplication>(nullptr);
     App->MessageBoxHook = [this](const std::string& Caption, const std::string& Text) {
@@ -49,9 +44,7 @@ class Form1Test : public ::testing::Test {
   void TearDown() override {
     App.reset();
     FinalizeViewerUnits();
-#ifdef KEST_TEST_JPEG
     FinalizeJpegSupport();
-#endif
   }
 
   QString Path(const char* Name) const { return Folder.filePath(QString::fromLatin1(Name)); }
@@ -121,9 +114,7 @@ TEST_F(Form1Test, StartsAt100PercentWithTheViewFocusedAndNavigationDisabled) {
   // The status bar ends 7 pixels before the link, whose right edge keeps 10 pixels to the window's.
   EXPECT_EQ(Form->StatusBar->Left() + Form->StatusBar->Width() + 7, Form->Label1->Left());
   EXPECT_EQ(Form->Label1->Left() + Form->Label1->Width(), 679);
-#ifdef KEST_TEST_JPEG
   EXPECT_EQ(Shown(), "1073x653");
-#endif
 }
 
 TEST_F(Form1Test, ToolButtonsSitWhereTheBarPlacesThem) {
@@ -164,9 +155,6 @@ TEST_F(Form1Test, TextWithoutDigitsChangesNothingAndStaysInTheBox) {
 }
 
 TEST_F(Form1Test, ZoomActionsStepThroughTheStandardScales) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
-  WriteBitmap(Path("a.bmp"), 40, 30);
-  Open({"a.bmp"});
   Click(Form->ToolButton8);
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
   Click(Form->ToolButton10);
@@ -214,14 +202,13 @@ TEST_F(Form1Test, ResizeAndStretchLetAtMostOneBeDownAndBothUp) {
 }
 
 TEST_F(Form1Test, LockZoomKeepsTheScaleWhenAnotherFileIsShown) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
-  WriteBitmap(Path("a.bmp"), 40, 30);
-  WriteBitmap(Path("b.bmp"), 50, 20);
-  Open({"a.bmp", "b.bmp"});
+  WritePicture(Path("a.jpg"), 40, 30);
+  WritePicture(Path("b.jpg"), 50, 20);
+  Open({"a.jpg", "b.jpg"});
   Click(Form->ToolButton8);
   Click(Form->tbLock);
   ASSERT_TRUE(Form->KestImage1->LockScale());
-  Open({"b.bmp", "a.bmp"});
+  Open({"b.jpg", "a.jpg"});
   EXPECT_EQ(Shown(), "50x20");
   EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 1.5);
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
@@ -235,21 +222,20 @@ TEST_F(Form1Test, LockZoomKeepsTheScaleWhenAnotherFileIsShown) {
 }
 
 TEST_F(Form1Test, FiveFilesAreSteppedWithTheActionsAndTheWheel) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
   QStringList Names;
   for (int I = 1; I <= 5; ++I) {
-    Names << QString("f%1.bmp").arg(I);
-    WriteBitmap(Folder.filePath(Names.back()), 10 * I, 7);
+    Names << QString("f%1.jpg").arg(I);
+    WritePicture(Folder.filePath(Names.back()), 10 * I, 7);
   }
   Open(Names);
   EXPECT_EQ(Shown(), "10x7");
-  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "f1.bmp");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "f1.jpg");
   EXPECT_EQ(Navigation(), "--NL");
   Wheel(120);  // away from the user at the first file: nothing
   EXPECT_EQ(Shown(), "10x7");
   for (int I = 0; I < 4; ++I) Click(Form->ToolButton7);
   EXPECT_EQ(Shown(), "50x7");
-  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "f5.bmp");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "f5.jpg");
   EXPECT_EQ(Navigation(), "FP--");
   Click(Form->ToolButton5);
   EXPECT_EQ(Shown(), "10x7");
@@ -272,11 +258,10 @@ TEST_F(Form1Test, FiveFilesAreSteppedWithTheActionsAndTheWheel) {
 }
 
 TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
   WriteBytes(Path("bad.bmp"), "not a bitmap at all");
-  WriteBitmap(Path("good.bmp"), 33, 22);
+  WritePicture(Path("good.jpg"), 33, 22);
   const std::string Before = Shown();
-  Open({"bad.bmp", "good.bmp"});
+  Open({"bad.bmp", "good.jpg"});
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0], App->Title() + ": Bitmap image is not valid.");
   EXPECT_EQ(Shown(), Before);
@@ -285,14 +270,13 @@ TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
   EXPECT_EQ(Form->FileIndex(), 0);
   Wheel(-120);
   EXPECT_EQ(Shown(), "33x22");
-  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "good.bmp");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "good.jpg");
   EXPECT_EQ(Navigation(), "FP--");
 }
 
 TEST_F(Form1Test, CtrlOOpensTheDialogFromTheZoomBoxAndACancelEmptiesTheSelection) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
-  WriteBitmap(Path("a.bmp"), 12, 9);
-  Open({"a.bmp"});
+  WritePicture(Path("a.jpg"), 12, 9);
+  Open({"a.jpg"});
   ASSERT_EQ(Shown(), "12x9");
   EXPECT_EQ(Navigation(), "----");  // one file: nowhere to go
   Form->ComboBox1->SetFocus();
@@ -300,18 +284,17 @@ TEST_F(Form1Test, CtrlOOpensTheDialogFromTheZoomBoxAndACancelEmptiesTheSelection
   QTest::keyClick(Combo()->lineEdit(), Qt::Key_O, Qt::ControlModifier);
   EXPECT_EQ(Form->OpenPictureDialog->SelectedFiles().Count(), 0);
   EXPECT_EQ(Shown(), "12x9");
-  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "a.bmp");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "a.jpg");
   EXPECT_FALSE(Combo()->currentText().contains('o', Qt::CaseInsensitive));
 }
 
 TEST_F(Form1Test, ReopeningTheSameSelectionShowsItsFirstFileAgain) {
-  if (!BitmapFilesLoad()) GTEST_SKIP() << "bitmap files cannot be read in this build";
-  WriteBitmap(Path("a.bmp"), 12, 9);
-  WriteBitmap(Path("b.bmp"), 14, 9);
-  Open({"a.bmp", "b.bmp"});
+  WritePicture(Path("a.jpg"), 12, 9);
+  WritePicture(Path("b.jpg"), 14, 9);
+  Open({"a.jpg", "b.jpg"});
   Click(Form->ToolButton8);
   ASSERT_EQ(Form->StatusBar->Panel(0).Text, "150%");
-  Open({"a.bmp", "b.bmp"});
+  Open({"a.jpg", "b.jpg"});
   EXPECT_EQ(Form->FileIndex(), 0);
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");  // shown anew, so the zoom resets
 }
