@@ -112,10 +112,10 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   return static_cast<std::int64_t>(FPosition);
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& FileName) {
+TFileBytes ReadWholeFile(const std::string& FileName) {
   std::FILE* F = std::fopen(FileName.c_str(), "rb");
   if (!F) throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, SysErrorMessage(errno)}));
-  std::vector<std::uint8_t> Bytes;
+  TFileBytes Bytes;
   // Read in growing blocks: the size a file reports is not trusted to stay.
   std::size_t Block = 1 << 16;
   if (std::fseek(F, 0, SEEK_END) == 0) {
