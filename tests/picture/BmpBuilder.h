@@ -1,5 +1,6 @@
 // Byte builders for the picture tests: bitmap files, the bitmap images inside
-// icon files, and icon files, written field by field in little endian.
+// icon files, and icon files, written field by field in little endian; and a
+// reader of the colours a bitmap holds.
 #pragma once
 
 #include <array>
@@ -8,9 +9,25 @@
 #include <string>
 #include <vector>
 
+#include "picture/Bitmap.h"
+
 namespace bmptest {
 
 using TBytes = std::vector<std::uint8_t>;
+using TGrid = std::vector<std::vector<std::uint32_t>>;
+
+inline TBytes Cut(TBytes B, std::size_t Keep) {
+  B.resize(Keep);
+  return B;
+}
+
+// The bitmap's colours (0x00RRGGBB), top row first.
+inline TGrid ColorsOf(const TBitmap& B) {
+  TGrid G(static_cast<std::size_t>(B.Height()));
+  for (std::int32_t Y = 0; Y < B.Height(); ++Y)
+    for (std::int32_t X = 0; X < B.Width(); ++X) G[static_cast<std::size_t>(Y)].push_back(B.View().PixelAt(X, Y));
+  return G;
+}
 
 inline void PutLE(TBytes& B, std::uint64_t V, int Size) {
   for (int I = 0; I < Size; ++I) B.push_back(static_cast<std::uint8_t>(V >> (8 * I)));

@@ -11,8 +11,6 @@ using namespace bmptest;
 
 namespace {
 
-using TGrid = std::vector<std::vector<std::uint32_t>>;
-
 void LoadInto(TBitmap& B, const TBytes& Bytes) {
   TMemoryStream S(Bytes);
   B.LoadFromStream(S);
@@ -22,14 +20,6 @@ std::unique_ptr<TBitmap> Load(const TBytes& Bytes) {
   auto B = std::make_unique<TBitmap>();
   LoadInto(*B, Bytes);
   return B;
-}
-
-// The bitmap's colours (0x00RRGGBB), top row first.
-TGrid ColorsOf(const TBitmap& B) {
-  TGrid G(static_cast<std::size_t>(B.Height()));
-  for (std::int32_t Y = 0; Y < B.Height(); ++Y)
-    for (std::int32_t X = 0; X < B.Width(); ++X) G[static_cast<std::size_t>(Y)].push_back(B.View().PixelAt(X, Y));
-  return G;
 }
 
 // A colour table of 16 entries whose colour value is the index, so that
@@ -181,11 +171,6 @@ TBmpFile Valid8Bit() {
   F.Dib.ColorTable = {0x102030, 0x405060};
   F.Dib.Pixels = PackRows(8, {{0, 1}, {1, 0}}, false);
   return F;
-}
-
-TBytes Cut(TBytes B, std::size_t Keep) {
-  B.resize(Keep);
-  return B;
 }
 
 // Overwrites the 32-bit field at Offset.
