@@ -65,6 +65,14 @@ void CopyRows(std::span<const std::uint8_t> Pixels, bool TopDown, TBitmap& B) {
   }
 }
 
+// No image, no colour table, default masks.
+void MakeEmpty(TBitmap& B) {
+  B.AllocateImage(0, 0, B.BitsPerPixel(), false);
+  B.SetColorTable({});
+  B.SetColorMasks(0, 0, 0);
+  B.SetPaletteModified(false);
+}
+
 }  // namespace
 
 void TBitmap::LoadFromStream(TStream& Stream) {
@@ -80,7 +88,7 @@ void TBitmap::LoadFromStream(TStream& Stream) {
     Bytes = Copy;
   }
   if (Bytes.empty()) {
-    AllocateImage(0, 0, FBpp, false);
+    MakeEmpty(*this);
     Changed(this);
     return;
   }
@@ -91,7 +99,7 @@ void TBitmap::LoadFromStream(TStream& Stream) {
   try {
     AllocateImage(W, H, F.Info.BitsPerPixel, Encoded);
   } catch (const std::bad_alloc&) {
-    AllocateImage(0, 0, FBpp, false);
+    MakeEmpty(*this);
     throw EOSError(Format("System Error.  Code: %d.\r\n%s", {ENOMEM, SysErrorMessage(ENOMEM)}), ENOMEM);
   }
   if (Encoded)

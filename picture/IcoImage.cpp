@@ -21,6 +21,13 @@ QImage NewImage(std::int32_t W, std::int32_t H) {
   return I;
 }
 
+// The image in the form it is drawn in.
+QImage Premultiplied(const QImage& I) {
+  QImage P = I.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  if (P.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
+  return P;
+}
+
 bool IsPng(std::span<const std::uint8_t> Bytes) {
   static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   return Bytes.size() >= 8 && std::memcmp(Bytes.data(), Signature, 8) == 0;
@@ -40,7 +47,7 @@ QImage DecodePng(std::span<const std::uint8_t> Bytes) {
   if (Pixels == 0 || Pixels > MaxPicturePixels || Bytes.size() > INT_MAX) Refused();
   const QImage I = QImage::fromData(Bytes.data(), static_cast<int>(Bytes.size()), "PNG");
   if (I.isNull()) Refused();
-  return I.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  return Premultiplied(I);
 }
 
 // Sets the alpha of every pixel: from the alpha bytes of a 32-bit image that
@@ -75,8 +82,16 @@ QImage DecodeDib(std::span<const std::uint8_t> Bytes) {
   const auto H = static_cast<std::int32_t>(Info.Height);
   const std::size_t ColorStride = BitmapRowSize(W, Info.BitsPerPixel);
   const std::size_t MaskStride = BitmapRowSize(W, 1);
-  const auto ColorBits = R.Bytes(ColorStride * static_cast<std::size_t>(H));
+  std::span<const std::uint8_t> ColorBits = R.Bytes(ColorStride * static_cast<std::size_t>(H));
   const auto Mask = R.Bytes(MaskStride * static_cast<std::size_t>(H));
+  // An image may start at any offset of the file, but the blitter reads 16-
+  // and 32-bit pixels as aligned words: a misaligned image is copied first.
+  std::vector<std::uint32_t> Aligned;
+  if (reinterpret_cast<std::uintptr_t>(ColorBits.data()) % alignof(std::uint32_t) != 0) {
+    Aligned.resize((ColorBits.size() + 3) / 4);
+    std::memcpy(Aligned.data(), ColorBits.data(), ColorBits.size());
+    ColorBits = {reinterpret_cast<const std::uint8_t*>(Aligned.data()), ColorBits.size()};
+  }
   // A top-down view of the bottom-up colour rows.
   TPixelView V;
   V.Bits = ColorBits.data() + static_cast<std::size_t>(H - 1) * ColorStride;
@@ -89,7 +104,7 @@ QImage DecodeDib(std::span<const std::uint8_t> Bytes) {
   QImage Img = NewImage(W, H);
   StretchBlt(Img, TRect{0, 0, W, H}, nullptr, V, TRect{0, 0, W, H});
   ApplyTransparency(Img, V, Mask, MaskStride);
-  return Img.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  return Premultiplied(Img);
 }
 
 }  // namespace

@@ -97,6 +97,13 @@ TEST_F(PictureIO, MissingFileNamesItsFullPath) {
                 "\". No such file or directory");
 }
 
+TEST_F(PictureIO, FolderIsAFileThatCannotBeRead) {
+  TPicture P;
+  ASSERT_TRUE(QDir(FDir.path()).mkdir("folder.bmp"));
+  const std::string Path = FDir.filePath("folder.bmp").toStdString();
+  EXPECT_EQ(MessageOf<EFOpenError>([&] { P.LoadFile(Path); }), "Cannot open file \"" + Path + "\". Is a directory");
+}
+
 TEST_F(PictureIO, ContentMustMatchTheExtension) {
   TPicture P;
   EXPECT_EQ(MessageOf<EInvalidGraphic>([&] { P.LoadFile(Write("a.bmp", PngStart)); }), "Bitmap image is not valid");
