@@ -318,7 +318,7 @@ void ReadLayout(TComponent& Root, std::string_view Text) {
   for (auto& [C, O] : All) {
     const TPropList Published = C->PublishedProperties();
     for (const auto& [Name, Value] : O->Props)
-      if (std::none_of(Published.begin(), Published.end(), [&](const TPropInfo& P) { return P.Name == Name; }))
+      if (std::none_of(Published.begin(), Published.end(), [&N = Name](const TPropInfo& P) { return P.Name == N; }))
         Bad(O->Line, "property " + Name + " does not exist in " + O->ClassName);
     // Applied in published order, whatever the order of the lines.
     for (const TPropInfo& P : Published)
