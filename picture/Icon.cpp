@@ -27,7 +27,10 @@ struct TIconEntry {
   std::uint32_t Offset = 0;
 };
 
+// Reads Count 16-byte entries; raises "Stream read error", before allocating
+// anything, when the file ends inside the directory.
 std::vector<TIconEntry> ReadDirectory(TByteReader& R, std::uint16_t Count) {
+  if (R.Remaining() < std::size_t{16} * Count) TByteReader::Fail();
   std::vector<TIconEntry> Entries(Count);
   for (TIconEntry& E : Entries) {
     // A width or height byte of 0 stands for 256, the largest size.
