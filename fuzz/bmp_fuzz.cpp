@@ -5,32 +5,12 @@
 
 #include <QImage>
 
+#include "BmpFuzzSupport.h"
 #include "picture/Bitmap.h"
-#include "picture/BmpFormat.h"
 #include "toolkit/Exceptions.h"
 
-namespace {
-
-// Pictures up to MaxPicturePixels load, but each large one costs up to a
-// second of zero-filling under the sanitizers and reaches no code a small one
-// does not: those between 2^22 pixels and the limit are left out.
-bool LargeButAllowed(const std::uint8_t* Data, std::size_t Size) {
-  try {
-    TByteReader R({Data, Size});
-    R.Skip(14);
-    const TBmpInfo I = ReadBmpInfo(R);
-    const std::uint64_t Pixels = static_cast<std::uint64_t>(I.Width < 0 ? -I.Width : I.Width) *
-                                 static_cast<std::uint64_t>(I.AbsHeight());
-    return Pixels > (std::uint64_t{1} << 22) && Pixels <= MaxPicturePixels;
-  } catch (const EReadError&) {
-    return false;
-  }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  if (LargeButAllowed(Data, Size)) return 0;
+  if (LargeButAllowedBitmap({Data, Size})) return 0;
   auto S = TMemoryStream::Over({Data, Size});
   TBitmap B;
   try {

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
+#include "BmpFuzzSupport.h"
 #include "FuzzSupport.h"
 #include "picture/Bitmap.h"
 #include "picture/Icon.h"
@@ -25,6 +27,9 @@ std::vector<std::uint8_t> Stored(const TPicture& P) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+  // A stored bitmap: the name "TBitmap", a 32-bit length, the bitmap file.
+  if (Size > 12 && std::memcmp(Data, "\x07TBitmap", 8) == 0 && LargeButAllowedBitmap({Data + 12, Size - 12}))
+    return 0;
   auto S = TMemoryStream::Over({Data, Size});
   TPicture P;
   try {
