@@ -26,23 +26,6 @@ class TScopedFormat {
   TGraphicClass FClass;
 };
 
-TEST(FileFormats, BuiltInEntriesInRegistrationOrder) {
-  const auto& E = TFileFormatsList::Instance().Entries();
-  ASSERT_GE(E.size(), 4u);
-  const std::vector<std::pair<std::string, TGraphicClass>> Expected = {{"wmf", TMetafile::StaticClass()},
-                                                                       {"emf", TMetafile::StaticClass()},
-                                                                       {"ico", TIcon::StaticClass()},
-                                                                       {"bmp", TBitmap::StaticClass()}};
-  for (std::size_t I = 0; I < Expected.size(); ++I) {
-    EXPECT_EQ(E[I].Extension, Expected[I].first);
-    EXPECT_EQ(E[I].GraphicClass, Expected[I].second);
-  }
-  EXPECT_EQ(E[0].Description, "Metafiles");
-  EXPECT_EQ(E[1].Description, "Enhanced Metafiles");
-  EXPECT_EQ(E[2].Description, "Icons");
-  EXPECT_EQ(E[3].Description, "Bitmaps");
-}
-
 TEST(FileFormats, SearchesFromTheNewestEntryIgnoringLetterCase) {
   auto& L = TFileFormatsList::Instance();
   EXPECT_EQ(L.FindByExtension("BMP"), TBitmap::StaticClass());
