@@ -33,7 +33,7 @@ void TGraphic::SetTransparent(bool Value) {
 }
 
 void TGraphic::LoadFromFile(const std::string& FileName) {
-  const std::vector<std::uint8_t> Bytes = ReadWholeFile(FileName);
+  const TFileBytes Bytes = ReadWholeFile(FileName);
   auto S = TMemoryStream::Over(Bytes);
   LoadFromStream(*S);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <QImage>
+
 #include "picture/Graphic.h"
 
 class TIcon : public TGraphic {
@@ -12,6 +14,8 @@ class TIcon : public TGraphic {
   TIcon();
   ~TIcon() override;
 
+  // Draws the icon at its own size at R's top-left corner, through its
+  // transparency; R's size is not used. The first drawing decodes the icon.
   void DrawInto(TCanvas& ACanvas, const TRect& R) override;
   bool Empty() const override { return FData.empty(); }
   // The chosen image's size once decoded; the standard icon size (32) before.
@@ -22,15 +26,20 @@ class TIcon : public TGraphic {
   void SetTransparent(bool) override {}
   void SetHeight(std::int32_t) override;
   void SetWidth(std::int32_t) override;
+  // The stored data is the icon file up to the end of the stream; none stands
+  // for an empty icon.
   void ReadData(TStream& Stream) override;
   void WriteData(TStream& Stream) const override;
+  // Keeps the file's bytes and checks only its 6-byte header.
   void LoadFromStream(TStream& Stream) override;
   void SaveToStream(TStream& Stream) const override;
   void Assign(const TPersistent* Source) override;
 
  private:
+  // Chooses the image that suits the screen best and decodes it into FImage.
+  void Decode();
+
   std::vector<std::uint8_t> FData;
-  std::int32_t FWidth = 0;
-  std::int32_t FHeight = 0;
-  bool FDecoded = false;
+  // The decoded image (premultiplied ARGB); null until the first drawing.
+  QImage FImage;
 };

@@ -31,7 +31,7 @@ void TPicture::LoadFile(const std::string& FileName) {
     if (OnProgress) OnProgress(Sender, Stage, Percent, Redraw, R, Msg);
   };
   {
-    const std::vector<std::uint8_t> Bytes = ReadWholeFile(FullPath(FileName));
+    const TFileBytes Bytes = ReadWholeFile(FullPath(FileName));
     auto S = TMemoryStream::Over(Bytes);
     G->LoadFromStream(*S);
   }

@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include <sys/stat.h>
 
 #include <QCollator>
 #include <QLocale>
@@ -112,27 +116,34 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   return static_cast<std::int64_t>(FPosition);
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& FileName) {
+TFileBytes ReadWholeFile(const std::string& FileName) {
   std::FILE* F = std::fopen(FileName.c_str(), "rb");
   if (!F) throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, SysErrorMessage(errno)}));
-  std::vector<std::uint8_t> Bytes;
+  TFileBytes Bytes;
   // Read in growing blocks: the size a file reports is not trusted to stay.
+  // Only a regular file's size is a size at all (a folder may report any).
   std::size_t Block = 1 << 16;
-  if (std::fseek(F, 0, SEEK_END) == 0) {
-    const long L = std::ftell(F);
-    if (L > 0) Block = static_cast<std::size_t>(L) + 1;
-    std::fseek(F, 0, SEEK_SET);
+  struct stat St {};
+  if (fstat(fileno(F), &St) == 0 && S_ISREG(St.st_mode) && St.st_size > 0)
+    Block = static_cast<std::size_t>(St.st_size) + 1;
+  int Err = 0;
+  try {
+    for (;;) {
+      const std::size_t Old = Bytes.size();
+      Bytes.resize(Old + Block);
+      const std::size_t N = std::fread(Bytes.data() + Old, 1, Block, F);
+      Bytes.resize(Old + N);
+      if (N < Block) break;
+      Block = std::max<std::size_t>(Block, 1 << 16);
+    }
+  } catch (const std::bad_alloc&) {
+    // A file too large for memory is reported like any other failure to read it.
+    Err = ENOMEM;
+  } catch (const std::length_error&) {
+    Err = ENOMEM;
   }
-  for (;;) {
-    const std::size_t Old = Bytes.size();
-    Bytes.resize(Old + Block);
-    const std::size_t N = std::fread(Bytes.data() + Old, 1, Block, F);
-    Bytes.resize(Old + N);
-    if (N < Block) break;
-    Block = std::max<std::size_t>(Block, 1 << 16);
-  }
-  const bool Failed = std::ferror(F);
-  const int Err = errno;
+  const bool Failed = Err || std::ferror(F);
+  if (!Err) Err = errno;
   std::fclose(F);
   if (Failed) throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, SysErrorMessage(Err)}));
   return Bytes;

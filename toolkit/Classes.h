@@ -10,6 +10,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "toolkit/Types.h"
@@ -67,9 +69,32 @@ class TMemoryStream : public TStream {
   std::size_t FPosition = 0;
 };
 
+// An allocator whose elements start uninitialised where a plain vector would
+// zero them: for buffers that are filled at once (a file read into memory
+// should not cost an extra pass over its bytes).
+template <class T>
+struct TDefaultInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TDefaultInitAllocator<U>;
+  };
+  TDefaultInitAllocator() = default;
+  template <class U>
+  TDefaultInitAllocator(const TDefaultInitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* P) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(P)) U;
+  }
+  template <class U, class... A>
+  void construct(U* P, A&&... Args) {
+    ::new (static_cast<void*>(P)) U(std::forward<A>(Args)...);
+  }
+};
+using TFileBytes = std::vector<std::uint8_t, TDefaultInitAllocator<std::uint8_t>>;
+
 // Reads a whole file into memory, sharing it with other readers but not with
 // writers while it is open; raises EFOpenError "Cannot open file "%s". %s".
-std::vector<std::uint8_t> ReadWholeFile(const std::string& FileName);
+TFileBytes ReadWholeFile(const std::string& FileName);
 
 // ---------------------------------------------------------------------------
 // String lists.

@@ -1,0 +1,129 @@
+#include "picture/IcoImage.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <QPainter>
+
+#include "picture/Bitmap.h"
+#include "picture/BmpFormat.h"
+#include "toolkit/Blit.h"
+#include "toolkit/SysUtils.h"
+
+namespace {
+
+[[noreturn]] void Refused() { throw EOutOfResources("Out of system resources"); }
+
+QImage NewImage(std::int32_t W, std::int32_t H) {
+  QImage I(W, H, QImage::Format_ARGB32);
+  if (I.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
+  return I;
+}
+
+// The image in the form it is drawn in.
+QImage Premultiplied(const QImage& I) {
+  QImage P = I.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  if (P.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
+  return P;
+}
+
+bool IsPng(std::span<const std::uint8_t> Bytes) {
+  static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return Bytes.size() >= 8 && std::memcmp(Bytes.data(), Signature, 8) == 0;
+}
+
+QImage DecodePng(std::span<const std::uint8_t> Bytes) {
+  // The size in the header chunk is checked before Qt allocates anything.
+  TByteReader R(Bytes);
+  R.Skip(12);  // signature and chunk length
+  const auto Chunk = R.Bytes(12);
+  if (std::memcmp(Chunk.data(), "IHDR", 4) != 0) Refused();
+  auto Be32 = [](const std::uint8_t* P) {
+    return (std::uint64_t{P[0]} << 24) | (std::uint64_t{P[1]} << 16) | (std::uint64_t{P[2]} << 8) | P[3];
+  };
+  // Both factors are below 2^32, so the product cannot overflow.
+  const std::uint64_t Pixels = Be32(Chunk.data() + 4) * Be32(Chunk.data() + 8);
+  if (Pixels == 0 || Pixels > MaxPicturePixels || Bytes.size() > INT_MAX) Refused();
+  const QImage I = QImage::fromData(Bytes.data(), static_cast<int>(Bytes.size()), "PNG");
+  if (I.isNull()) Refused();
+  return Premultiplied(I);
+}
+
+// Sets the alpha of every pixel: from the alpha bytes of a 32-bit image that
+// has any, otherwise opaque where the AND mask bit is clear.
+void ApplyTransparency(QImage& Img, const TPixelView& Colors, std::span<const std::uint8_t> Mask,
+                       std::size_t MaskStride) {
+  const std::int32_t W = Img.width(), H = Img.height();
+  bool HasAlpha = false;
+  for (std::int32_t Y = 0; Y < H && Colors.BitsPerPixel == 32 && !HasAlpha; ++Y) {
+    const std::uint8_t* Row = Colors.Bits + Y * Colors.Stride;
+    for (std::int32_t X = 0; X < W && !HasAlpha; ++X) HasAlpha = Row[4 * X + 3] != 0;
+  }
+  for (std::int32_t Y = 0; Y < H; ++Y) {
+    auto* Out = reinterpret_cast<std::uint32_t*>(Img.scanLine(Y));
+    const std::uint8_t* Bits = Colors.Bits + Y * Colors.Stride;
+    const std::uint8_t* M = Mask.data() + static_cast<std::size_t>(H - 1 - Y) * MaskStride;
+    for (std::int32_t X = 0; X < W; ++X) {
+      const std::uint32_t A = HasAlpha ? Bits[4 * X + 3] : ((M[X >> 3] >> (7 - (X & 7))) & 1) ? 0 : 0xFF;
+      Out[X] = (Out[X] & 0xFFFFFFu) | (A << 24);
+    }
+  }
+}
+
+QImage DecodeDib(std::span<const std::uint8_t> Bytes) {
+  TByteReader R(Bytes);
+  TBmpInfo Info = ReadBmpInfo(R);
+  // The header's height counts the colour rows and the mask rows.
+  Info.Height /= 2;
+  if (Info.Compression != bcRGB || Info.TopDown() || !BmpLayoutSupported(Info)) Refused();
+  const std::vector<std::uint32_t> Table = ReadBmpColorTable(R, Info);
+  const auto W = static_cast<std::int32_t>(Info.Width);
+  const auto H = static_cast<std::int32_t>(Info.Height);
+  const std::size_t ColorStride = BitmapRowSize(W, Info.BitsPerPixel);
+  const std::size_t MaskStride = BitmapRowSize(W, 1);
+  std::span<const std::uint8_t> ColorBits = R.Bytes(ColorStride * static_cast<std::size_t>(H));
+  const auto Mask = R.Bytes(MaskStride * static_cast<std::size_t>(H));
+  // An image may start at any offset of the file, but the blitter reads 16-
+  // and 32-bit pixels as aligned words: a misaligned image is copied first.
+  std::vector<std::uint32_t> Aligned;
+  if (reinterpret_cast<std::uintptr_t>(ColorBits.data()) % alignof(std::uint32_t) != 0) {
+    Aligned.resize((ColorBits.size() + 3) / 4);
+    std::memcpy(Aligned.data(), ColorBits.data(), ColorBits.size());
+    ColorBits = {reinterpret_cast<const std::uint8_t*>(Aligned.data()), ColorBits.size()};
+  }
+  // A top-down view of the bottom-up colour rows.
+  TPixelView V;
+  V.Bits = ColorBits.data() + static_cast<std::size_t>(H - 1) * ColorStride;
+  V.Stride = -static_cast<std::ptrdiff_t>(ColorStride);
+  V.Width = W;
+  V.Height = H;
+  V.BitsPerPixel = Info.BitsPerPixel;
+  V.Palette = Table.data();
+  V.PaletteSize = static_cast<int>(Table.size());
+  QImage Img = NewImage(W, H);
+  StretchBlt(Img, TRect{0, 0, W, H}, nullptr, V, TRect{0, 0, W, H});
+  ApplyTransparency(Img, V, Mask, MaskStride);
+  return Premultiplied(Img);
+}
+
+}  // namespace
+
+QImage DecodeIconImage(std::span<const std::uint8_t> Bytes) {
+  try {
+    return IsPng(Bytes) ? DecodePng(Bytes) : DecodeDib(Bytes);
+  } catch (const EReadError&) {
+    Refused();
+  }
+}
+
+QImage DefaultApplicationIcon() {
+  QImage I(32, 32, QImage::Format_ARGB32_Premultiplied);
+  I.fill(Qt::transparent);
+  QPainter P(&I);
+  P.fillRect(2, 4, 28, 24, QColor(64, 64, 64));     // frame
+  P.fillRect(3, 5, 26, 4, QColor(0, 0, 128));       // title bar
+  P.fillRect(25, 6, 3, 2, QColor(192, 192, 192));   // close box
+  P.fillRect(3, 10, 26, 17, QColor(255, 255, 255)); // client area
+  return I;
+}
