@@ -82,16 +82,8 @@ QImage DecodeDib(std::span<const std::uint8_t> Bytes) {
   const auto H = static_cast<std::int32_t>(Info.Height);
   const std::size_t ColorStride = BitmapRowSize(W, Info.BitsPerPixel);
   const std::size_t MaskStride = BitmapRowSize(W, 1);
-  std::span<const std::uint8_t> ColorBits = R.Bytes(ColorStride * static_cast<std::size_t>(H));
+  const std::span<const std::uint8_t> ColorBits = R.Bytes(ColorStride * static_cast<std::size_t>(H));
   const auto Mask = R.Bytes(MaskStride * static_cast<std::size_t>(H));
-  // An image may start at any offset of the file, but the blitter reads 16-
-  // and 32-bit pixels as aligned words: a misaligned image is copied first.
-  std::vector<std::uint32_t> Aligned;
-  if (reinterpret_cast<std::uintptr_t>(ColorBits.data()) % alignof(std::uint32_t) != 0) {
-    Aligned.resize((ColorBits.size() + 3) / 4);
-    std::memcpy(Aligned.data(), ColorBits.data(), ColorBits.size());
-    ColorBits = {reinterpret_cast<const std::uint8_t*>(Aligned.data()), ColorBits.size()};
-  }
   // A top-down view of the bottom-up colour rows.
   TPixelView V;
   V.Bits = ColorBits.data() + static_cast<std::size_t>(H - 1) * ColorStride;

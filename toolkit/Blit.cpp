@@ -82,8 +82,12 @@ class TRowReader {
   // Reads the columns Cols[0..N) of Row into Out.
   void Gather(const std::uint8_t* Row, const std::int32_t* Cols, int N, std::uint32_t* Out) const {
     if (FSrc.BitsPerPixel == 32 && FDefault32) {
-      const auto* R32 = reinterpret_cast<const std::uint32_t*>(Row);
-      for (int I = 0; I < N; ++I) Out[I] = 0xFF000000u | R32[Cols[I]];
+      // Byte copies: rows of a view need not be aligned to whole words.
+      for (int I = 0; I < N; ++I) {
+        std::uint32_t V;
+        std::memcpy(&V, Row + 4 * static_cast<std::ptrdiff_t>(Cols[I]), 4);
+        Out[I] = 0xFF000000u | V;
+      }
     } else if (FSrc.BitsPerPixel == 8) {
       for (int I = 0; I < N; ++I) Out[I] = FLut[Row[Cols[I]]];
     } else if (FSrc.BitsPerPixel == 24) {
@@ -108,9 +112,10 @@ class TRowReader {
 };
 
 // Copies N pixels, making each opaque (32-bit sources may carry anything in
-// their top byte). Written so that the compiler vectorises it.
-void OrOpaque(std::uint32_t* __restrict Out, const std::uint32_t* __restrict In, int N) {
-  for (int I = 0; I < N; ++I) Out[I] = In[I] | 0xFF000000u;
+// their top byte); the source need not be aligned to whole words.
+void OrOpaque(std::uint32_t* __restrict Out, const std::uint8_t* __restrict In, int N) {
+  std::memcpy(Out, In, static_cast<std::size_t>(N) * 4);
+  for (int I = 0; I < N; ++I) Out[I] |= 0xFF000000u;
 }
 
 // Source coordinate for target offset D of a span of DstSize showing SrcSize.
@@ -167,7 +172,7 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
     }
     const std::uint8_t* Row = S.Bits + Sy * S.Stride;
     if (Identity32) {
-      OrOpaque(Out, reinterpret_cast<const std::uint32_t*>(Row) + ColPtr[0], Count);
+      OrOpaque(Out, Row + 4 * static_cast<std::ptrdiff_t>(ColPtr[0]), Count);
     } else if (J.Options->TransparentColor) {
       const std::uint32_t Tc = *J.Options->TransparentColor & 0xFFFFFF;
       J.Reader->Gather(Row, ColPtr, Count, Line.data());
