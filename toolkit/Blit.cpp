@@ -114,8 +114,11 @@ class TRowReader {
 // Copies N pixels, making each opaque (32-bit sources may carry anything in
 // their top byte); the source need not be aligned to whole words.
 void OrOpaque(std::uint32_t* __restrict Out, const std::uint8_t* __restrict In, int N) {
-  std::memcpy(Out, In, static_cast<std::size_t>(N) * 4);
-  for (int I = 0; I < N; ++I) Out[I] |= 0xFF000000u;
+  for (int I = 0; I < N; ++I) {
+    std::uint32_t V;
+    std::memcpy(&V, In + 4 * static_cast<std::ptrdiff_t>(I), 4);
+    Out[I] = V | 0xFF000000u;
+  }
 }
 
 // Source coordinate for target offset D of a span of DstSize showing SrcSize.
