@@ -92,6 +92,7 @@ void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint
   if (Image.isNull() || FInPath || Logical.width() == 0 || Logical.height() == 0) return;
   ApplyDrawingState(false, false);
   FPainter.setCompositionMode(SourceRop(Rop));
+  FApplied.Valid = false;
   // A negative extent mirrors the bitmap.
   const bool MirrorX = Logical.width() < 0, MirrorY = Logical.height() < 0;
   if (MirrorX || MirrorY)
@@ -103,6 +104,7 @@ void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint
 void TEmfPlayer::PatBlt(const QRectF& Logical, std::uint32_t Rop) {
   if (FInPath || Rop == DSTCOPY) return;
   ApplyDrawingState(false, false);
+  FApplied.Valid = false;
   const QRectF Box = Logical.normalized();
   switch (Rop) {
     case BLACKNESS: FPainter.fillRect(Box, Qt::black); break;

@@ -182,12 +182,15 @@ void TEmfPlayer::Dispatch(std::uint32_t Type, TByteReader& R) {
     case EMR_SETMAPMODE: SetMapMode(R.U32()); break;
     case EMR_SETBKMODE: FState.BkMode = R.U32(); break;
     case EMR_SETPOLYFILLMODE: FState.PolyFillMode = R.U32(); break;
-    case EMR_SETROP2: FState.Rop2 = R.U32(); break;
+    case EMR_SETROP2: FState.Rop2 = R.U32(); PaintChanged(); break;
     case EMR_SETTEXTALIGN: FState.TextAlign = R.U32(); break;
-    case EMR_SETTEXTCOLOR: FState.TextColor = R.U32(); break;
-    case EMR_SETBKCOLOR: FState.BkColor = R.U32(); break;
+    case EMR_SETTEXTCOLOR: FState.TextColor = R.U32(); PaintChanged(); break;
+    case EMR_SETBKCOLOR: FState.BkColor = R.U32(); PaintChanged(); break;
     case EMR_SETARCDIRECTION: FState.ArcDirection = R.U32(); break;
-    case EMR_SETMITERLIMIT: FState.MiterLimit = std::clamp<double>(R.U32(), 1, 1000); break;
+    case EMR_SETMITERLIMIT:
+      FState.MiterLimit = std::clamp<double>(R.U32(), 1, 1000);
+      PaintChanged();
+      break;
     case EMR_MOVETOEX: FState.CurPos = ReadPoint(R, false); break;
     case EMR_LINETO: LineTo(ReadPoint(R, false)); break;
     case EMR_SETPIXELV: SetPixel(R); break;
@@ -305,6 +308,7 @@ void TEmfPlayer::DoRestoreDC(std::int32_t Relative) {
   FState = std::move(FSaved[static_cast<std::size_t>(Target)]);
   FSaved.resize(static_cast<std::size_t>(Target));
   UpdateTransform();
+  PaintChanged();
   FClipDirty = true;
 }
 
@@ -353,6 +357,7 @@ void TEmfPlayer::UpdateTransform() {
   FLogicalToDevice = FState.World * PageToDevice();
   FFull = FLogicalToDevice * FDeviceToSurface;
   FTransformDirty = true;
+  PaintChanged();  // pen widths and pattern placement follow the scale
 }
 
 void TEmfPlayer::ModifyWorld(TByteReader& R) {
@@ -466,6 +471,7 @@ void TEmfPlayer::CreatePalette(TByteReader& R) {
 }
 
 void TEmfPlayer::SelectObject(std::uint32_t Index) {
+  PaintChanged();
   if (Index & StockObjectFlag) {
     switch (Index & ~StockObjectFlag) {
       case WHITE_BRUSH: case DC_BRUSH: FState.Brush = StockBrush(0xFFFFFF); break;
@@ -609,9 +615,19 @@ void TEmfPlayer::ApplyDrawingState(bool Stroke, bool Fill) {
     FPainter.setWorldTransform(FFull);
     FTransformDirty = false;
   }
+  if (FApplied.Valid && FApplied.Stroke == Stroke && FApplied.Fill == Fill && FApplied.Version == FPaintVersion)
+    return;
   FPainter.setPen(Stroke ? MakePen() : QPen(Qt::NoPen));
   FPainter.setBrush(Fill ? MakeBrush(FState.Brush) : QBrush(Qt::NoBrush));
   FPainter.setCompositionMode(Rop2Mode(FState.Rop2));
+  FApplied = {true, Stroke, Fill, FPaintVersion};
+}
+
+bool TEmfPlayer::Visible(bool& Stroke, bool& Fill) const {
+  if (FState.Rop2 == R2_NOP) return false;
+  Stroke = Stroke && (FState.Pen.Style & PS_STYLE_MASK) != PS_NULL;
+  Fill = Fill && FState.Brush.Style != BS_NULL;
+  return Stroke || Fill;
 }
 
 void TEmfPlayer::DrawShape(const QPainterPath& Logical, bool Stroke, bool Fill) {
@@ -619,14 +635,13 @@ void TEmfPlayer::DrawShape(const QPainterPath& Logical, bool Stroke, bool Fill) 
     AddToPath(Logical);
     return;
   }
-  if (FState.Rop2 == R2_NOP) return;
-  const bool HasPen = Stroke && (FState.Pen.Style & PS_STYLE_MASK) != PS_NULL;
-  const bool HasBrush = Fill && FState.Brush.Style != BS_NULL;
-  if (!HasPen && !HasBrush) return;
+  bool HasPen = Stroke, HasBrush = Fill;
+  if (!Visible(HasPen, HasBrush)) return;
   if (HasBrush && FState.Brush.Style == BS_HATCHED && FState.BkMode == OPAQUE) {
     // An opaque hatch first lays the background colour under its lines.
     ApplyDrawingState(false, false);
     FPainter.setBrush(Color(FState.BkColor));
+    FApplied.Valid = false;
     FPainter.drawPath(Logical);
   }
   ApplyDrawingState(HasPen, HasBrush);
@@ -687,16 +702,15 @@ void TEmfPlayer::Poly(TByteReader& R, std::uint32_t Type, bool Short) {
   }
   if (!FInPath && Type == EMR_POLYLINE && !Bezier) {
     // The common case without building a path.
-    if (FState.Rop2 == R2_NOP || (FState.Pen.Style & PS_STYLE_MASK) == PS_NULL) return;
+    bool HasPen = true, HasBrush = false;
+    if (!Visible(HasPen, HasBrush)) return;
     ApplyDrawingState(true, false);
     FPainter.drawPolyline(FPoints.data(), static_cast<int>(Count));
     return;
   }
   if (!FInPath && Type == EMR_POLYGON && FState.Brush.Style != BS_HATCHED) {
-    if (FState.Rop2 == R2_NOP) return;
-    const bool HasPen = (FState.Pen.Style & PS_STYLE_MASK) != PS_NULL;
-    const bool HasBrush = FState.Brush.Style != BS_NULL;
-    if (!HasPen && !HasBrush) return;
+    bool HasPen = true, HasBrush = true;
+    if (!Visible(HasPen, HasBrush)) return;
     ApplyDrawingState(HasPen, HasBrush);
     FPainter.drawPolygon(FPoints.data(), static_cast<int>(Count),
                          FState.PolyFillMode == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
@@ -767,6 +781,17 @@ void TEmfPlayer::Box(TByteReader& R, std::uint32_t Type) {
   if ((FState.Pen.Style & PS_STYLE_MASK) == PS_INSIDEFRAME && FState.Pen.Width > 1) {
     const double H = FState.Pen.Width / 2;
     if (B.width() > 2 * H && B.height() > 2 * H) B.adjust(H, H, -H, -H);
+  }
+  if (!FInPath && FState.Brush.Style != BS_HATCHED && Type != EMR_ROUNDRECT) {
+    // The common figures go to the painter without building a path.
+    bool HasPen = true, HasBrush = true;
+    if (!Visible(HasPen, HasBrush)) return;
+    ApplyDrawingState(HasPen, HasBrush);
+    if (Type == EMR_RECTANGLE)
+      FPainter.drawRect(B);
+    else
+      FPainter.drawEllipse(B);
+    return;
   }
   if (Type == EMR_RECTANGLE) {
     P.addRect(B);
@@ -846,7 +871,8 @@ void TEmfPlayer::LineTo(QPointF Pt) {
     if (FPath.elementCount() < static_cast<int>(MaxPathElements)) FPath.lineTo(FLogicalToDevice.map(Pt));
     return;
   }
-  if (FState.Rop2 == R2_NOP || (FState.Pen.Style & PS_STYLE_MASK) == PS_NULL) return;
+  bool HasPen = true, HasBrush = false;
+  if (!Visible(HasPen, HasBrush)) return;
   ApplyDrawingState(true, false);
   FPainter.drawLine(From, Pt);
 }
@@ -885,6 +911,7 @@ void TEmfPlayer::PathOutline(std::uint32_t Type) {
   for (double& D : FState.Pen.Dashes) D *= Scale;
   FFull = FDeviceToSurface;
   FTransformDirty = true;
+  PaintChanged();
   if (FState.Rop2 != R2_NOP) {
     const bool Stroke = Type != EMR_FILLPATH, Fill = Type != EMR_STROKEPATH;
     const QPainterPath Path = FPath;
@@ -893,6 +920,7 @@ void TEmfPlayer::PathOutline(std::uint32_t Type) {
   FState.Pen = std::move(SavedPen);
   FFull = Saved;
   FTransformDirty = true;
+  PaintChanged();
   FPath = QPainterPath();
 }
 
@@ -1036,6 +1064,7 @@ void TEmfPlayer::RegionRecord(TByteReader& R, std::uint32_t Type) {
   ApplyDrawingState(false, false);
   FPainter.setWorldTransform(FDeviceToSurface);
   FTransformDirty = true;
+  FApplied.Valid = false;
   QPainterPath Area = *Region;
   if (Type == EMR_INVERTRGN) {
     FPainter.setCompositionMode(QPainter::RasterOp_NotDestination);

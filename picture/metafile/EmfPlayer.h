@@ -114,6 +114,9 @@ class TEmfPlayer {
   QPen MakePen() const;
   QBrush MakeBrush(const TEmfBrush& B) const;
   void ApplyDrawingState(bool Stroke, bool Fill);
+  // Whether a figure with an outline (Stroke) and an interior (Fill) shows
+  // anything with the current pen, brush and mix mode; narrows both to what shows.
+  bool Visible(bool& Stroke, bool& Fill) const;
   void DrawShape(const QPainterPath& Logical, bool Stroke, bool Fill);
   void Poly(TByteReader& R, std::uint32_t Type, bool Short);
   void PolyPoly(TByteReader& R, bool Polygon, bool Short);
@@ -167,6 +170,14 @@ class TEmfPlayer {
   QTransform FLogicalToDevice;
   QTransform FFull;  // logical to surface
   bool FTransformDirty = true;
+  // The pen, brush and composition last given to the painter, for the state
+  // version they were made from: drawing records in a row reuse them.
+  std::uint64_t FPaintVersion = 0;
+  struct {
+    bool Valid = false, Stroke = false, Fill = false;
+    std::uint64_t Version = 0;
+  } FApplied;
+  void PaintChanged() { ++FPaintVersion; }
   // The painter's clip when playback began, which every clip of ours is within.
   bool FHasBaseClip = false;
   QRegion FBaseClip;

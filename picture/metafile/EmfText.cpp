@@ -177,6 +177,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
   if (UpdateCP) Ref = FState.CurPos;
   ApplyDrawingState(false, false);
   FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  FApplied.Valid = false;
   FPainter.save();
   if (Rect && (Options & ETO_OPAQUE)) FPainter.fillRect(*Rect, Color(FState.BkColor));
   if (Rect && (Options & ETO_CLIPPED)) FPainter.setClipRect(*Rect, Qt::IntersectClip);
