@@ -31,13 +31,27 @@ const char* CodePage(std::uint8_t Charset) {
   }
 }
 
-// One converter per code page, opened on first use; (iconv_t)-1 when the
-// system lacks the code page.
+// One converter per code page, opened on first use and closed at exit;
+// (iconv_t)-1 when the system lacks the code page.
+class TConverters {
+ public:
+  ~TConverters() {
+    for (auto& [Page, C] : FOpen)
+      if (C != reinterpret_cast<iconv_t>(-1)) iconv_close(C);
+  }
+  iconv_t Get(const char* Page) {
+    auto It = FOpen.find(Page);
+    if (It == FOpen.end()) It = FOpen.emplace(Page, iconv_open("UTF-16LE", Page)).first;
+    return It->second;
+  }
+
+ private:
+  std::map<std::string, iconv_t> FOpen;
+};
+
 iconv_t Converter(const char* Page) {
-  static std::map<std::string, iconv_t> Open;
-  auto It = Open.find(Page);
-  if (It == Open.end()) It = Open.emplace(Page, iconv_open("UTF-16LE", Page)).first;
-  return It->second;
+  static TConverters Converters;
+  return Converters.Get(Page);
 }
 
 }  // namespace

@@ -68,11 +68,17 @@ TBltFields ReadBlt(TByteReader& R, bool HasSrcSize) {
   return F;
 }
 
+// A coordinate from a file as an int: limited to a range where sums stay inside int.
+int ToInt(double V) {
+  if (!(V == V)) return 0;
+  return static_cast<int>(std::clamp(V, -1e9, 1e9));
+}
+
 // The source rectangle in the bitmap's pixels, through the source transform.
 QRect SourcePart(const TBltFields& F) {
   const QRectF S = F.SrcXForm.mapRect(F.Src).normalized();
-  return QRect(static_cast<int>(std::floor(S.left())), static_cast<int>(std::floor(S.top())),
-               std::max(1, static_cast<int>(std::lround(S.width()))), std::max(1, static_cast<int>(std::lround(S.height()))));
+  return QRect(ToInt(std::floor(S.left())), ToInt(std::floor(S.top())), std::max(1, ToInt(std::round(S.width()))),
+               std::max(1, ToInt(std::round(S.height()))));
 }
 
 }  // namespace
@@ -89,7 +95,7 @@ QImage TEmfPlayer::DecodeBitmap(TByteReader& R, std::uint32_t OffBmi, std::uint3
 }
 
 void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint32_t Rop) {
-  if (Image.isNull() || FInPath || Logical.width() == 0 || Logical.height() == 0) return;
+  if (Image.isNull() || FInPath || !FFullValid || Logical.width() == 0 || Logical.height() == 0) return;
   ApplyDrawingState(false, false);
   FPainter.setCompositionMode(SourceRop(Rop));
   FApplied.Valid = false;
@@ -102,7 +108,7 @@ void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint
 }
 
 void TEmfPlayer::PatBlt(const QRectF& Logical, std::uint32_t Rop) {
-  if (FInPath || Rop == DSTCOPY) return;
+  if (FInPath || !FFullValid || Rop == DSTCOPY) return;
   ApplyDrawingState(false, false);
   FApplied.Valid = false;
   const QRectF Box = Logical.normalized();
@@ -249,7 +255,7 @@ void TEmfPlayer::GradientFill(TByteReader& R) {
     E.C = QColor(Red, Green, Blue);
   }
   const std::uint32_t PerItem = Mode == GRADIENT_FILL_TRIANGLE ? 12 : 8;
-  if (NTri > R.Remaining() / PerItem || FInPath) return;
+  if (NTri > R.Remaining() / PerItem || FInPath || !FFullValid) return;
   ApplyDrawingState(false, false);
   for (std::uint32_t I = 0; I < NTri; ++I) {
     if (Mode == GRADIENT_FILL_TRIANGLE) {

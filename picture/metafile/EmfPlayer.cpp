@@ -65,10 +65,18 @@ void TEmfPlayer::Play(const TRect& Inclusive) {
   // The frame, in 0.01 mm, in the metafile's device units.
   const double FL = FHeader.Frame.Left * FDevicePerMM[0] / 100, FR = FHeader.Frame.Right * FDevicePerMM[0] / 100;
   const double FT = FHeader.Frame.Top * FDevicePerMM[1] / 100, FB = FHeader.Frame.Bottom * FDevicePerMM[1] / 100;
-  if (FR == FL || FB == FT) return;
-  const double SX = (static_cast<double>(Inclusive.Right) - Inclusive.Left) / (FR - FL);
-  const double SY = (static_cast<double>(Inclusive.Bottom) - Inclusive.Top) / (FB - FT);
-  FDeviceToSurface = QTransform(SX, 0, 0, SY, Inclusive.Left - FL * SX, Inclusive.Top - FT * SY);
+  double FL2 = FL, FR2 = FR, FT2 = FT, FB2 = FB;
+  if (FR == FL || FB == FT) {
+    // Without a frame the bounds, in device units, stand for it.
+    FL2 = FHeader.Bounds.Left;
+    FR2 = FHeader.Bounds.Right;
+    FT2 = FHeader.Bounds.Top;
+    FB2 = FHeader.Bounds.Bottom;
+    if (FR2 == FL2 || FB2 == FT2) return;
+  }
+  const double SX = (static_cast<double>(Inclusive.Right) - Inclusive.Left) / (FR2 - FL2);
+  const double SY = (static_cast<double>(Inclusive.Bottom) - Inclusive.Top) / (FB2 - FT2);
+  FDeviceToSurface = QTransform(SX, 0, 0, SY, Inclusive.Left - FL2 * SX, Inclusive.Top - FT2 * SY);
   if (!Finite(FDeviceToSurface)) return;
 
   FObjects.assign(std::max<std::size_t>(FHeader.Handles, 1), TObjectSlot{});
@@ -356,6 +364,10 @@ QTransform TEmfPlayer::PageToDevice() const {
 void TEmfPlayer::UpdateTransform() {
   FLogicalToDevice = FState.World * PageToDevice();
   FFull = FLogicalToDevice * FDeviceToSurface;
+  // Extents and transforms multiplied past the range of numbers draw nothing
+  // until a later record brings them back.
+  FFullValid = Finite(FFull) && FFull.determinant() != 0 && std::isfinite(FFull.determinant());
+  if (!FFullValid) FLogicalToDevice = FFull = QTransform();
   FTransformDirty = true;
   PaintChanged();  // pen widths and pattern placement follow the scale
 }
@@ -624,7 +636,7 @@ void TEmfPlayer::ApplyDrawingState(bool Stroke, bool Fill) {
 }
 
 bool TEmfPlayer::Visible(bool& Stroke, bool& Fill) const {
-  if (FState.Rop2 == R2_NOP) return false;
+  if (FState.Rop2 == R2_NOP || !FFullValid) return false;
   Stroke = Stroke && (FState.Pen.Style & PS_STYLE_MASK) != PS_NULL;
   Fill = Fill && FState.Brush.Style != BS_NULL;
   return Stroke || Fill;

@@ -88,6 +88,7 @@ class TEmfPlayer {
   static constexpr std::size_t MaxSavedStates = 4096;
   static constexpr std::uint64_t MaxPathElements = 1u << 22;
   static constexpr std::uint32_t MaxRegionRects = 1u << 14;
+  static constexpr std::uint32_t MaxTextChars = 1u << 16;
 
  private:
   using TObjectSlot = std::variant<std::monostate, TEmfPen, TEmfBrush, TEmfFont, std::shared_ptr<const TEmfPaletteObject>>;
@@ -169,6 +170,7 @@ class TEmfPlayer {
   QTransform FDeviceToSurface;
   QTransform FLogicalToDevice;
   QTransform FFull;  // logical to surface
+  bool FFullValid = true;  // finite and not singular: anything drawn can show
   bool FTransformDirty = true;
   // The pen, brush and composition last given to the painter, for the state
   // version they were made from: drawing records in a row reuse them.

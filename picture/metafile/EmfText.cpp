@@ -171,7 +171,16 @@ void TEmfPlayer::PolyTextOut(TByteReader& R, bool Wide) {
 
 void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<double>& Dx, std::uint32_t Options,
                           const std::optional<QRectF>& Rect, std::uint32_t GraphicsMode, double) {
-  if (FInPath) return;  // text outlines in paths are not drawn
+  // Text outlines in paths are not drawn, and text in glyph indexes cannot be
+  // shown with the fonts that stand in for the metafile's.
+  if (FInPath || !FFullValid || Text.size() > static_cast<qsizetype>(MaxTextChars)) return;
+  if (Options & ETO_GLYPH_INDEX) {
+    if (Rect && (Options & ETO_OPAQUE)) {
+      ApplyDrawingState(false, false);
+      FPainter.fillRect(*Rect, Color(FState.BkColor));
+    }
+    return;
+  }
   const TEmfFont& F = FState.Font;
   const bool UpdateCP = FState.TextAlign & TA_UPDATECP;
   if (UpdateCP) Ref = FState.CurPos;
@@ -214,7 +223,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
     // A given average character width stretches the face to it.
     const QFontMetricsF M(Font, FPainter.device());
     const double Natural = M.averageCharWidth();
-    if (Natural > 0) Font.setStretch(std::clamp(static_cast<int>(std::lround(std::abs(F.Width) * SX / Natural * 100)), 1, 4000));
+    if (Natural > 0) Font.setStretch(static_cast<int>(std::clamp(std::abs(F.Width) * SX / Natural * 100, 1.0, 4000.0)));
   }
   FPainter.setFont(Font);
   const QFontMetricsF M(Font, FPainter.device());
