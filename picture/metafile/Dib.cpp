@@ -139,7 +139,7 @@ bool ReadDibInfo(std::span<const std::uint8_t> Info, TDibInfo& Out) {
 QImage DecodeDib(const TDibSource& S, const QRect* Part, bool KeepAlpha) {
   THeader H;
   if (!ReadHeader(S.Info, H) || !Sound(H)) return QImage();
-  const int W = H.Width, Ht = std::abs(H.Height);
+  const int W = H.Width, Ht = S.Rows > 0 && S.Rows < std::abs(H.Height) ? S.Rows : std::abs(H.Height);
   const QRect All(0, 0, W, Ht);
   const QRect Want = Part ? Part->intersected(All) : All;
   if (Want.isEmpty()) return QImage();

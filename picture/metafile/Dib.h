@@ -16,6 +16,9 @@ struct TDibSource {
   // they index (0x00RRGGBB), or empty for the default colours.
   bool PaletteIndices = false;
   const std::vector<std::uint32_t>* Palette = nullptr;
+  // The bits hold only this many rows (0: all the header's rows), the first
+  // stored row first; for bitmaps sent to the device a band of scans at a time.
+  std::int32_t Rows = 0;
 };
 
 struct TDibInfo {

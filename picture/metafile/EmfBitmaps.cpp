@@ -74,37 +74,82 @@ int ToInt(double V) {
   return static_cast<int>(std::clamp(V, -1e9, 1e9));
 }
 
+// A part of a bitmap from a file's numbers, kept where its far edges do not
+// overflow; it is cut to the bitmap later.
+QRect PartRect(std::int64_t X, std::int64_t Y, std::int64_t W, std::int64_t H) {
+  auto Pos = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -1000000000, 1000000000)); };
+  auto Len = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, 0, 1000000000)); };
+  return QRect(Pos(X), Pos(Y), Len(W), Len(H));
+}
+
 // The source rectangle in the bitmap's pixels, through the source transform.
 QRect SourcePart(const TBltFields& F) {
   const QRectF S = F.SrcXForm.mapRect(F.Src).normalized();
-  return QRect(ToInt(std::floor(S.left())), ToInt(std::floor(S.top())), std::max(1, ToInt(std::round(S.width()))),
-               std::max(1, ToInt(std::round(S.height()))));
+  return PartRect(ToInt(std::floor(S.left())), ToInt(std::floor(S.top())), std::max(1, ToInt(std::round(S.width()))),
+                  std::max(1, ToInt(std::round(S.height()))));
 }
 
 }  // namespace
 
 QImage TEmfPlayer::DecodeBitmap(TByteReader& R, std::uint32_t OffBmi, std::uint32_t CbBmi, std::uint32_t OffBits,
-                                std::uint32_t CbBits, std::uint32_t Usage, const QRect* SrcRect, bool KeepAlpha) {
+                                std::uint32_t CbBits, std::uint32_t Usage, const QRect* SrcRect, bool KeepAlpha,
+                                std::int32_t Rows) {
   // Both parts must lie inside the record; R spans the whole record.
   TDibSource S;
   S.Info = R.Sub(OffBmi, CbBmi).Rest();
   S.Bits = R.Sub(OffBits, CbBits).Rest();
   S.PaletteIndices = Usage == DIB_PAL_COLORS;
   if (FState.Palette) S.Palette = &FState.Palette->Entries;
+  S.Rows = Rows;
   return DecodeDib(S, SrcRect, KeepAlpha);
 }
 
 void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint32_t Rop) {
   if (Image.isNull() || FInPath || !FFullValid || Logical.width() == 0 || Logical.height() == 0) return;
   ApplyDrawingState(false, false);
-  FPainter.setCompositionMode(SourceRop(Rop));
+  const QPainter::CompositionMode Mode = SourceRop(Rop);
+  FPainter.setCompositionMode(Mode);
   FApplied.Valid = false;
   // A negative extent mirrors the bitmap.
   const bool MirrorX = Logical.width() < 0, MirrorY = Logical.height() < 0;
-  if (MirrorX || MirrorY)
-    FPainter.drawImage(Logical.normalized(), Image.mirrored(MirrorX, MirrorY));
-  else
-    FPainter.drawImage(Logical, Image);
+  const bool AxisAligned = FFull.m12() == 0 && FFull.m21() == 0;
+  if (AxisAligned) {
+    // Only the visible part is stretched, here, nearest pixel first: the
+    // painter would work through the whole of a hugely enlarged bitmap, and
+    // mixes raster operations only into images it does not scale.
+    const QRectF T = FFull.mapRect(Logical.normalized());
+    const QRect Vis = T.toAlignedRect().intersected(QRect(0, 0, FPainter.device()->width(), FPainter.device()->height()));
+    if (Vis.isEmpty() || T.width() <= 0 || T.height() <= 0) return;
+    const bool FlipX = MirrorX != (FFull.m11() < 0), FlipY = MirrorY != (FFull.m22() < 0);
+    const QImage Src = Image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage Out(Vis.size(), QImage::Format_ARGB32_Premultiplied);
+    if (Out.isNull()) return;
+    std::vector<int> Cols(static_cast<std::size_t>(Vis.width()));
+    for (int X = 0; X < Vis.width(); ++X) {
+      const int C = std::clamp(static_cast<int>((Vis.left() + X + 0.5 - T.left()) * Src.width() / T.width()), 0, Src.width() - 1);
+      Cols[static_cast<std::size_t>(X)] = FlipX ? Src.width() - 1 - C : C;
+    }
+    for (int Y = 0; Y < Vis.height(); ++Y) {
+      int Row = std::clamp(static_cast<int>((Vis.top() + Y + 0.5 - T.top()) * Src.height() / T.height()), 0, Src.height() - 1);
+      if (FlipY) Row = Src.height() - 1 - Row;
+      const auto* S = reinterpret_cast<const QRgb*>(Src.constScanLine(Row));
+      auto* D = reinterpret_cast<QRgb*>(Out.scanLine(Y));
+      for (int X = 0; X < Vis.width(); ++X) D[X] = S[Cols[static_cast<std::size_t>(X)]];
+    }
+    FPainter.setWorldTransform(QTransform());
+    FTransformDirty = true;
+    FPainter.drawImage(Vis.topLeft(), Out);
+    return;
+  }
+  // Turned or slanted: the painter draws the part of the bitmap that can reach the surface.
+  const QImage Src = MirrorX || MirrorY ? Image.mirrored(MirrorX, MirrorY) : Image;
+  const QRectF Box = Logical.normalized();
+  const QRectF Reach = FFull.inverted().mapRect(QRectF(0, 0, FPainter.device()->width(), FPainter.device()->height()));
+  const QRectF Part = Box.intersected(Reach);
+  if (Part.isEmpty()) return;
+  const double KX = Src.width() / Box.width(), KY = Src.height() / Box.height();
+  FPainter.drawImage(Part, Src, QRectF((Part.left() - Box.left()) * KX, (Part.top() - Box.top()) * KY, Part.width() * KX,
+                                       Part.height() * KY));
 }
 
 void TEmfPlayer::PatBlt(const QRectF& Logical, std::uint32_t Rop) {
@@ -154,8 +199,8 @@ void TEmfPlayer::StretchDIBits(TByteReader& R) {
   if (!ReadDibInfo(R.Sub(OffBmi, CbBmi).Rest(), Info)) return;
   // The source rectangle of a bottom-up bitmap is counted from its bottom row.
   const std::int64_t Top = Info.BottomUp ? std::int64_t{Info.Height} - YS - CYS : YS;
-  if (CXS <= 0 || CYS <= 0 || Top < INT32_MIN || Top > INT32_MAX) return;
-  const QRect Part(XS, static_cast<int>(Top), CXS, CYS);
+  if (CXS <= 0 || CYS <= 0) return;
+  const QRect Part = PartRect(XS, Top, CXS, CYS);
   DrawImage(QRectF(XD, YD, CXD, CYD), DecodeBitmap(R, OffBmi, CbBmi, OffBits, CbBits, Usage, &Part), Rop);
 }
 
@@ -164,16 +209,22 @@ void TEmfPlayer::SetDIBitsToDevice(TByteReader& R) {
   const double XD = R.I32(), YD = R.I32();
   const std::int32_t XS = R.I32(), YS = R.I32(), CXS = R.I32(), CYS = R.I32();
   const std::uint32_t OffBmi = R.U32(), CbBmi = R.U32(), OffBits = R.U32(), CbBits = R.U32();
-  const std::uint32_t Usage = R.U32();
+  const std::uint32_t Usage = R.U32(), StartScan = R.U32(), Scans = R.U32();
   TDibInfo Info;
   if (CXS <= 0 || CYS <= 0 || !ReadDibInfo(R.Sub(OffBmi, CbBmi).Rest(), Info)) return;
   const std::int64_t Top = Info.BottomUp ? std::int64_t{Info.Height} - YS - CYS : YS;
-  if (Top < INT32_MIN || Top > INT32_MAX) return;
-  const QRect Part(XS, static_cast<int>(Top), CXS, CYS);
+  // The bits hold the scans StartScan to StartScan + Scans - 1, counted from the first stored row.
+  std::int64_t Rows = 0, Shift = 0;
+  if (Scans > 0 && StartScan < static_cast<std::uint32_t>(Info.Height) && Scans < static_cast<std::uint32_t>(Info.Height)) {
+    Rows = std::min<std::int64_t>(Scans, Info.Height - std::int64_t{StartScan});
+    Shift = Info.BottomUp ? Info.Height - StartScan - Rows : StartScan;
+  }
+  const QRect Part = PartRect(XS, Top - Shift, CXS, CYS);
   // The bits are copied one to one onto device pixels.
   const double SX = std::abs(FLogicalToDevice.m11()), SY = std::abs(FLogicalToDevice.m22());
   if (SX == 0 || SY == 0) return;
-  DrawImage(QRectF(XD, YD, CXS / SX, CYS / SY), DecodeBitmap(R, OffBmi, CbBmi, OffBits, CbBits, Usage, &Part),
+  DrawImage(QRectF(XD, YD, CXS / SX, CYS / SY),
+            DecodeBitmap(R, OffBmi, CbBmi, OffBits, CbBits, Usage, &Part, false, static_cast<std::int32_t>(Rows)),
             SRCCOPY);
 }
 
@@ -193,7 +244,7 @@ void TEmfPlayer::MaskBlt(TByteReader& R) {
   // Where the mask is 0 the background operation applies; it keeps the
   // destination in practice, so those pixels are left out.
   if (CbBmiMask != 0 && ((F.Rop >> 24) & 0xFF) == 0xAA) {
-    const QRect MaskPart(XM, YM, Src.width(), Src.height());
+    const QRect MaskPart = PartRect(XM, YM, Src.width(), Src.height());
     const QImage Mask = DecodeBitmap(R, OffBmiMask, CbBmiMask, OffBitsMask, CbBitsMask, UsageMask, &MaskPart);
     if (!Mask.isNull()) {
       Src = Src.convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -154,7 +154,7 @@ class TEmfPlayer {
   void GradientFill(TByteReader& R);
   QImage DecodeBitmap(TByteReader& R, std::uint32_t OffBmi, std::uint32_t CbBmi, std::uint32_t OffBits,
                       std::uint32_t CbBits, std::uint32_t Usage, const QRect* SrcRect = nullptr,
-                      bool KeepAlpha = false);
+                      bool KeepAlpha = false, std::int32_t Rows = 0);
 
   QPointF ReadPoint(TByteReader& R, bool Short);
   QRectF ReadRectL(TByteReader& R);
