@@ -323,3 +323,57 @@ TEST(TMetafilePlay, DamagedRecordsEndOrSkipWithoutHarm) {
   EXPECT_EQ(Px(I, 70, 20), 0xFF0000u);
   EXPECT_EQ(Px(I, 20, 70), White);
 }
+
+TEST(TMetafilePlay, StretchedBitmapsMixByRasterOperation) {
+  std::vector<std::uint8_t> Info, Bits;
+  Dib24(1, 1, {0xFF0000}, Info, Bits);
+  struct TCase {
+    const char* Name;
+    std::uint32_t Rop, Expected;
+  } Cases[] = {
+      {"copy", 0x00CC0020, 0xFF0000},
+      {"or", 0x00EE0086, 0xFFFF00},   // red over green
+      {"and", 0x008800C6, 0x000000},
+      {"xor", 0x00660046, 0xFFFF00},
+      {"inverted copy", 0x00330008, 0x00FFFF},
+  };
+  for (const auto& C : Cases) {
+    const QImage I = Render(Filled(Green).Rec(Rectangle, {0, 0, 100, 100}).StretchDib(20, 20, 60, 60, Info, Bits, 1, 1, C.Rop).Bytes());
+    EXPECT_EQ(Px(I, 50, 50), C.Expected) << C.Name;
+    EXPECT_EQ(Px(I, 10, 10), 0x00FF00u) << C.Name;
+  }
+}
+
+TEST(TMetafilePlay, BitmapsEnlargedFarBeyondTheSurfaceStillCoverIt) {
+  std::vector<std::uint8_t> Info, Bits;
+  Dib24(2, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0x000000}, Info, Bits);
+  const QImage I = Render(TEmfBuilder().StretchDib(-1000000000, -1000000000, 2000000000, 2000000000, Info, Bits, 2, 2).Bytes());
+  EXPECT_EQ(Px(I, 10, 10), 0x000000u);  // the bottom-right quarter reaches over the whole surface
+  EXPECT_EQ(Px(I, 90, 90), 0x000000u);
+}
+
+TEST(TMetafilePlay, PaletteIndexedBitmapsTakeTheSelectedPalette) {
+  TBytes Pal;
+  Pal.U32(1).U16(0x300).U16(2).U32(0x000000FF).U32(0x0000FF00);  // entries: red, then green
+  TBytes Info;  // 1 x 1, 8 bits, two colour entries given as palette indexes 1 and 0
+  Info.U32(40).I32(1).I32(1).U16(1).U16(8).U32(0).U32(0).U32(0).U32(0).U32(2).U32(0).U16(1).U16(0);
+  const std::vector<std::uint8_t> Bits = {0, 0, 0, 0};
+  TBytes P;
+  P.I32(0).I32(0).I32(-1).I32(-1).I32(20).I32(20).I32(0).I32(0).I32(1).I32(1);
+  P.U32(80).U32(static_cast<std::uint32_t>(Info.Size())).U32(static_cast<std::uint32_t>(80 + Info.Size())).U32(4);
+  P.U32(1).U32(0x00CC0020).I32(60).I32(60).Add(Info.B).Add(Bits);
+  const QImage I = Render(TEmfBuilder().Raw(49, Pal.B).Rec(48, {1}).Raw(81, P.B).Bytes());
+  EXPECT_EQ(Px(I, 50, 50), 0x00FF00u);
+}
+
+TEST(TMetafilePlay, ScalesOutOfRangeDrawNothingUntilMendedAndAFrameOfNothingFallsBackToTheBounds) {
+  auto B = Filled(Red).Rec(SetMapMode, {8});
+  for (int I = 0; I < 40; ++I) B.Rec(32, {1000000000, 1, 1000000000, 1});  // window extents grow past any number
+  B.Rec(Rectangle, {10, 10, 40, 40}).Rec(SetWindowExt, {100, 100}).Rec(SetViewportExt, {100, 100}).Rec(Rectangle, {60, 60, 90, 90});
+  const QImage I = Render(B.Bytes());
+  EXPECT_EQ(Px(I, 20, 20), White);
+  EXPECT_EQ(Px(I, 75, 75), 0xFF0000u);
+
+  const QImage NoFrame = Render(Filled(Red).Frame(0, 0, 0, 0).Rec(Rectangle, {20, 20, 60, 60}).Bytes());
+  EXPECT_EQ(Px(NoFrame, 40, 40), 0xFF0000u);
+}
