@@ -118,7 +118,8 @@ void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint
     // painter would work through the whole of a hugely enlarged bitmap, and
     // mixes raster operations only into images it does not scale.
     const QRectF T = FFull.mapRect(Logical.normalized());
-    const QRect Vis = T.toAlignedRect().intersected(QRect(0, 0, FPainter.device()->width(), FPainter.device()->height()));
+    const QRectF Surface(0, 0, FPainter.device()->width(), FPainter.device()->height());
+    const QRect Vis = T.intersected(Surface).toAlignedRect().intersected(Surface.toRect());
     if (Vis.isEmpty() || T.width() <= 0 || T.height() <= 0) return;
     const bool FlipX = MirrorX != (FFull.m11() < 0), FlipY = MirrorY != (FFull.m22() < 0);
     const QImage Src = Image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -126,11 +127,13 @@ void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint
     if (Out.isNull()) return;
     std::vector<int> Cols(static_cast<std::size_t>(Vis.width()));
     for (int X = 0; X < Vis.width(); ++X) {
-      const int C = std::clamp(static_cast<int>((Vis.left() + X + 0.5 - T.left()) * Src.width() / T.width()), 0, Src.width() - 1);
+      const int C = static_cast<int>(std::clamp(std::floor((Vis.left() + X + 0.5 - T.left()) * Src.width() / T.width()), 0.0,
+                                                  Src.width() - 1.0));
       Cols[static_cast<std::size_t>(X)] = FlipX ? Src.width() - 1 - C : C;
     }
     for (int Y = 0; Y < Vis.height(); ++Y) {
-      int Row = std::clamp(static_cast<int>((Vis.top() + Y + 0.5 - T.top()) * Src.height() / T.height()), 0, Src.height() - 1);
+      int Row = static_cast<int>(std::clamp(std::floor((Vis.top() + Y + 0.5 - T.top()) * Src.height() / T.height()), 0.0,
+                                            Src.height() - 1.0));
       if (FlipY) Row = Src.height() - 1 - Row;
       const auto* S = reinterpret_cast<const QRgb*>(Src.constScanLine(Row));
       auto* D = reinterpret_cast<QRgb*>(Out.scanLine(Y));

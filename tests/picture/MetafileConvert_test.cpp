@@ -32,9 +32,9 @@ TEmfBuilder EmfPenBrush(std::uint32_t Pen, std::int32_t Width, std::uint32_t Bru
   return B;
 }
 
-std::vector<std::uint8_t> WmfFont(std::int16_t Height) {
+std::vector<std::uint8_t> WmfFont(std::int16_t Height, std::uint8_t Charset = 0) {
   TBytes P;
-  P.I16(Height).I16(0).I16(0).I16(0).I16(400).U8(0).U8(0).U8(0).U8(0).U8(0).U8(0).U8(0).U8(0);
+  P.I16(Height).I16(0).I16(0).I16(0).I16(400).U8(0).U8(0).U8(0).U8(Charset).U8(0).U8(0).U8(0).U8(0);
   for (char C : std::string("Arial")) P.U8(static_cast<std::uint8_t>(C));
   P.U8(0);
   return P.B;
@@ -160,6 +160,12 @@ TEST(TMetafileConvert, EachFamilyPlaysAsItsEnhancedRecord) {
          return Emf().Raw(82, EmfFont(1, -40)).Rec(37, {1}).Rec(24, {static_cast<std::int32_t>(Red)}).Rec(18, {1})
              .Text(20, 100, u"Hello").Bytes();
        }},
+      {"text in the font's code page",  // 0xC0 0xC1 in the Cyrillic code page
+       [&] {
+         return Wmf().Raw(0x02FB, WmfFont(-40, 204)).Rec(0x012D, {0}).Rec(0x0102, {1})
+             .Raw(0x0521, Words({2}, {0xC0, 0xC1, 100, 0, 20, 0})).Bytes();
+       },
+       [&] { return Emf().Raw(82, EmfFont(1, -40)).Rec(37, {1}).Rec(18, {1}).Text(20, 100, u"\u0410\u0411").Bytes(); }},
       {"text with spacing and opaque box",
        [&] {
          return Wmf().Raw(0x02FB, WmfFont(-30)).Rec(0x012D, {0}).Rec(0x0201, {Lo(Green), Hi(Green)})
