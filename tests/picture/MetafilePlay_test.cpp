@@ -377,3 +377,34 @@ TEST(TMetafilePlay, ScalesOutOfRangeDrawNothingUntilMendedAndAFrameOfNothingFall
   const QImage NoFrame = Render(Filled(Red).Frame(0, 0, 0, 0).Rec(Rectangle, {20, 20, 60, 60}).Bytes());
   EXPECT_EQ(Px(NoFrame, 40, 40), 0xFF0000u);
 }
+
+TEST(TMetafilePlay, DrawingToRecordsContinueFromTheCurrentPosition) {
+  TBytes LinesTo;  // from the current position (10, 50) on to (50, 50) and (50, 90)
+  LinesTo.I32(0).I32(0).I32(0).I32(0).U32(2).I32(50).I32(50).I32(50).I32(90);
+  TBytes Draw;  // move to (70, 10), line to (90, 10)
+  Draw.I32(0).I32(0).I32(0).I32(0).U32(2).I32(70).I32(10).I32(90).I32(10).U8(6).U8(2);
+  const QImage I = Render(TEmfBuilder()
+                              .Rec(CreatePen, {1, 0, 3, 0, Blue})
+                              .Rec(SelectObject, {1})
+                              .Rec(MoveTo, {10, 50})
+                              .Raw(6, LinesTo.B)
+                              .Rec(LineTo, {90, 90})  // continues from (50, 90)
+                              .Raw(56, Draw.B)
+                              .Bytes());
+  for (auto [X, Y] : std::vector<std::pair<int, int>>{{30, 50}, {50, 70}, {70, 90}, {80, 10}})
+    EXPECT_EQ(Px(I, X, Y), 0x0000FFu) << X << "," << Y;
+  EXPECT_EQ(Px(I, 30, 70), White);
+  EXPECT_EQ(Px(I, 60, 10), White);  // PolyDraw moved there without a line
+}
+
+TEST(TMetafilePlay, TheCanvasClipStaysInForceUnderTheMetafilesOwn) {
+  const auto M = LoadMetafile(Filled(Red).Rec(ExcludeClip, {40, 0, 60, 100}).Rec(Rectangle, {0, 0, 100, 100}).Bytes());
+  TBitmap B(100, 100);
+  const QRegion Left(0, 0, 50, 100);
+  B.Canvas().SetClipRegion(&Left);
+  B.Canvas().StretchDraw(TRect{0, 0, 100, 100}, M.get());
+  const QImage I = *B.Canvas().Surface();
+  EXPECT_EQ(Px(I, 20, 50), 0xFF0000u);
+  EXPECT_EQ(Px(I, 45, 50), White);  // excluded by the metafile
+  EXPECT_EQ(Px(I, 80, 50), White);  // outside the canvas clip
+}
