@@ -166,6 +166,8 @@ void TMetafile::ReadData(TStream& Stream) {
 }
 
 void TMetafile::WriteData(TStream& Stream) const {
+  // The length field counts itself; a metafile too large for it cannot be stored.
+  if (FSource.size() > 0xFFFFFFFFu - 4) throw EWriteError("Stream write error");
   Stream.WriteUInt32LE(static_cast<std::uint32_t>(FSource.size() + 4));
   SaveToStream(Stream);
 }
