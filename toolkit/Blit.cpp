@@ -107,6 +107,12 @@ class TRowReader {
   std::array<std::uint32_t, 256> FLut{};
 };
 
+// Copies N pixels, making each opaque (32-bit sources may carry anything in
+// their top byte). Written so that the compiler vectorises it.
+void OrOpaque(std::uint32_t* __restrict Out, const std::uint32_t* __restrict In, int N) {
+  for (int I = 0; I < N; ++I) Out[I] = In[I] | 0xFF000000u;
+}
+
 // Source coordinate for target offset D of a span of DstSize showing SrcSize.
 inline std::int64_t MapCoord(std::int64_t D, std::int64_t SrcSize, std::int64_t DstSize) {
   if (SrcSize == DstSize) return D;
@@ -161,8 +167,7 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
     }
     const std::uint8_t* Row = S.Bits + Sy * S.Stride;
     if (Identity32) {
-      const auto* In = reinterpret_cast<const std::uint32_t*>(Row) + ColPtr[0];
-      for (int I = 0; I < Count; ++I) Out[I] = In[I] | 0xFF000000u;
+      OrOpaque(Out, reinterpret_cast<const std::uint32_t*>(Row) + ColPtr[0], Count);
     } else if (J.Options->TransparentColor) {
       const std::uint32_t Tc = *J.Options->TransparentColor & 0xFFFFFF;
       J.Reader->Gather(Row, ColPtr, Count, Line.data());
@@ -245,8 +250,16 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
       HalftoneArea(Job, A);
       return;
     }
+    // Plain copies are bound by memory bandwidth and gain nothing from a
+    // second thread; stretched copies compute per pixel and do.
+    const bool Plain = SrcRect.Width() == DstRect.Width() && SrcRect.Height() == DstRect.Height() &&
+                       DefaultMasks32(Src) && !Options.TransparentColor;
+    // A strong reduction reads one cache line per target pixel and waits on
+    // memory: it gains from a second thread already for small targets.
+    const bool Sparse = std::int64_t{SrcRect.Width()} >= 8 * std::int64_t{DstRect.Width()};
     const std::int64_t Pixels = std::int64_t{A.Width()} * A.Height();
-    if (Pixels < (1 << 19) || A.Height() < 64 || std::thread::hardware_concurrency() < 2) {
+    const std::int64_t Threshold = Sparse ? (1 << 15) : (1 << 19);
+    if (Plain || Pixels < Threshold || A.Height() < 64 || std::thread::hardware_concurrency() < 2) {
       CopyArea(Job, A, A.Top, A.Bottom);
       return;
     }

@@ -115,10 +115,10 @@ void TControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWi
 }
 
 void TControl::UpdateAnchorRules() {
-  if (!FParent || !FParent->HandleAllocated()) return;
-  const auto& W = *FParent->FWindow;
-  FAnchorRight = W.Surface.width() - (FLeft + FWidth);
-  FAnchorBottom = W.Surface.height() - (FTop + FHeight);
+  if (!FParent) return;
+  const TPoint C = FParent->LayoutClientSize();
+  FAnchorRight = C.X - (FLeft + FWidth);
+  FAnchorBottom = C.Y - (FTop + FHeight);
 }
 
 std::int32_t TControl::ClientWidth() { return FWidth; }
@@ -425,7 +425,7 @@ void TWinControl::CreateWnd() {
   RecomputeClient(false);
   // A new window is invalid everywhere and erased before its first paint.
   InvalidateRegion(QRegion(0, 0, FWindow->Surface.width(), FWindow->Surface.height()), true);
-  FWindow->Widget->setCursor(Screen().CursorFor(Cursor()));
+  FWindow->Widget->Client()->setCursor(Screen().CursorFor(Cursor()));  // the bars keep the arrow
   FWindow->Widget->Client()->setFocusPolicy(FTabStop ? Qt::TabFocus : Qt::NoFocus);
   FWindow->Widget->LayoutFromModel();
   if (Visible() && (!FParent || FParent->Widget())) FWindow->Widget->setVisible(FParent != nullptr && Visible());
@@ -491,7 +491,7 @@ void TWinControl::SetClientSize(std::int32_t W, std::int32_t H) {
 
 void TWinControl::RecomputeClient(bool SendSize) {
   TWindow& Wn = *FWindow;
-  const TRect Frame = FrameMargins();
+  const TRect Frame = FrameMargins(Wn.Style, Wn.ExStyle);
   const int Cw =
       std::max(0, Width() - Frame.Left - Frame.Right - (Wn.Bars[SB_VERT].Visible ? ScrollBarThickness : 0));
   const int Ch =
@@ -514,13 +514,22 @@ void TWinControl::RecomputeClient(bool SendSize) {
   if (SendSize) Perform(WM_SIZE, SIZE_RESTORED, MakeLParam(Cw, Ch));
 }
 
-TRect TWinControl::FrameMargins() const {
+TRect TWinControl::FrameMargins(std::uint32_t Style, std::uint32_t ExStyle) const {
   int Edge = 0;
-  if (FWindow->ExStyle & WS_EX_CLIENTEDGE)
+  if (ExStyle & WS_EX_CLIENTEDGE)
     Edge = ClientEdgeWidth;
-  else if (FWindow->Style & WS_BORDER)
+  else if (Style & WS_BORDER)
     Edge = 1;
   return TRect{Edge, Edge, Edge, Edge};
+}
+
+TPoint TWinControl::LayoutClientSize() {
+  if (FWindow) return TPoint{FWindow->Surface.width(), FWindow->Surface.height()};
+  TCreateParams P;
+  CreateParams(P);
+  const TRect F = FrameMargins(P.Style, P.ExStyle);
+  return TPoint{std::max(0, Width() - F.Left - F.Right - ((P.Style & WS_VSCROLL) ? ScrollBarThickness : 0)),
+                std::max(0, Height() - F.Top - F.Bottom - ((P.Style & WS_HSCROLL) ? ScrollBarThickness : 0))};
 }
 
 std::uint32_t TWinControl::WindowStyle() const { return FWindow ? FWindow->Style : 0; }
@@ -659,7 +668,7 @@ void TWinControl::SetEnabled(bool V) {
 void TWinControl::SetCursor(TCursor C) {
   if (C == Cursor()) return;
   TControl::SetCursor(C);
-  if (FWindow && FWindow->Widget) FWindow->Widget->setCursor(Screen().CursorFor(C));
+  if (FWindow && FWindow->Widget) FWindow->Widget->Client()->setCursor(Screen().CursorFor(C));
 }
 
 void TWinControl::SetColor(TColor C) { TControl::SetColor(C); }
@@ -698,7 +707,14 @@ void TWinControl::FocusChanged(bool Gained) {
   }
 }
 
-void TWinControl::InputKeyDown(std::uint16_t Key, TShiftState Shift) { KeyDown(Key, Shift); }
+bool TWinControl::PreviewShortCut(std::uint16_t Key, TShiftState Shift) {
+  return FParent && FParent->PreviewShortCut(Key, Shift);
+}
+
+void TWinControl::InputKeyDown(std::uint16_t Key, TShiftState Shift) {
+  if (PreviewShortCut(Key, Shift)) return;
+  KeyDown(Key, Shift);
+}
 void TWinControl::InputKeyUp(std::uint16_t Key, TShiftState Shift) { KeyUp(Key, Shift); }
 void TWinControl::InputKeyPress(char Key) { KeyPress(Key); }
 

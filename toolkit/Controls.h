@@ -339,6 +339,10 @@ class TWinControl : public TControl {
   TNotifyEvent OnEnter;
   TNotifyEvent OnExit;
 
+  // A key offered to the enclosing form before the focused control sees it;
+  // true when the form used it as a shortcut.
+  virtual bool PreviewShortCut(std::uint16_t Key, TShiftState Shift);
+
   // Called by the presenter when Qt moved the focus here or away.
   void FocusChanged(bool Gained);
 
@@ -354,7 +358,11 @@ class TWinControl : public TControl {
   virtual void KeyPress(char& Key);
   // Width of the window's frame on each side, outside the client area and the
   // bars: the sunken edge, a thin border, or a top-level window's frame.
-  virtual TRect FrameMargins() const;
+  virtual TRect FrameMargins(std::uint32_t Style, std::uint32_t ExStyle) const;
+  // The frame of the window as created.
+  TRect CurrentFrame() const { return FrameMargins(WindowStyle(), WindowExStyle()); }
+  // The client size: the window's, or before the window exists the size it will have.
+  TPoint LayoutClientSize();
   virtual bool IsTopLevelWindow() const { return false; }
   // The client surface for drawing (the window is created when needed).
   QImage& MutableSurface();

@@ -112,7 +112,7 @@ void TWindowWidget::LayoutFromModel() {
   if (!FControl || !FControl->FWindow) return;
   FLayingOut = true;
   auto& Wn = *FControl->FWindow;
-  const TRect F = FControl->FrameMargins();
+  const TRect F = FControl->CurrentFrame();
   const int Cw = Wn.Surface.width(), Ch = Wn.Surface.height();
   const bool H = Wn.Bars[SB_HORZ].Visible, V = Wn.Bars[SB_VERT].Visible;
   const bool LeftBar = FControl->UseRightToLeftScrollBar();
@@ -218,7 +218,7 @@ void TWindowWidget::paintEvent(QPaintEvent*) {
   const auto& Wn = *FControl->FWindow;
   const QColor Face(240, 240, 240);
   if (!FTopLevel) {
-    const TRect F = FControl->FrameMargins();
+    const TRect F = FControl->CurrentFrame();
     if (F.Left == ClientEdgeWidth && (Wn.ExStyle & WS_EX_CLIENTEDGE)) {
       // The sunken edge: shadow above and left, light below and right.
       const int W = width(), H = height();
@@ -248,7 +248,7 @@ void TWindowWidget::resizeEvent(QResizeEvent* E) {
   const QSize S = E->size();
   Guarded([&] {
     if (FTopLevel) {
-      const TRect F = C->FrameMargins();
+      const TRect F = C->CurrentFrame();
       const auto& Wn = *C->FWindow;
       const int Bw = Wn.Bars[SB_VERT].Visible ? ScrollBarThickness : 0, Bh = Wn.Bars[SB_HORZ].Visible ? ScrollBarThickness : 0;
       C->SetBounds(C->Left(), C->Top(), S.width() - Bw + F.Left + F.Right, S.height() - Bh + F.Top + F.Bottom);

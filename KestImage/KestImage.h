@@ -1,0 +1,188 @@
+// The image view: a windowed control that shows one picture in a scrollable
+// client area, zoomed, fitted, stretched or aligned, panned by dragging and
+// zoomed by Ctrl-click, painted from an off-screen render cache.
+//
+// This header brings everything a host needs: the control, its picture
+// container and the graphic classes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "picture/Bitmap.h"
+#include "picture/FileFormats.h"
+#include "picture/Graphic.h"
+#include "picture/Icon.h"
+#include "picture/Metafile.h"
+#include "toolkit/Classes.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Forms.h"
+
+enum TScaleMode : std::uint8_t { smNormal, smStretch, smScale, smResize };
+enum TImageAlignment : std::uint8_t { iaTopLeft, iaCenter, iaTopRight };
+enum TZoomKind : std::uint8_t { zkIn, zkOut, zkBestFit };
+
+// What the render cache holds and how painting uses it.
+enum TCacheState : std::uint8_t {
+  cstScaled,        // the picture at its displayed size (at least one axis scrolls)
+  cstUnscaled,      // the picture at its own size, both axes scroll
+  cstNone,          // nothing: the graphic draws itself on each paint
+  cstUnscaledHorz,  // own size, only the horizontal axis scrolls
+  cstUnscaledVert,  // own size, only the vertical axis scrolls
+};
+
+// The view's cursors in the screen-wide cursor table.
+constexpr TCursor crZoomIn = 1301;
+constexpr TCursor crZoomOut = 1302;
+constexpr TCursor crHand = 1303;
+constexpr TCursor crHandGrab = 1304;
+
+// A render cache of this many pixels or more is never built.
+constexpr std::int64_t MaxRenderCachePixels = 12 * 1048576;
+
+class TCustomKestImage : public TCustomControl {
+  KEST_CLASS(TCustomKestImage)
+ public:
+  explicit TCustomKestImage(TComponent* AOwner);
+  ~TCustomKestImage() override;
+
+  // --- Properties --------------------------------------------------------
+  bool IncrementalDisplay() const { return FIncrementalDisplay; }
+  void SetIncrementalDisplay(bool V) { FIncrementalDisplay = V; }
+  bool Transparent() const { return FTransparent; }
+  void SetTransparent(bool V);
+  // The shown picture, owned by the view; files are loaded into it.
+  TPicture* Picture() const { return FPicture.get(); }
+  // Copies the content of the given picture; the caller keeps its object.
+  void SetPicture(const TPicture* Value);
+  bool HideScrollBars() const { return FHideScrollBars; }
+  void SetHideScrollBars(bool V);
+  double Scale() const { return FScale; }
+  void SetScale(double V);
+  TScaleMode ScaleMode() const { return FScaleMode; }
+  void SetScaleMode(TScaleMode V);
+  // The zoom steps as decimal texts, kept sorted as text; a read returns the
+  // view's own list.
+  TStringList* StandardScales() const { return FStandardScales.get(); }
+  // Validates every entry, then copies the list.
+  void SetStandardScales(const TStrings& Value);
+  bool LockScale() const { return FLockScale; }
+  void SetLockScale(bool V) { FLockScale = V; }
+  TImageAlignment ImageAlignment() const { return FImageAlignment; }
+  void SetImageAlignment(TImageAlignment V);
+  TBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TBorderStyle V);
+
+  // --- Scale and zoom steps ----------------------------------------------
+  // One step through StandardScales (or a best fit) about the anchor (X, Y) in
+  // displayed-picture pixels; -1 on an axis means the view centre on that axis.
+  void Zoom(TZoomKind Kind, std::int32_t X, std::int32_t Y);
+  double GetFitScale();
+  std::string GetScaleText() const;
+  void SetScaleText(const std::string& Text);
+
+  // --- Geometry ------------------------------------------------------------
+  void UpdateLayout();
+  void SetMaxOffset(TPoint M);
+  TPoint GetAlignedOffset() const;
+  void ScrollTo(TPoint P);
+  TPoint GetViewCenter();
+  void CenterOn(TPoint P);
+  TRect GetImageRect();
+  TPoint Offset() const { return FOffset; }
+  TPoint MaxOffset() const { return FMaxOffset; }
+
+  // --- Scroll bars ---------------------------------------------------------
+  void UpdateScrollBars();
+  void SyncScrollPositions();
+  TPoint PageSize() const { return FPageSize; }
+
+  // --- Picture binding, cache and painting --------------------------------
+  virtual void HandlePictureChange(TObject* Sender);
+  virtual void DoScaleChange();
+  virtual void DoOffsetChange();
+  virtual void PictureProgress(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone, bool RedrawNow,
+                               const TRect& R, const std::string& Msg);
+  bool NotifyPaletteChange();
+  void RebuildCache();
+  void EraseBackground();
+  // The cache rectangle that a client rectangle shows with an unscaled cache:
+  // shifted by the offset and, when zoomed, divided by the scale, each
+  // coordinate rounded to nearest (ties to even).
+  TRect MapToCache(const TRect& R) const;
+  TCacheState RenderCacheState() const { return static_cast<TCacheState>(FRenderCacheState); }
+  const TBitmap& RenderCache() const { return *FRenderCache; }
+  bool Drawing() const { return FDrawing; }
+  bool Panning() const { return FPanning; }
+
+  // --- Pointer, keys and cursors -------------------------------------------
+  void UpdateCursor(TShiftState Shift);
+
+  // Events, in declaration order with the fields below.
+  TNotifyEvent OnScaleChange;
+  TNotifyEvent OnOffsetChange;
+
+ protected:
+  bool FIncrementalDisplay = false;
+  bool FTransparent = false;
+  bool FDrawing = false;
+  std::unique_ptr<TPicture> FPicture;
+
+ public:
+  TProgressEvent OnProgress;
+
+ protected:
+  std::unique_ptr<TBitmap> FRenderCache;
+  std::uint8_t FRenderCacheState = 0;
+  bool FHideScrollBars = false;
+  TPoint FOffset;
+  TPoint FMaxOffset;
+  bool FPanning = false;
+  TPoint FDragPoint;
+  TPoint FPageSize;
+  double FScale = 0;
+  TScaleMode FScaleMode = smNormal;
+  std::unique_ptr<TStringList> FStandardScales;
+  bool FLockScale = false;
+  TImageAlignment FImageAlignment = iaTopLeft;
+  TBorderStyle FBorderStyle = bsNone;
+
+  // Toolkit hooks.
+  void CreateParams(TCreateParams& Params) override;
+  void CreateWnd() override;
+  void Paint() override;
+  HPALETTE GetPalette() override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseMove(TShiftState Shift, int X, int Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void KeyDown(std::uint16_t& Key, TShiftState Shift) override;
+  void KeyUp(std::uint16_t& Key, TShiftState Shift) override;
+  void WndProc(TMessage& Message) override;
+
+ private:
+  void WMSize();
+  void WMScroll(int Bar, int Code);
+  void DropCache();
+  void BuildUnscaledCache();
+  void BuildScaledCache();
+  // The picture's displayed extent on an axis for the scroll bars.
+  std::int32_t DisplayedExtent(bool Horizontal) const;
+};
+
+// The published face of the view: properties visible to stored layouts, with
+// their saved defaults.
+class TKestImage : public TCustomKestImage {
+  KEST_CLASS(TKestImage)
+ public:
+  explicit TKestImage(TComponent* AOwner) : TCustomKestImage(AOwner) {}
+
+ protected:
+  void DefineProperties(TPropList& L) const override;
+};
+
+// Start-up and shutdown of the view's unit: registers its four cursors once in
+// the screen-wide cursor table (a start-up counter guards the step) and its
+// classes for stored layouts.
+void InitializeKestImageUnit();
+void FinalizeKestImageUnit();

@@ -1,0 +1,21 @@
+# Installs the library into a scratch prefix, builds examples/host against it
+# with find_package and runs it: the library works from outside the project.
+set(prefix ${BIN}/install-check/prefix)
+file(REMOVE_RECURSE ${BIN}/install-check)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${prefix} RESULT_VARIABLE r OUTPUT_QUIET)
+if(r)
+  message(FATAL_ERROR "install failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRC}/examples/host -B ${BIN}/install-check/host -G ${GENERATOR}
+                        -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=RelWithDebInfo RESULT_VARIABLE r)
+if(r)
+  message(FATAL_ERROR "configuring the host project failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${BIN}/install-check/host RESULT_VARIABLE r)
+if(r)
+  message(FATAL_ERROR "building the host project failed")
+endif()
+execute_process(COMMAND ${BIN}/install-check/host/kestimage_host RESULT_VARIABLE r)
+if(r)
+  message(FATAL_ERROR "the host program did not see the picture")
+endif()

@@ -1,0 +1,104 @@
+// Forms (top-level windows) and the application object with its default
+// exception handler.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkit/Controls.h"
+#include "toolkit/Exceptions.h"
+
+enum TPosition : std::uint8_t { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
+                                poDesktopCenter, poMainFormCenter, poOwnerFormCenter };
+
+// A top-level window: a caption, a frame drawn by the window manager, its
+// child controls, the active control with the keyboard focus, and action
+// shortcuts checked before the focused control sees a key.
+class TCustomForm : public TWinControl {
+  KEST_CLASS(TCustomForm)
+ public:
+  explicit TCustomForm(TComponent* AOwner);
+  ~TCustomForm() override;
+
+  std::string Caption() const { return FCaption; }
+  void SetCaption(const std::string& C);
+  TPosition Position() const { return FPosition; }
+  void SetPosition(TPosition P) { FPosition = P; }
+  TWinControl* ActiveControl() const { return FActiveControl; }
+  void SetActiveControl(TWinControl* C);
+  // The form whose window has the keyboard focus (or, without a window
+  // system, the one shown last).
+  bool Active() const;
+  void Show();
+  void Close();
+  bool ShowHint() const { return FShowHint; }
+  void SetShowHint(bool V) { FShowHint = V; }
+
+  // A key press offered to the form before the focused control: returns true
+  // when it was a shortcut that ran.
+  virtual bool IsShortCut(std::uint16_t Key, TShiftState Shift);
+
+  TNotifyEvent OnShow;
+  TNotifyEvent OnClose;
+
+ protected:
+  bool PreviewShortCut(std::uint16_t Key, TShiftState Shift) override { return IsShortCut(Key, Shift); }
+  TRect FrameMargins(std::uint32_t Style, std::uint32_t ExStyle) const override;
+  bool IsTopLevelWindow() const override { return true; }
+  void CreateWnd() override;
+  void WndProc(TMessage& Message) override;
+  void DefineProperties(TPropList& L) const override;
+
+ private:
+  std::string FCaption;
+  TPosition FPosition = poDesigned;
+  TWinControl* FActiveControl = nullptr;
+  bool FShowHint = false;
+};
+
+class TForm : public TCustomForm {
+  KEST_CLASS(TForm)
+ public:
+  explicit TForm(TComponent* AOwner) : TCustomForm(AOwner) {}
+};
+
+// The form that contains a control, or null.
+TCustomForm* GetParentForm(TControl* Control);
+
+// The application: its forms, the message loop and the default handler for
+// exceptions that leave an event handler (a message box with the message; the
+// loop goes on).
+class TApplication : public TComponent {
+ public:
+  explicit TApplication(TComponent* AOwner);
+  ~TApplication() override;
+
+  void Initialize();
+  // Takes over a form; the first one becomes the main form.
+  template <class T>
+  T* CreateForm(std::unique_ptr<T> F) {
+    T* Raw = Own(std::move(F));
+    if (!FMainForm) FMainForm = Raw;
+    return Raw;
+  }
+  TCustomForm* MainForm() const { return FMainForm; }
+  // Shows the main form and runs the message loop until it closes.
+  int Run();
+  void ProcessMessages();
+  void Terminate();
+  // The application's title: the program file's name without extension.
+  std::string Title() const;
+
+  // Shows an exception's message. Tests replace the box with a recorder.
+  void ShowException(const Exception& E);
+  std::function<void(const std::string& Caption, const std::string& Text)> MessageBoxHook;
+
+ private:
+  TCustomForm* FMainForm = nullptr;
+};
+
+// The process's application object (created by the program's main).
+TApplication* Application();
+void SetApplication(TApplication* A);
