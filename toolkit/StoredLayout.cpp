@@ -317,9 +317,11 @@ void ReadLayout(TComponent& Root, std::string_view Text) {
   for (auto& [C, O] : All) C->SetLoading(true);
   for (auto& [C, O] : All) {
     const TPropList Published = C->PublishedProperties();
-    for (const auto& [Name, Value] : O->Props)
+    for (const auto& Prop : O->Props) {
+      const auto& Name = Prop.first;
       if (std::none_of(Published.begin(), Published.end(), [&](const TPropInfo& P) { return P.Name == Name; }))
         Bad(O->Line, "property " + Name + " does not exist in " + O->ClassName);
+    }
     // Applied in published order, whatever the order of the lines.
     for (const TPropInfo& P : Published)
       for (const auto& [Name, Value] : O->Props)

@@ -195,7 +195,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
   const QPointF Origin = FFull.map(QPointF(0, 0));
   const QPointF XAxis = FFull.map(QPointF(1, 0)) - Origin, YAxis = FFull.map(QPointF(0, 1)) - Origin;
   const double SX = std::hypot(XAxis.x(), XAxis.y()), SY = std::hypot(YAxis.x(), YAxis.y());
-  double Angle = -F.Escapement / 10.0;
+  double Angle = -static_cast<double>(F.Escapement) / 10.0;
   if (GraphicsMode == GM_ADVANCED) Angle += std::atan2(XAxis.y(), XAxis.x()) * 180 / M_PI;
 
   QFont Font(MapFamily(F.Face, F.PitchAndFamily));
@@ -223,7 +223,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
     // A given average character width stretches the face to it.
     const QFontMetricsF M(Font, FPainter.device());
     const double Natural = M.averageCharWidth();
-    if (Natural > 0) Font.setStretch(static_cast<int>(std::clamp(std::abs(F.Width) * SX / Natural * 100, 1.0, 4000.0)));
+    if (Natural > 0) Font.setStretch(static_cast<int>(std::clamp(std::abs(static_cast<double>(F.Width)) * SX / Natural * 100, 1.0, 4000.0)));
   }
   FPainter.setFont(Font);
   const QFontMetricsF M(Font, FPainter.device());
