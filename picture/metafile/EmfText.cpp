@@ -220,10 +220,12 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
     if (Cell > 0) Font.setPointSizeF(Em * Em / Cell * 72 / Dpi);
   }
   if (F.Width != 0) {
-    // A given average character width stretches the face to it.
+    // A given average character width stretches the face to it, within a
+    // range that keeps the painter's cache of glyph images to a sensible size.
     const QFontMetricsF M(Font, FPainter.device());
     const double Natural = M.averageCharWidth();
-    if (Natural > 0) Font.setStretch(static_cast<int>(std::clamp(std::abs(static_cast<double>(F.Width)) * SX / Natural * 100, 1.0, 4000.0)));
+    if (Natural > 0)
+      Font.setStretch(static_cast<int>(std::clamp(std::abs(static_cast<double>(F.Width)) * SX / Natural * 100, 20.0, 500.0)));
   }
   FPainter.setFont(Font);
   const QFontMetricsF M(Font, FPainter.device());
@@ -251,17 +253,28 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
   FTransformDirty = true;
   if (FState.BkMode == OPAQUE && !(Rect && (Options & ETO_OPAQUE)))
     FPainter.fillRect(QRectF(X0, Baseline - M.ascent(), Total, M.ascent() + M.descent()), Color(FState.BkColor));
+  // Large glyphs are filled as outlines: the painter would keep an image of
+  // each in its glyph cache, and that image grows with the glyph.
+  const bool Outlines = Em > 256 || Font.stretch() > 200;
+  QPainterPath Shapes;
+  auto Put = [&](QPointF At, const QString& S) {
+    if (Outlines)
+      Shapes.addText(At, Font, S);
+    else
+      FPainter.drawText(At, S);
+  };
   FPainter.setPen(Color(FState.TextColor));
   if (HaveDx) {
     for (qsizetype I = 0; I < Text.size(); ++I) {
       qsizetype N = 1;
       if (Text.at(I).isHighSurrogate() && I + 1 < Text.size()) N = 2;
-      FPainter.drawText(QPointF(X0 + Pos[I], Baseline), Text.mid(I, N));
+      Put(QPointF(X0 + Pos[I], Baseline), Text.mid(I, N));
       I += N - 1;
     }
   } else {
-    FPainter.drawText(QPointF(X0, Baseline), Text);
+    Put(QPointF(X0, Baseline), Text);
   }
+  if (Outlines) FPainter.fillPath(Shapes, Color(FState.TextColor));
   FPainter.restore();
   if (UpdateCP && (FState.TextAlign & TA_CENTER) == 0 && SX > 0) {
     const QPointF Dir = XAxis / SX;
