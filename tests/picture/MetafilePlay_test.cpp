@@ -408,3 +408,28 @@ TEST(TMetafilePlay, TheCanvasClipStaysInForceUnderTheMetafilesOwn) {
   EXPECT_EQ(Px(I, 45, 50), White);  // excluded by the metafile
   EXPECT_EQ(Px(I, 80, 50), White);  // outside the canvas clip
 }
+
+TEST(TMetafilePlay, TextScalesWithTheRectangleAlsoWhenDrawnAsOutlines) {
+  const auto M = LoadMetafile(TEmfBuilder()
+                                  .Raw(CreateFont, Font(1, -30))
+                                  .Rec(SelectObject, {1})
+                                  .Rec(SetTextAlign, {24})
+                                  .Rec(SetBkMode, {1})
+                                  .Text(20, 60, u"H")
+                                  .Bytes());
+  // The ink's box at 1:1 (glyphs from the cache) and at 8:1 (glyphs as outlines).
+  auto InkBox = [](const QImage& I) {
+    QRect Box;
+    for (int Y = 0; Y < I.height(); ++Y)
+      for (int X = 0; X < I.width(); ++X)
+        if (Px(I, X, Y) != White) Box |= QRect(X, Y, 1, 1);
+    return Box;
+  };
+  const QRect Small = InkBox(RenderInto(*M, 100, 100, TRect{0, 0, 100, 100}));
+  const QRect Large = InkBox(RenderInto(*M, 800, 800, TRect{0, 0, 793, 793}));  // 8 pixels per device pixel
+  ASSERT_FALSE(Small.isEmpty());
+  ASSERT_FALSE(Large.isEmpty());
+  EXPECT_NEAR(Large.left(), Small.left() * 8, 10);
+  EXPECT_NEAR(Large.bottom(), Small.bottom() * 8, 10);
+  EXPECT_NEAR(Large.height(), Small.height() * 8, 12);
+}
