@@ -433,3 +433,33 @@ TEST(TMetafilePlay, TextScalesWithTheRectangleAlsoWhenDrawnAsOutlines) {
   EXPECT_NEAR(Large.bottom(), Small.bottom() * 8, 10);
   EXPECT_NEAR(Large.height(), Small.height() * 8, 12);
 }
+
+TEST(TMetafilePlay, CurvesDashesAndAlphaBlending) {
+  TBytes Bezier;  // from (10, 60) over control points (10, 0) and (90, 0) to (90, 60): its top is near y = 15
+  Bezier.I32(0).I32(0).I32(0).I32(0).U32(4).I32(10).I32(60).I32(10).I32(0).I32(90).I32(0).I32(90).I32(60);
+  const QImage Curve = Render(TEmfBuilder().Rec(CreatePen, {1, 0, 3, 0, Blue}).Rec(SelectObject, {1}).Raw(2, Bezier.B).Bytes());
+  EXPECT_GT(Inked(Curve, 45, 12, 55, 19), 0);
+  EXPECT_EQ(Inked(Curve, 30, 25, 70, 58), 0);
+
+  // A dashed cosmetic pen leaves gaps along its line.
+  const QImage Dashed = Render(TEmfBuilder().Rec(CreatePen, {1, 1, 0, 0, Black}).Rec(SelectObject, {1})
+                                   .Rec(MoveTo, {0, 50}).Rec(LineTo, {100, 50}).Bytes());
+  const int Ink = Inked(Dashed, 0, 50, 100, 51);
+  EXPECT_GT(Ink, 40);
+  EXPECT_LT(Ink, 95);
+
+  // Half of a red bitmap's colour over white, with the constant alpha of the blend function.
+  std::vector<std::uint8_t> Info, Bits;
+  Dib24(1, 1, {0xFF0000}, Info, Bits);
+  TBytes Blend;
+  Blend.I32(0).I32(0).I32(-1).I32(-1).I32(20).I32(20).I32(60).I32(60).U8(0).U8(0).U8(128).U8(0).I32(0).I32(0);
+  Blend.F32(1).F32(0).F32(0).F32(1).F32(0).F32(0).U32(0).U32(0);
+  Blend.U32(108).U32(static_cast<std::uint32_t>(Info.size())).U32(static_cast<std::uint32_t>(108 + Info.size()))
+      .U32(static_cast<std::uint32_t>(Bits.size())).I32(1).I32(1).Add(Info).Add(Bits);
+  const QImage Mixed = Render(TEmfBuilder().Raw(114, Blend.B).Bytes());
+  const std::uint32_t P = Px(Mixed, 50, 50);
+  EXPECT_EQ(P >> 16, 0xFFu);
+  EXPECT_NEAR(static_cast<int>((P >> 8) & 0xFF), 127, 3);
+  EXPECT_NEAR(static_cast<int>(P & 0xFF), 127, 3);
+  EXPECT_EQ(Px(Mixed, 10, 10), White);
+}
