@@ -794,6 +794,12 @@ void TEmfPlayer::Box(TByteReader& R, std::uint32_t Type) {
     const double H = FState.Pen.Width / 2;
     if (B.width() > 2 * H && B.height() > 2 * H) B.adjust(H, H, -H, -H);
   }
+  if (!FInPath && FFull.m12() == 0 && FFull.m21() == 0 && FFull.m11() != 0 && FFull.m22() != 0) {
+    // Boxed figures leave out their right and bottom pixel row on the surface,
+    // as metafiles expect: a frame around a whole picture stays inside it.
+    const double DX = 1 / std::abs(FFull.m11()), DY = 1 / std::abs(FFull.m22());
+    if (B.width() > DX && B.height() > DY) B.adjust(0, 0, -DX, -DY);
+  }
   if (!FInPath && FState.Brush.Style != BS_HATCHED && Type != EMR_ROUNDRECT) {
     // The common figures go to the painter without building a path.
     bool HasPen = true, HasBrush = true;

@@ -62,6 +62,13 @@ std::vector<std::uint8_t> Words(std::initializer_list<std::int32_t> W, const std
   return Joined(P.B, Tail);
 }
 
+// A filled four-cornered polygon: it covers exactly the pixels from L to R - 1 and T to B - 1.
+std::vector<std::uint8_t> Square(std::int16_t L, std::int16_t T, std::int16_t R, std::int16_t B) {
+  TBytes P;
+  P.I32(0).I32(0).I32(0).I32(0).U32(4).I16(L).I16(T).I16(R).I16(T).I16(R).I16(B).I16(L).I16(B);
+  return P.B;
+}
+
 struct TCase {
   const char* Name;
   std::function<std::vector<std::uint8_t>()> Windows, Enhanced;
@@ -141,7 +148,7 @@ TEST(TMetafileConvert, EachFamilyPlaysAsItsEnhancedRecord) {
        [&] { return EmfPenBrush(Red, 1, Blue).Raw(75, EmfClip.B).Rec(43, {0, 0, 254, 254}).Bytes(); }},
       {"fill region",
        [&] { return WmfPenBrush(Red, 1, Blue).Objects(4).Raw(0x06FF, Region.B).Rec(0x0228, {2, 1}).Bytes(); },
-       [&] { return EmfPenBrush(Red, 1, Blue).Rec(37, {static_cast<std::int32_t>(0x80000008u)}).Rec(43, {40, 60, 200, 180}).Bytes(); }},
+       [&] { return EmfPenBrush(Red, 1, Blue).Rec(37, {static_cast<std::int32_t>(0x80000008u)}).Raw(86, Square(40, 60, 200, 180)).Bytes(); }},
       {"save and restore",
        [&] { return WmfPenBrush(Red, 1, Blue).Rec(0x001E, {}).Rec(0x020B, {50, 50}).Rec(0x0127, {-1}).Rec(0x041B, {200, 200, 20, 20}).Bytes(); },
        [&] { return EmfPenBrush(Red, 1, Blue).Rec(43, {20, 20, 200, 200}).Bytes(); }},
@@ -185,7 +192,7 @@ TEST(TMetafileConvert, EachFamilyPlaysAsItsEnhancedRecord) {
        [&] { return Wmf().Raw(0x0B41, Words({0x0020, 0x00CC, 2, 2, 0, 0, 100, 100, 40, 20}, Dib)).Bytes(); },
        [&] { return Emf().StretchDib(20, 40, 100, 100, Info, Bits, 2, 2).Bytes(); }},
       {"pattern block", [&] { return WmfPenBrush(Red, 1, Blue).Rec(0x061D, {0x0021, 0x00F0, 100, 150, 40, 20}).Bytes(); },
-       [&] { return EmfPenBrush(Red, 1, Blue).Rec(37, {static_cast<std::int32_t>(0x80000008u)}).Rec(43, {20, 40, 170, 140}).Bytes(); }},
+       [&] { return EmfPenBrush(Red, 1, Blue).Rec(37, {static_cast<std::int32_t>(0x80000008u)}).Raw(86, Square(20, 40, 170, 140)).Bytes(); }},
       {"pixel", [&] { return Wmf().Rec(0x041F, {Lo(Red), Hi(Red), 100, 100}).Bytes(); },
        [&] { return Emf().Rec(15, {100, 100, static_cast<std::int32_t>(Red)}).Bytes(); }},
       {"pattern brush",

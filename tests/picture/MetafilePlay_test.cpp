@@ -463,3 +463,17 @@ TEST(TMetafilePlay, CurvesDashesAndAlphaBlending) {
   EXPECT_NEAR(static_cast<int>(P & 0xFF), 127, 3);
   EXPECT_EQ(Px(Mixed, 10, 10), White);
 }
+
+TEST(TMetafilePlay, BoxedFiguresLeaveOutTheirRightAndBottomRow) {
+  // A frame around the whole picture: its right and bottom sides fall on the last pixels, not past them.
+  const QImage I = Render(TEmfBuilder()
+                              .Rec(CreatePen, {1, 0, 0, 0, Black})
+                              .Rec(SelectObject, {1})
+                              .Rec(SelectObject, {static_cast<std::int32_t>(0x80000005u)})  // no brush
+                              .Rec(Rectangle, {0, 0, 100, 100})
+                              .Bytes());
+  for (auto [X, Y] : std::vector<std::pair<int, int>>{{0, 50}, {99, 50}, {50, 0}, {50, 99}})
+    EXPECT_EQ(Px(I, X, Y), 0x000000u) << X << "," << Y;
+  EXPECT_EQ(Px(I, 98, 50), White);
+  EXPECT_EQ(Px(I, 50, 50), White);
+}
