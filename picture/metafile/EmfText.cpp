@@ -55,10 +55,14 @@ QString MapFamily(const QString& Face, std::uint8_t PitchAndFamily) {
   if (!Known && !Face.isEmpty() && QFontDatabase::hasFamily(Face)) {
     Result = Face;
   } else {
-    static const char* const Preferred[] = {"DejaVu Sans", "DejaVu Serif", "DejaVu Sans Mono"};
-    static const char* const Generic[] = {"sans-serif", "serif", "monospace"};
-    Result = QFontDatabase::hasFamily(QString::fromLatin1(Preferred[G])) ? QString::fromLatin1(Preferred[G])
-                                                                         : QString::fromLatin1(Generic[G]);
+    // Faces with the common faces' letter widths first, where installed.
+    static const char* const Preferred[3][3] = {{"Liberation Sans", "DejaVu Sans", "sans-serif"},
+                                                {"Liberation Serif", "DejaVu Serif", "serif"},
+                                                {"Liberation Mono", "DejaVu Sans Mono", "monospace"}};
+    for (const char* Name : Preferred[G]) {
+      Result = QString::fromLatin1(Name);
+      if (QFontDatabase::hasFamily(Result)) break;
+    }
   }
   Cache.emplace(Key, Result);
   return Result;
@@ -227,15 +231,23 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
     if (Natural > 0)
       Font.setStretch(static_cast<int>(std::clamp(std::abs(static_cast<double>(F.Width)) * SX / Natural * 100, 20.0, 500.0)));
   }
-  FPainter.setFont(Font);
-  const QFontMetricsF M(Font, FPainter.device());
-
   // Positions along the baseline, in surface pixels.
   std::vector<double> Pos(static_cast<std::size_t>(Text.size()) + 1, 0);
   const bool HaveDx = Dx.size() >= static_cast<std::size_t>(Text.size()) && !Dx.empty();
-  for (qsizetype I = 0; I < Text.size(); ++I)
-    Pos[I + 1] = Pos[I] + (HaveDx ? Dx[I] * SX : M.horizontalAdvance(Text.at(I)));
-  if (!HaveDx) Pos.back() = M.horizontalAdvance(Text);
+  if (HaveDx) {
+    for (qsizetype I = 0; I < Text.size(); ++I) Pos[I + 1] = Pos[I] + Dx[I] * SX;
+    // A stand-in face wider than the metafile's is narrowed to the spacing the
+    // metafile gives, so that its letters do not run into each other.
+    const double Natural = QFontMetricsF(Font, FPainter.device()).horizontalAdvance(Text);
+    if (Natural > Pos.back() * 1.02 && Pos.back() > 0 && Font.stretch() == 0)
+      Font.setStretch(static_cast<int>(std::clamp(Pos.back() / Natural * 100, 50.0, 100.0)));
+  }
+  FPainter.setFont(Font);
+  const QFontMetricsF M(Font, FPainter.device());
+  if (!HaveDx) {
+    for (qsizetype I = 0; I < Text.size(); ++I) Pos[I + 1] = Pos[I] + M.horizontalAdvance(Text.at(I));
+    Pos.back() = M.horizontalAdvance(Text);
+  }
   const double Total = Pos.back();
   double X0 = 0;
   switch (FState.TextAlign & TA_CENTER) {
