@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QBrush>
+#include <QFont>
 #include <QImage>
 #include <QPainterPath>
 #include <QPen>
@@ -141,7 +142,9 @@ class TEmfPlayer {
   void SmallTextOut(TByteReader& R);
   void PolyTextOut(TByteReader& R, bool Wide);
   void DrawText(QPointF Ref, const QString& Text, const std::vector<double>& Dx, std::uint32_t Options,
-                const std::optional<QRectF>& Rect, std::uint32_t GraphicsMode, double ExScale);
+                const std::optional<QRectF>& Rect, std::uint32_t GraphicsMode);
+  // The font that shows the selected one at the surface's scales; none when its size is out of reach.
+  std::optional<QFont> TextFont(double SX, double SY) const;
   // Bitmaps.
   void BitBlt(TByteReader& R, std::uint32_t Type);
   void StretchDIBits(TByteReader& R);

@@ -102,8 +102,7 @@ void TEmfPlayer::ExtTextOut(TByteReader& R, bool Wide) {
   const TByteReader Record = R.Sub(0, R.Size());
   R.Skip(16);  // bounds
   const std::uint32_t GraphicsMode = R.U32();
-  const double ExScale = R.F32();
-  R.Skip(4);
+  R.Skip(8);  // scales of the compatible graphics mode, not needed here
   const QPointF Ref = ReadPoint(R, false);
   const std::uint32_t NChars = R.U32(), OffString = R.U32(), Options = R.U32();
   const QRectF Rect = ReadRectL(R);
@@ -127,14 +126,13 @@ void TEmfPlayer::ExtTextOut(TByteReader& R, bool Wide) {
   }
   std::optional<QRectF> Box;
   if ((Options & (ETO_OPAQUE | ETO_CLIPPED)) && !Rect.isEmpty()) Box = Rect;
-  DrawText(Ref, Text, Dx, Options, Box, GraphicsMode, ExScale);
+  DrawText(Ref, Text, Dx, Options, Box, GraphicsMode);
 }
 
 void TEmfPlayer::SmallTextOut(TByteReader& R) {
   const QPointF Ref = ReadPoint(R, false);
   const std::uint32_t NChars = R.U32(), Options = R.U32(), GraphicsMode = R.U32();
-  const double ExScale = R.F32();
-  R.Skip(4);
+  R.Skip(8);  // scales of the compatible graphics mode, not needed here
   std::optional<QRectF> Box;
   if (!(Options & ETO_NO_RECT)) {
     const QRectF Rect = ReadRectL(R);
@@ -143,15 +141,14 @@ void TEmfPlayer::SmallTextOut(TByteReader& R) {
   if (NChars > R.Remaining()) return;
   const QString Text = Options & ETO_SMALL_CHARS ? DecodeCharsetText(R.Bytes(NChars), FState.Font.Charset)
                                                  : ReadUtf16(R.Sub(R.Position(), std::size_t{NChars} * 2), NChars);
-  DrawText(Ref, Text, {}, Options, Box, GraphicsMode, ExScale);
+  DrawText(Ref, Text, {}, Options, Box, GraphicsMode);
 }
 
 void TEmfPlayer::PolyTextOut(TByteReader& R, bool Wide) {
   const TByteReader Record = R.Sub(0, R.Size());
   R.Skip(16);
   const std::uint32_t GraphicsMode = R.U32();
-  const double ExScale = R.F32();
-  R.Skip(4);
+  R.Skip(8);  // scales of the compatible graphics mode, not needed here
   const std::uint32_t Count = R.U32();
   if (Count > R.Remaining() / 40) return;
   for (std::uint32_t I = 0; I < Count; ++I) {
@@ -169,12 +166,43 @@ void TEmfPlayer::PolyTextOut(TByteReader& R, bool Wide) {
     }
     std::optional<QRectF> Box;
     if ((Options & (ETO_OPAQUE | ETO_CLIPPED)) && !Rect.isEmpty()) Box = Rect;
-    DrawText(Ref, Text, Dx, Options, Box, GraphicsMode, ExScale);
+    DrawText(Ref, Text, Dx, Options, Box, GraphicsMode);
   }
 }
 
+std::optional<QFont> TEmfPlayer::TextFont(double SX, double SY) const {
+  const TEmfFont& F = FState.Font;
+  QFont Font(MapFamily(F.Face, F.PitchAndFamily));
+  Font.setStyleHint(QFont::AnyStyle, QFont::PreferOutline);
+  Font.setHintingPreference(QFont::PreferNoHinting);
+  Font.setWeight(static_cast<QFont::Weight>(F.Weight <= 0 ? 400 : std::clamp(F.Weight, 1, 1000)));
+  Font.setItalic(F.Italic);
+  Font.setUnderline(F.Underline);
+  Font.setStrikeOut(F.StrikeOut);
+  const double Dpi = FPainter.device()->logicalDpiY() > 0 ? FPainter.device()->logicalDpiY() : 96;
+  // A positive height is the cell height (ascent and descent); a negative one the character height.
+  double Em = std::abs(static_cast<double>(F.Height)) * SY;
+  if (F.Height == 0) Em = 12.0 * Dpi / 72;
+  if (!(Em > 0.01) || Em > 1e5) return std::nullopt;
+  Font.setPointSizeF(Em * 72 / Dpi);
+  if (F.Height > 0) {
+    const QFontMetricsF M(Font, FPainter.device());
+    const double Cell = M.ascent() + M.descent();
+    if (Cell > 0) Font.setPointSizeF(Em * Em / Cell * 72 / Dpi);
+  }
+  if (F.Width != 0) {
+    // A given average character width stretches the face to it, within a
+    // range that keeps the painter's cache of glyph images to a sensible size.
+    const QFontMetricsF M(Font, FPainter.device());
+    const double Natural = M.averageCharWidth();
+    if (Natural > 0)
+      Font.setStretch(static_cast<int>(std::clamp(std::abs(static_cast<double>(F.Width)) * SX / Natural * 100, 20.0, 500.0)));
+  }
+  return Font;
+}
+
 void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<double>& Dx, std::uint32_t Options,
-                          const std::optional<QRectF>& Rect, std::uint32_t GraphicsMode, double) {
+                          const std::optional<QRectF>& Rect, std::uint32_t GraphicsMode) {
   // Text outlines in paths are not drawn, and text in glyph indexes cannot be
   // shown with the fonts that stand in for the metafile's.
   if (FInPath || !FFullValid || Text.size() > static_cast<qsizetype>(MaxTextChars)) return;
@@ -202,35 +230,12 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
   double Angle = -static_cast<double>(F.Escapement) / 10.0;
   if (GraphicsMode == GM_ADVANCED) Angle += std::atan2(XAxis.y(), XAxis.x()) * 180 / M_PI;
 
-  QFont Font(MapFamily(F.Face, F.PitchAndFamily));
-  Font.setStyleHint(QFont::AnyStyle, QFont::PreferOutline);
-  Font.setHintingPreference(QFont::PreferNoHinting);
-  Font.setWeight(static_cast<QFont::Weight>(F.Weight <= 0 ? 400 : std::clamp(F.Weight, 1, 1000)));
-  Font.setItalic(F.Italic);
-  Font.setUnderline(F.Underline);
-  Font.setStrikeOut(F.StrikeOut);
-  const double Dpi = FPainter.device()->logicalDpiY() > 0 ? FPainter.device()->logicalDpiY() : 96;
-  // A positive height is the cell height (ascent and descent); a negative one the character height.
-  double Em = std::abs(static_cast<double>(F.Height)) * SY;
-  if (F.Height == 0) Em = 12.0 * Dpi / 72;
-  if (!(Em > 0.01) || Em > 1e5) {
+  const std::optional<QFont> Made = TextFont(SX, SY);
+  if (!Made) {
     FPainter.restore();
     return;
   }
-  Font.setPointSizeF(Em * 72 / Dpi);
-  if (F.Height > 0) {
-    const QFontMetricsF M(Font, FPainter.device());
-    const double Cell = M.ascent() + M.descent();
-    if (Cell > 0) Font.setPointSizeF(Em * Em / Cell * 72 / Dpi);
-  }
-  if (F.Width != 0) {
-    // A given average character width stretches the face to it, within a
-    // range that keeps the painter's cache of glyph images to a sensible size.
-    const QFontMetricsF M(Font, FPainter.device());
-    const double Natural = M.averageCharWidth();
-    if (Natural > 0)
-      Font.setStretch(static_cast<int>(std::clamp(std::abs(static_cast<double>(F.Width)) * SX / Natural * 100, 20.0, 500.0)));
-  }
+  QFont Font = *Made;
   // Positions along the baseline, in surface pixels.
   std::vector<double> Pos(static_cast<std::size_t>(Text.size()) + 1, 0);
   const bool HaveDx = Dx.size() >= static_cast<std::size_t>(Text.size()) && !Dx.empty();
@@ -267,7 +272,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
     FPainter.fillRect(QRectF(X0, Baseline - M.ascent(), Total, M.ascent() + M.descent()), Color(FState.BkColor));
   // Large glyphs are filled as outlines: the painter would keep an image of
   // each in its glyph cache, and that image grows with the glyph.
-  const bool Outlines = Em > 256 || Font.stretch() > 200;
+  const bool Outlines = M.height() > 256 || Font.stretch() > 200;
   QPainterPath Shapes;
   auto Put = [&](QPointF At, const QString& S) {
     if (Outlines)
