@@ -272,7 +272,8 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
     FPainter.fillRect(QRectF(X0, Baseline - M.ascent(), Total, M.ascent() + M.descent()), Color(FState.BkColor));
   // Large glyphs are filled as outlines: the painter would keep an image of
   // each in its glyph cache, and that image grows with the glyph.
-  const bool Outlines = M.height() > 256 || Font.stretch() > 200;
+  const double Dpi = FPainter.device()->logicalDpiY() > 0 ? FPainter.device()->logicalDpiY() : 96;
+  const bool Outlines = Font.pointSizeF() * Dpi / 72 > 256 || Font.stretch() > 200;
   QPainterPath Shapes;
   auto Put = [&](QPointF At, const QString& S) {
     if (Outlines)
