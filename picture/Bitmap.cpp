@@ -1,14 +1,42 @@
 #include "picture/Bitmap.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
+
+#include <sys/mman.h>
 
 #include <QImage>
 
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TBitmap, TGraphic)
+
+struct TBitmap::TReduction {
+  std::int32_t Width = 0, Height = 0;
+  std::uint64_t Version = 0;
+  QImage Pixels;
+};
+
+void TPixelFree::operator()(std::uint8_t* P) const { std::free(P); }
+
+TPixelMemory AllocatePixelMemory(std::size_t Bytes) {
+  constexpr std::size_t HugePage = std::size_t{2} << 20;
+  void* P = nullptr;
+  if (Bytes >= 2 * HugePage && Bytes <= std::numeric_limits<std::size_t>::max() - HugePage) {
+    const std::size_t Rounded = (Bytes + HugePage - 1) / HugePage * HugePage;
+    P = std::aligned_alloc(HugePage, Rounded);
+#ifdef MADV_HUGEPAGE
+    if (P) madvise(P, Rounded, MADV_HUGEPAGE);
+#endif
+  } else {
+    P = std::malloc(Bytes ? Bytes : 1);
+  }
+  if (!P) throw std::bad_alloc();
+  return TPixelMemory(static_cast<std::uint8_t*>(P));
+}
 
 std::size_t BitmapRowSize(std::int64_t Width, int BitsPerPixel) {
   if (Width < 0 || BitsPerPixel <= 0 || BitsPerPixel > 32) return 0;
@@ -141,14 +169,17 @@ bool TBitmap::Monochrome() const {
                                                 (FColorTable[1] & 0xFFFFFF) == 0xFFFFFF));
 }
 
-std::uint8_t* TBitmap::ScanLine(std::int32_t Row) { return FBits.get() + Row * FStride; }
+std::uint8_t* TBitmap::ScanLine(std::int32_t Row) {
+  ++FVersion;
+  return FBits.get() + Row * FStride;
+}
 const std::uint8_t* TBitmap::ScanLine(std::int32_t Row) const { return FBits.get() + Row * FStride; }
 
 void TBitmap::Reserve(std::size_t Bytes) {
   // Small images give their memory back, so that a bitmap dropped to 1 x 1 does
   // not keep a large buffer alive.
   if (Bytes <= FCapacity && !(Bytes <= 64 && FCapacity > (1u << 20))) return;
-  FBits = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(Bytes, 1));
+  FBits = AllocatePixelMemory(std::max<std::size_t>(Bytes, 1));
   FCapacity = Bytes;
   ++FAllocations;
 }
@@ -158,6 +189,7 @@ void TBitmap::AllocateImage(std::int32_t AWidth, std::int32_t AHeight, int Bpp, 
   const std::uint64_t Bytes = static_cast<std::uint64_t>(Row) * static_cast<std::uint64_t>(std::max(AHeight, 0));
   if ((AWidth > 0 && Row == 0) || Bytes > (std::uint64_t{1} << 40)) throw EOutOfResources("Out of system resources");
   FImageWrap.reset();
+  ++FVersion;
   FPalette.reset();
   FWidth = std::max(AWidth, 0);
   FHeight = std::max(AHeight, 0);
@@ -199,7 +231,7 @@ void TBitmap::SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepConten
   const std::int32_t KeepRows = KeepContent ? std::min(OldH, AHeight) : 0;
   const std::size_t KeepBytes = std::min<std::size_t>(static_cast<std::size_t>(OldStride), Row);
   if (Bytes > FCapacity || (Bytes <= 64 && FCapacity > (1u << 20))) {
-    std::unique_ptr<std::uint8_t[]> Old = std::move(FBits);
+    TPixelMemory Old = std::move(FBits);
     FCapacity = 0;
     Reserve(static_cast<std::size_t>(Bytes));
     for (std::int32_t Y = 0; Y < KeepRows; ++Y)
@@ -218,6 +250,7 @@ void TBitmap::SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepConten
   FHeight = AHeight;
   FStride = static_cast<std::ptrdiff_t>(Row);
   FImageWrap.reset();
+  ++FVersion;
   if (!KeepContent) return;
   // The added area takes the canvas brush colour (white while the canvas is unused).
   const std::uint32_t Fill = ColorToPixel(FCanvas ? FCanvas->Brush().Color : clWhite);
@@ -237,7 +270,7 @@ void TBitmap::SetPixelFormat(TPixelFormat Format) {
   const int NewBpp = BppOf(Format);
   if (NewBpp == FBpp && Format == FPixelFormat) return;
   const TPixelView Old = View();
-  std::unique_ptr<std::uint8_t[]> OldBits = std::move(FBits);
+  TPixelMemory OldBits = std::move(FBits);
   const std::vector<std::uint32_t> OldTable = FColorTable;
   TPixelView Src = Old;
   Src.Bits = OldBits.get();
@@ -263,12 +296,14 @@ void TBitmap::SetPixelFormat(TPixelFormat Format) {
 }
 
 void TBitmap::SetColorTable(std::vector<std::uint32_t> Table) {
+  ++FVersion;
   for (auto& C : Table) C &= 0xFFFFFF;
   FColorTable = std::move(Table);
   FPalette.reset();
 }
 
 void TBitmap::SetColorMasks(std::uint32_t Red, std::uint32_t Green, std::uint32_t Blue) {
+  ++FVersion;
   FMasks[0] = Red;
   FMasks[1] = Green;
   FMasks[2] = Blue;
@@ -295,6 +330,7 @@ TPixelView TBitmap::View() const {
 }
 
 QImage* TBitmap::CanvasImage() {
+  ++FVersion;  // whoever asks for the surface draws on it
   if (FBpp != 32) SetPixelFormat(pf32bit);
   if (Empty()) return nullptr;
   if (!FImageWrap || FImageWrap->constBits() != FBits.get() || FImageWrap->width() != FWidth ||
@@ -318,7 +354,27 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   }
   // Screens of 8 bits or fewer get an averaged picture rather than dropped pixels.
   O.Halftone = ACanvas.BitsPerPixel() <= 8 && ACanvas.BitsPerPixel() < FBpp;
-  ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
+  const std::int64_t Target = std::int64_t{R.Width()} * R.Height();
+  const bool Strong = R.Width() > 0 && R.Height() > 0 && Target <= (std::int64_t{1} << 22) &&
+                      std::int64_t{FWidth} * FHeight >= 16 * Target;
+  if (!Strong || O.TransparentColor || O.MonoForeground || O.Halftone) {
+    ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
+    return;
+  }
+  // The same sampling as drawing straight into R, made once for R's size and
+  // copied pixel for pixel while the bitmap does not change.
+  if (!FReduction || FReduction->Width != R.Width() || FReduction->Height != R.Height() ||
+      FReduction->Version != FVersion) {
+    auto Re = std::make_unique<TReduction>();
+    Re->Width = R.Width();
+    Re->Height = R.Height();
+    Re->Version = FVersion;
+    Re->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
+    if (Re->Pixels.isNull()) throw std::bad_alloc();
+    StretchBlt(Re->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), TRect{0, 0, FWidth, FHeight});
+    FReduction = std::move(Re);
+  }
+  ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
 }
 
 bool TBitmap::Equals(const TGraphic* Other) const {

@@ -8,6 +8,17 @@
 
 #include "picture/Graphic.h"
 
+// Memory for pixels. Large buffers are aligned to 2 MB and offered huge pages
+// where the system has them: sampling a large picture sparsely (a strong
+// reduction) touches a new page every few pixels, and with small pages the
+// address translations cost more than the pixels.
+struct TPixelFree {
+  void operator()(std::uint8_t* P) const;
+};
+using TPixelMemory = std::unique_ptr<std::uint8_t[], TPixelFree>;
+// Raises std::bad_alloc when the memory cannot be had.
+TPixelMemory AllocatePixelMemory(std::size_t Bytes);
+
 enum TPixelFormat : std::uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 
 class TBitmap : public TGraphic {
@@ -49,6 +60,7 @@ class TBitmap : public TGraphic {
   bool Monochrome() const;
 
   // Row access: rows follow each other at Stride bytes, the top row first.
+  // Asking for a writable row counts as a change of the pixels.
   std::ptrdiff_t Stride() const { return FStride; }
   std::uint8_t* ScanLine(std::int32_t Row);
   const std::uint8_t* ScanLine(std::int32_t Row) const;
@@ -77,6 +89,9 @@ class TBitmap : public TGraphic {
   TCanvas& Canvas();
   // Gives up device resources after rendering; bitmaps here hold none.
   void Dormant() {}
+  // Tells the bitmap that its pixels were written through a row pointer taken
+  // earlier (a decoder that writes while others may draw the bitmap).
+  void PixelsChanged() { ++FVersion; }
 
   // How many times this bitmap had to allocate new pixel memory.
   std::uint64_t AllocationCount() const { return FAllocations; }
@@ -93,7 +108,7 @@ class TBitmap : public TGraphic {
   TPixelFormat FPixelFormat = pf32bit;
   int FBpp = 32;
   std::ptrdiff_t FStride = 0;
-  std::unique_ptr<std::uint8_t[]> FBits;
+  TPixelMemory FBits;
   std::size_t FCapacity = 0;
   std::uint64_t FAllocations = 0;
   std::vector<std::uint32_t> FColorTable;
@@ -101,6 +116,12 @@ class TBitmap : public TGraphic {
   mutable std::unique_ptr<TPalette> FPalette;
   std::unique_ptr<TCanvas> FCanvas;
   std::unique_ptr<QImage> FImageWrap;
+  // The last strong reduction drawn, kept for drawing it again: sampling a
+  // large picture sparsely costs a cache line per target pixel, copying the
+  // reduction a few bytes.
+  struct TReduction;
+  std::unique_ptr<TReduction> FReduction;
+  std::uint64_t FVersion = 0;
 };
 
 // Bytes of one row of a bitmap of the given width and depth: rows are padded to

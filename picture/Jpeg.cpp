@@ -299,6 +299,7 @@ void TJPEGImage::Decode() {
   }
   FDecoding = false;
   if (Failure) BlackenRowsFrom(static_cast<std::int32_t>(D.Info().output_scanline));
+  FBitmap->PixelsChanged();
   Progress(this, psEnding, Failure ? 0 : 100, FPaletteModified, TRect{}, "");
   if (FPaletteModified) Changed(this);
   if (!Failure) return;
@@ -397,5 +398,6 @@ void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
   J.FProgressPercent = Percent;
   J.FProgressRow = static_cast<std::int32_t>(I.output_scanline);
   J.BlackenRowsFrom(J.FProgressRow);
+  J.FBitmap->PixelsChanged();
   J.Progress(&J, psRunning, static_cast<std::uint8_t>(Percent), R.Height() >= 4, R, "");
 }

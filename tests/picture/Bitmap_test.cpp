@@ -162,3 +162,32 @@ TEST(TPicture, ForwardsTheGraphicsNotifications) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TBitmap, StrongReductionsAreKeptButFollowEveryChange) {
+  auto B = CoordinateBitmap(400, 300);
+  auto Reduced = [&] {
+    TBitmap Dst(25, 20, pf32bit);
+    Dst.Canvas().StretchDraw(TRect{0, 0, 25, 20}, B.get());
+    return Dst.Canvas().Surface()->copy();
+  };
+  // What sampling straight from the pixels gives.
+  QImage Direct(25, 20, QImage::Format_RGB32);
+  StretchBlt(Direct, TRect{0, 0, 25, 20}, nullptr, B->View(), TRect{0, 0, 400, 300});
+  EXPECT_EQ(Reduced(), Direct);
+  EXPECT_EQ(Reduced(), Direct);  // drawn again from what was kept
+
+  // Target pixel (0, 0) shows source pixel (8, 7): change it in three ways.
+  reinterpret_cast<std::uint32_t*>(B->ScanLine(7))[8] = 0xFF123456u;
+  EXPECT_EQ(Reduced().pixel(0, 0) & 0xFFFFFF, 0x123456u);
+  std::uint32_t* Row = reinterpret_cast<std::uint32_t*>(B->ScanLine(7));
+  Reduced();
+  Row[8] = 0xFF654321u;  // written through a pointer taken before the drawing
+  B->PixelsChanged();
+  EXPECT_EQ(Reduced().pixel(0, 0) & 0xFFFFFF, 0x654321u);
+  B->Canvas().SetPixels(8, 7, clRed);
+  EXPECT_EQ(Reduced().pixel(0, 0) & 0xFFFFFF, 0xFF0000u);
+}
+
+}  // namespace
