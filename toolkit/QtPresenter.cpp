@@ -258,8 +258,6 @@ void TWindowWidget::resizeEvent(QResizeEvent* E) {
   });
 }
 
-void TWindowWidget::closeEvent(QCloseEvent* E) { QWidget::closeEvent(E); }
-
 // ---------------------------------------------------------------------------
 // TClientWidget
 
@@ -351,7 +349,3 @@ void TClientWidget::focusInEvent(QFocusEvent* E) {
     Guarded([C] { C->FocusChanged(true); });
   }
 }
-
-void TClientWidget::focusOutEvent(QFocusEvent* E) { QWidget::focusOutEvent(E); }
-
-bool TClientWidget::focusNextPrevChild(bool Next) { return QWidget::focusNextPrevChild(Next); }

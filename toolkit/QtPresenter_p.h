@@ -41,7 +41,6 @@ class TWindowWidget : public QWidget {
   bool event(QEvent* E) override;
   void paintEvent(QPaintEvent* E) override;
   void resizeEvent(QResizeEvent* E) override;
-  void closeEvent(QCloseEvent* E) override;
 
  private:
   void BarAction(int B, int Action);
@@ -70,8 +69,6 @@ class TClientWidget : public QWidget {
   void keyPressEvent(QKeyEvent* E) override;
   void keyReleaseEvent(QKeyEvent* E) override;
   void focusInEvent(QFocusEvent* E) override;
-  void focusOutEvent(QFocusEvent* E) override;
-  bool focusNextPrevChild(bool Next) override;
 
  private:
   TWinControl* FControl;
