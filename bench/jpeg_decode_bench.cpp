@@ -13,7 +13,7 @@
 #include <fstream>
 
 #include "../tests/support/JpegFiles.h"
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <QPainter>
 
 #include "picture/Bitmap.h"
-#include "picture/Metafile.h"
+#include "picture/metafile/Metafile.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "FuzzSupport.h"
 #include "picture/Bitmap.h"
-#include "picture/Metafile.h"
+#include "picture/metafile/Metafile.h"
 #include "toolkit/Exceptions.h"
 
 // The font configuration library keeps its caches until the process ends.

@@ -6,7 +6,7 @@
 
 #include "FuzzSupport.h"
 #include "picture/Bitmap.h"
-#include "picture/Icon.h"
+#include "picture/icon/Icon.h"
 #include "toolkit/Exceptions.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

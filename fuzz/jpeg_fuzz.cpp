@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 
 enum TBmpCompression : std::uint32_t { bcRGB = 0, bcRLE8 = 1, bcRLE4 = 2, bcBitFields = 3 };
 

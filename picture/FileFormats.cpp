@@ -1,8 +1,8 @@
 #include "picture/FileFormats.h"
 
 #include "picture/Bitmap.h"
-#include "picture/Icon.h"
-#include "picture/Metafile.h"
+#include "picture/icon/Icon.h"
+#include "picture/metafile/Metafile.h"
 #include "toolkit/SysUtils.h"
 
 TFileFormatsList& TFileFormatsList::Instance() {

@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QPixmap>
 
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 #include "toolkit/QtApplication.h"
 #include "viewer/Unit1.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "picture/Bitmap.h"
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "toolkit/Blit.h"
 
 namespace {

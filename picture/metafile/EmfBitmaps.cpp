@@ -5,7 +5,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "picture/metafile/Dib.h"
 #include "picture/metafile/EmfPlayer.h"
 #include "picture/metafile/EmfRecords.h"

@@ -1,6 +1,6 @@
 #include "picture/metafile/EmfFile.h"
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "picture/metafile/EmfRecords.h"
 #include "toolkit/Exceptions.h"
 

@@ -5,7 +5,7 @@
 
 #include <QPainter>
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "picture/metafile/EmfRecords.h"
 #include "toolkit/Exceptions.h"
 

@@ -8,7 +8,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "picture/metafile/Charsets.h"
 #include "picture/metafile/EmfPlayer.h"
 #include "picture/metafile/EmfRecords.h"

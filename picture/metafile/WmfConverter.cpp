@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "picture/metafile/Charsets.h"
 #include "picture/metafile/EmfRecords.h"
 #include "picture/metafile/EmfWriter.h"

@@ -4,8 +4,8 @@
 
 #include "picture/Bitmap.h"
 #include "picture/FileFormats.h"
-#include "picture/Icon.h"
-#include "picture/Metafile.h"
+#include "picture/icon/Icon.h"
+#include "picture/metafile/Metafile.h"
 
 namespace {
 

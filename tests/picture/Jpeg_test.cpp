@@ -1,4 +1,4 @@
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 
 #include <gtest/gtest.h>
 

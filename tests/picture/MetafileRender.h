@@ -8,7 +8,7 @@
 #include <QImage>
 
 #include "picture/Bitmap.h"
-#include "picture/Metafile.h"
+#include "picture/metafile/Metafile.h"
 
 inline std::unique_ptr<TMetafile> LoadMetafile(const std::vector<std::uint8_t>& Bytes) {
   auto M = std::make_unique<TMetafile>();

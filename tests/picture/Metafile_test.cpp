@@ -10,7 +10,7 @@
 #include "MetafileRender.h"
 #include "picture/FileFormats.h"
 #include "picture/Graphic.h"
-#include "picture/Metafile.h"
+#include "picture/metafile/Metafile.h"
 #include "toolkit/Exceptions.h"
 
 namespace {

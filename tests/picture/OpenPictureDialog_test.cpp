@@ -7,7 +7,7 @@
 
 #include "support/DialogDriver.h"
 #include "picture/FileFormats.h"
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 #include "toolkit/Forms.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpBuilder.h"
-#include "picture/Icon.h"
+#include "picture/icon/Icon.h"
 #include "toolkit/Exceptions.h"
 
 using namespace bmptest;

@@ -9,7 +9,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 #include "support/DialogDriver.h"
 #include "toolkit/WidgetControl.h"
 

@@ -1,10 +1,10 @@
-#include "picture/Metafile.h"
+#include "picture/metafile/Metafile.h"
 
 #include <limits>
 
 #include <QPainter>
 
-#include "picture/ByteReader.h"
+#include "toolkit/ByteReader.h"
 #include "picture/metafile/EmfFile.h"
 #include "picture/metafile/EmfPlayer.h"
 #include "picture/metafile/WmfConverter.h"

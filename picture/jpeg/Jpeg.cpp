@@ -1,11 +1,11 @@
-#include "picture/Jpeg.h"
+#include "picture/jpeg/Jpeg.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include "picture/FileFormats.h"
-#include "picture/JpegDecoder_p.h"
+#include "picture/jpeg/JpegDecoder_p.h"
 
 KEST_CLASS_IMPL(TJPEGImage, TGraphic)
 

@@ -1,4 +1,4 @@
-#include "picture/IcoImage.h"
+#include "picture/icon/IcoImage.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,12 +1,12 @@
-#include "picture/JpegDecoder_p.h"
+#include "picture/jpeg/JpegDecoder_p.h"
 
 #include <algorithm>
 #include <utility>
 
 #include <jerror.h>
 
-#include "picture/ByteReader.h"
-#include "picture/Jpeg.h"
+#include "toolkit/ByteReader.h"
+#include "picture/jpeg/Jpeg.h"
 #include "toolkit/SysUtils.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "picture/Icon.h"
+#include "picture/icon/Icon.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,8 +6,8 @@
 
 #include <QPainter>
 
-#include "picture/ByteReader.h"
-#include "picture/IcoImage.h"
+#include "toolkit/ByteReader.h"
+#include "picture/icon/IcoImage.h"
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TIcon, TGraphic)

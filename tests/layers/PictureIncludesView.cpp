@@ -1,0 +1,2 @@
+// Must not build: pictures know nothing of the view.
+#include "KestImage/KestImage.h"

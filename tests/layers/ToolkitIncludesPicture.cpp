@@ -1,0 +1,2 @@
+// Must not build: the toolkit knows nothing of pictures.
+#include "picture/Graphic.h"
