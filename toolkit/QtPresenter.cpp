@@ -1,6 +1,7 @@
 #include "toolkit/QtPresenter_p.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -324,6 +325,11 @@ void TClientWidget::wheelEvent(QWheelEvent* E) {
 void TClientWidget::keyPressEvent(QKeyEvent* E) {
   if (!FControl) return;
   TWinControl* C = FControl;
+  if (E->key() == Qt::Key_Menu) {
+    // The menu key asks for the context menu of the focused control.
+    Guarded([C] { C->InputContextPopup(TPoint{-1, -1}); });
+    return;
+  }
   const std::uint16_t Vk = VirtualKeyFromQt(E->key(), E->modifiers());
   const TShiftState S = ShiftFromQt(E->modifiers(), QApplication::mouseButtons());
   Guarded([&] {
@@ -340,6 +346,16 @@ void TClientWidget::keyReleaseEvent(QKeyEvent* E) {
   const std::uint16_t Vk = VirtualKeyFromQt(E->key(), E->modifiers());
   const TShiftState S = ShiftFromQt(E->modifiers(), QApplication::mouseButtons());
   if (Vk) Guarded([&] { C->InputKeyUp(Vk, S); });
+}
+
+void TClientWidget::contextMenuEvent(QContextMenuEvent* E) {
+  // The keyboard's request arrives as the menu key (keyPressEvent).
+  if (!FControl || E->reason() == QContextMenuEvent::Keyboard) return;
+  TWinControl* C = FControl;
+  const QPoint P = E->pos();
+  bool Taken = false;
+  Guarded([&] { Taken = C->InputContextPopup(TPoint{P.x(), P.y()}); });
+  E->setAccepted(Taken);
 }
 
 void TClientWidget::focusInEvent(QFocusEvent* E) {

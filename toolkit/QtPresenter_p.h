@@ -69,6 +69,7 @@ class TClientWidget : public QWidget {
   void keyPressEvent(QKeyEvent* E) override;
   void keyReleaseEvent(QKeyEvent* E) override;
   void focusInEvent(QFocusEvent* E) override;
+  void contextMenuEvent(QContextMenuEvent* E) override;
 
  private:
   TWinControl* FControl;
