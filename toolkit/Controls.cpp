@@ -466,6 +466,12 @@ QWidget* TWinControl::Widget() {
   return FWindow->Widget;
 }
 
+TPoint TWinControl::ScreenToClient(TPoint P) {
+  HandleNeeded();
+  const QPoint Q = FWindow->Widget->Client()->mapFromGlobal(QPoint(P.X, P.Y));
+  return TPoint{Q.x(), Q.y()};
+}
+
 void TWinControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWidth, std::int32_t AHeight) {
   TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
 }

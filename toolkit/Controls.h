@@ -327,6 +327,9 @@ class TWinControl : public TControl {
   };
   const TScrollBarState& ScrollBar(int Bar) const;
 
+  // A point on the screen in client coordinates (the window is created when needed).
+  TPoint ScreenToClient(TPoint P);
+
   // The Qt widget that presents the window (created with the window). A Qt
   // host places the control in its own layout through it.
   QWidget* Widget();

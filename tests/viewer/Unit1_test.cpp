@@ -163,18 +163,39 @@ TEST_F(Form1Test, ZoomActionsStepThroughTheStandardScales) {
   EXPECT_EQ(Combo()->currentText().toStdString(), "75%");
 }
 
-TEST_F(Form1Test, ChoosingAnItemWhileStretchedStoresTheScaleUntilStretchIsReleased) {
-  Click(Form->tbStretch);
-  ASSERT_EQ(Form->KestImage1->ScaleMode(), smStretch);
+TEST_F(Form1Test, ZoomTextsShowTheZoomTheViewWillUseInEveryMode) {
+  // In Stretch and Resize a chosen zoom changes nothing visible, but the box,
+  // its list and the status bar show it, and releasing the mode shows it.
+  const struct {
+    TToolButton* TForm1::*Mode;
+    TScaleMode Expected;
+  } Modes[] = {{&TForm1::tbStretch, smStretch}, {&TForm1::tbResize, smResize}, {nullptr, smScale}};
+  int Item = 5;
+  for (const auto& M : Modes) {
+    if (M.Mode) Click(Form->*M.Mode);
+    ASSERT_EQ(Form->KestImage1->ScaleMode(), M.Expected);
+    Combo()->setCurrentIndex(++Item);
+    emit Combo()->activated(Item);
+    const std::string Text = Combo()->itemText(Item).toStdString();
+    EXPECT_EQ(Form->KestImage1->GetScaleText(), Text) << M.Expected;
+    EXPECT_EQ(Combo()->currentText().toStdString(), Text) << M.Expected;
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Text) << M.Expected;
+    if (M.Mode) Click(Form->*M.Mode);
+    EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Text) << M.Expected;
+  }
+}
+
+TEST_F(Form1Test, TheListHighlightsTheZoomShownAndAChoiceGivesTheFocusBack) {
+  Form->ComboBox1->SetFocus();
   Combo()->setCurrentIndex(6);
   emit Combo()->activated(6);
-  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 2.0);
-  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");  // no scale change is reported outside smScale
-  Click(Form->tbStretch);
-  EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
-  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 2.0);
-  EXPECT_EQ(Combo()->currentText().toStdString(), "200%");
-  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+  EXPECT_TRUE(Form->KestImage1->Focused());  // the next wheel notch steps the files
+  Click(Form->ToolButton8);                  // 200 % -> 400 %
+  EXPECT_EQ(Combo()->currentIndex(), 7);
+  TypeIntoBox("333");
+  EXPECT_EQ(Combo()->currentIndex(), -1);  // no entry for 333 %
+  EXPECT_EQ(Combo()->currentText().toStdString(), "333%");
 }
 
 TEST_F(Form1Test, ResizeAndStretchLetAtMostOneBeDownAndBothUp) {
@@ -266,7 +287,9 @@ TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
   EXPECT_EQ(Messages[0], App->Title() + ": Bitmap image is not valid.");
   EXPECT_EQ(Shown(), Before);
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
-  EXPECT_EQ(Navigation(), "----");
+  EXPECT_EQ(Form->Caption(), "TKestImage Demo");
+  // The index has moved to the failed file: Next and Last would move on.
+  EXPECT_EQ(Navigation(), "--NL");
   EXPECT_EQ(Form->FileIndex(), 0);
   Wheel(-120);
   EXPECT_EQ(Shown(), "33x22");
