@@ -134,10 +134,6 @@ void TCustomForm::CreateWnd() {
   QWidget* W = Widget();
   W->setWindowTitle(QString::fromStdString(FCaption));
   if (FToolWindow) W->setWindowFlags(W->windowFlags() | Qt::Tool);
-  // The window manager keeps the window at least as large as the constraints ask.
-  const TRect F = CurrentFrame();
-  W->setMinimumSize(std::max(Constraints().MinWidth - F.Left - F.Right, 0),
-                    std::max(Constraints().MinHeight - F.Top - F.Bottom, 0));
   W->setAcceptDrops(true);
   FWatcher = new TFormWatcher(this);
   FWatcher->setParent(W);
@@ -183,6 +179,10 @@ void TCustomForm::Show() {
     }
   }
   W->move(Left() + CurrentFrame().Left, Top() + CurrentFrame().Top);
+  // The window manager keeps the window at least as large as the constraints ask.
+  const TRect F = CurrentFrame();
+  W->setMinimumSize(std::max(Constraints().MinWidth - F.Left - F.Right, 0),
+                    std::max(Constraints().MinHeight - F.Top - F.Bottom, 0));
   SetVisible(true);
   switch (FWindowState) {
     case wsNormal: W->show(); break;

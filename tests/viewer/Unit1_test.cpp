@@ -9,9 +9,8 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
-#include "picture/jpeg/Jpeg.h"
-#include "support/DialogDriver.h"
 #include "toolkit/WidgetControl.h"
+#include "viewer/Form1Fixture.h"
 
 namespace {
 
@@ -22,75 +21,6 @@ class TUrlRecorder : public QObject {
   QList<QUrl> Urls;
  public slots:
   void handle(const QUrl& Url) { Urls << Url; }
-};
-
-// The real window, shown under the offscreen platform, with the message box
-// replaced by a recorder.
-class Form1Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    InitializeJpegSupport();
-    InitializeViewerUnits();
-    App = std::make_unique<TApplication>(nullptr);
-    App->MessageBoxHook = [this](const std::string& Caption, const std::string& Text) {
-      Messages.push_back(Caption + ": " + Text);
-    };
-    Form = App->CreateForm(std::make_unique<TForm1>(App.get()));
-    Form->Show();
-    QApplication::processEvents();
-    ASSERT_TRUE(Folder.isValid());
-  }
-
-  void TearDown() override {
-    App.reset();
-    FinalizeViewerUnits();
-    FinalizeJpegSupport();
-  }
-
-  QString Path(const char* Name) const { return Folder.filePath(QString::fromLatin1(Name)); }
-  QComboBox* Combo() const { return static_cast<QComboBox*>(Form->ComboBox1->Hosted()); }
-  static void Click(TToolButton* B) { static_cast<QToolButton*>(B->Hosted())->click(); }
-
-  // Types into the zoom box as a person would after clicking into it.
-  void TypeIntoBox(const QString& Text) {
-    Form->ComboBox1->SetFocus();
-    QLineEdit* Edit = Combo()->lineEdit();
-    Edit->selectAll();
-    QTest::keyClicks(Edit, Text);
-    QTest::keyClick(Edit, Qt::Key_Return);
-  }
-
-  // A wheel turn over the view, of Delta units (positive: away from the user).
-  void Wheel(int Delta) {
-    QWidget* Target = Form->KestImage1->Widget();
-    QWheelEvent E(QPointF(20, 20), Target->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, Delta), Qt::NoButton,
-                  Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(Target, &E);
-  }
-
-  void Open(const QStringList& Names) {
-    ChooseInNextDialog(Folder.path(), Names);
-    Click(Form->ToolButton1);
-  }
-
-  std::string Shown() const {
-    return std::to_string(Form->KestImage1->Picture()->Width()) + "x" +
-           std::to_string(Form->KestImage1->Picture()->Height());
-  }
-
-  // Whether First, Prior, Next and Last are enabled, as "FPNL" with "-" for disabled.
-  std::string Navigation() const {
-    std::string S;
-    const char* Letters = "FPNL";
-    const TAction* A[] = {Form->FileFirst, Form->FilePrior, Form->FileNext, Form->FileLast};
-    for (int I = 0; I < 4; ++I) S += A[I]->Enabled() ? Letters[I] : '-';
-    return S;
-  }
-
-  std::unique_ptr<TApplication> App;
-  TForm1* Form = nullptr;
-  std::vector<std::string> Messages;
-  QTemporaryDir Folder;
 };
 
 TEST_F(Form1Test, StartsAt100PercentWithTheViewFocusedAndNavigationDisabled) {
