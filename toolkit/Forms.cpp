@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -355,6 +356,13 @@ void TApplication::ShowException(const Exception& E) {
     QWidget* Parent = QApplication::activeWindow();
     QMessageBox Box(QMessageBox::Critical, QString::fromStdString(Caption), QString::fromStdString(Text),
                     QMessageBox::Ok, Parent);
+    // The box sizes itself to its text; the title bar (caption and the window
+    // manager's buttons) needs room as well, or the caption is cut.
+    if (auto* Grid = qobject_cast<QGridLayout*>(Box.layout())) {
+      const int Title = Box.fontMetrics().horizontalAdvance(Box.windowTitle()) + 160;
+      Grid->addItem(new QSpacerItem(std::max(Title, 300), 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                    Grid->rowCount(), 0, 1, Grid->columnCount());
+    }
     Box.exec();
   });
 }

@@ -271,7 +271,9 @@ TEST_F(Form1DesktopTest, TheDialogStartsInTheShownPicturesFolderAndACancelKeepsN
   CancelAndNote();
   Click(Form->ToolButton1);
   const QString Pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-  if (QDir(Pictures).exists()) EXPECT_EQ(*StartFolder, QDir(Pictures).absolutePath());
+  if (QDir(Pictures).exists()) {
+    EXPECT_EQ(*StartFolder, QDir(Pictures).absolutePath());
+  }
 
   WritePictures({"n1.jpg", "n2.jpg"});
   Form->OpenFiles(Paths({"n1.jpg", "n2.jpg"}));
@@ -316,6 +318,18 @@ TEST_F(Form1DesktopTest, ALongDecodeShowsTheBusyCursorAndItsPercent) {
   Form->KestImage1->Repaint();
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "slow.jpg");
+}
+
+TEST_F(Form1DesktopTest, EveryZoomTextShowsWholeInTheBox) {
+  QLineEdit* E = Combo()->lineEdit();
+  for (double Scale : {0.001, 1.0, 25.0, 1000.0}) {
+    Form->KestImage1->SetScale(Scale);
+    ASSERT_EQ(E->text().toStdString(), Form->KestImage1->GetScaleText());
+    EXPECT_LE(E->fontMetrics().horizontalAdvance(E->text()), E->contentsRect().width() - 4) << Scale;
+  }
+  // A text that fits gets the box's own font back.
+  Form->KestImage1->SetScale(1.0);
+  EXPECT_EQ(E->font().pixelSize(), Combo()->font().pixelSize());
 }
 
 TEST_F(Form1DesktopTest, TheWindowCannotShrinkPastItsToolBar) {

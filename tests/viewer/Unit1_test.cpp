@@ -41,6 +41,7 @@ TEST_F(Form1Test, StartsAt100PercentWithTheViewFocusedAndNavigationDisabled) {
   for (const TToolButton* B : {Form->tbLock, Form->tbResize, Form->tbStretch}) EXPECT_FALSE(B->Down()) << B->Name();
   // The tool tip is the hint's short part.
   EXPECT_EQ(Form->ToolButton1->Widget()->toolTip().toStdString(), "Open");
+  EXPECT_EQ(Form->Label2->Widget()->toolTip().toStdString(), "Hold down CTRL and SHIFT for zoom options.");
   // The status bar ends 7 pixels before the link, whose right edge keeps 10 pixels to the window's.
   EXPECT_EQ(Form->StatusBar->Left() + Form->StatusBar->Width() + 7, Form->Label1->Left());
   EXPECT_EQ(Form->Label1->Left() + Form->Label1->Width(), 679);
