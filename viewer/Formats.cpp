@@ -13,6 +13,7 @@ const std::vector<TExtensionMimeTypes>& ExtensionMimeTypes() {
   static const std::vector<TExtensionMimeTypes> Table = {
       {"bmp", {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}},
       {"dib", {"image/bmp"}},
+      {"rle", {"image/bmp"}},
       {"ico", {"image/vnd.microsoft.icon", "image/x-icon"}},
       {"cur", {"image/x-win-bitmap"}},
       {"emf", {"image/emf", "image/x-emf"}},
@@ -31,6 +32,12 @@ const std::vector<TExtensionMimeTypes>& ExtensionMimeTypes() {
       {"heic", {"image/heic"}},
       {"heif", {"image/heif"}},
       {"hif", {"image/heif"}},
+      {"jxl", {"image/jxl"}},
+      {"tga", {"image/x-tga"}},
+      {"pbm", {"image/x-portable-bitmap"}},
+      {"pgm", {"image/x-portable-graymap"}},
+      {"ppm", {"image/x-portable-pixmap"}},
+      {"pnm", {"image/x-portable-anymap"}},
   };
   return Table;
 }

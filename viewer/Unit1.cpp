@@ -1,5 +1,7 @@
 #include "viewer/Unit1.h"
 
+#include <algorithm>
+
 #include <QClipboard>
 #include <QCursor>
 #include <QDesktopServices>
@@ -153,9 +155,12 @@ void TForm1::FindComponents() {
   StatusBar->SetWidth(Label1->Left() - 7 - StatusBar->Left());
   // The window never gets so small that the tool bar hides a button: the last
   // one keeps the indent's distance to the right edge, and the view keeps room.
+  std::int32_t ToolsRight = 0;
+  for (int I = 0; I < ToolBar1->ControlCount(); ++I)
+    ToolsRight = std::max(ToolsRight, ToolBar1->Controls(I)->Left() + ToolBar1->Controls(I)->Width());
   const TRect Frame = FrameMargins(0, 0);
   TSizeConstraints Min = Constraints();
-  Min.MinWidth = ToolButton12->Left() + ToolButton12->Width() + ToolBar1->Indent() + Frame.Left + Frame.Right;
+  Min.MinWidth = ToolsRight + ToolBar1->Indent() + Frame.Left + Frame.Right;
   Min.MinHeight = 200 + Frame.Top + Frame.Bottom;
   SetConstraints(Min);
 }
