@@ -216,9 +216,13 @@ TEST_F(Form1DesktopTest, CtrlCCopiesThePictureAsShown) {
   EXPECT_EQ(Copied.size(), QSize(60, 45));
 }
 
-TEST_F(Form1DesktopTest, CtrlWClosesTheWindow) {
-  Key(Qt::Key_W, Qt::ControlModifier);
-  EXPECT_FALSE(Form->Widget()->isVisible());
+TEST_F(Form1DesktopTest, CtrlWAndCtrlQCloseTheWindow) {
+  for (Qt::Key K : {Qt::Key_W, Qt::Key_Q}) {
+    Form->Show();
+    ASSERT_TRUE(Form->Widget()->isVisible());
+    Key(K, Qt::ControlModifier);
+    EXPECT_FALSE(Form->Widget()->isVisible()) << K;
+  }
 }
 
 TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
