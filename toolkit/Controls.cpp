@@ -466,6 +466,12 @@ QWidget* TWinControl::Widget() {
   return FWindow->Widget;
 }
 
+void TWinControl::PresentNow() {
+  Update();
+  if (FWindow && FWindow->Widget && FWindow->Widget->isVisible() && !PresenterPainting())
+    FWindow->Widget->Client()->repaint();
+}
+
 TPoint TWinControl::ScreenToClient(TPoint P) {
   HandleNeeded();
   const QPoint Q = FWindow->Widget->Client()->mapFromGlobal(QPoint(P.X, P.Y));

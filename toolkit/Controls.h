@@ -327,6 +327,11 @@ class TWinControl : public TControl {
   };
   const TScrollBarState& ScrollBar(int Bar) const;
 
+  // Paints what is invalid and puts it on the screen at once, so that progress
+  // shows during a long operation on this thread; while Qt itself is painting
+  // a window, the screen follows at the next presentation.
+  void PresentNow();
+
   // A point on the screen in client coordinates (the window is created when needed).
   TPoint ScreenToClient(TPoint P);
 

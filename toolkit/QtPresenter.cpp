@@ -79,6 +79,16 @@ void Guarded(F&& Fn) {
   }
 }
 
+int GPaintDepth = 0;
+
+// Counts the paint events of toolkit windows under way.
+struct TPaintDepth {
+  TPaintDepth() { ++GPaintDepth; }
+  ~TPaintDepth() { --GPaintDepth; }
+  TPaintDepth(const TPaintDepth&) = delete;
+  TPaintDepth& operator=(const TPaintDepth&) = delete;
+};
+
 TMouseButton ButtonFromQt(Qt::MouseButton B) {
   if (B == Qt::RightButton) return mbRight;
   if (B == Qt::MiddleButton) return mbMiddle;
@@ -86,6 +96,8 @@ TMouseButton ButtonFromQt(Qt::MouseButton B) {
 }
 
 }  // namespace
+
+bool PresenterPainting() { return GPaintDepth > 0; }
 
 // ---------------------------------------------------------------------------
 // TWindowWidget
@@ -215,6 +227,7 @@ bool TWindowWidget::event(QEvent* E) {
 
 void TWindowWidget::paintEvent(QPaintEvent*) {
   if (!FControl || !FControl->FWindow) return;
+  const TPaintDepth Depth;
   QPainter P(this);
   const auto& Wn = *FControl->FWindow;
   const QColor Face(240, 240, 240);
@@ -269,6 +282,7 @@ TClientWidget::TClientWidget(TWinControl* Control, TWindowWidget* Frame) : QWidg
 
 void TClientWidget::paintEvent(QPaintEvent* E) {
   if (!FControl || !FControl->FWindow) return;
+  const TPaintDepth Depth;
   TWinControl* C = FControl;
   // Whatever is still invalid is painted before it is shown.
   if (!C->FWindow->Invalid.isEmpty()) Guarded([C] { C->PaintCycle(); });

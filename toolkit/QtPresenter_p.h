@@ -88,6 +88,10 @@ struct TWinControl::TWindow {
   QPointer<TWindowWidget> Widget;
 };
 
+// Whether Qt is painting a toolkit window now: a synchronous repaint has to
+// wait for the next presentation then.
+bool PresenterPainting();
+
 // Qt keyboard and mouse state to the toolkit's.
 TShiftState ShiftFromQt(Qt::KeyboardModifiers M, Qt::MouseButtons B);
 std::uint16_t VirtualKeyFromQt(int QtKey, Qt::KeyboardModifiers M);

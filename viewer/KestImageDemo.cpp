@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QTimer>
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/QtApplication.h"
@@ -75,8 +76,14 @@ int main(int argc, char** argv) {
     TApplication Application(nullptr);
     Application.Initialize();
     TForm1* Form = Application.CreateForm(std::make_unique<TForm1>(&Application));
-    // A file that cannot be shown is reported as for the dialog; the window opens all the same.
-    RunGuarded([&] { Form->OpenFiles(Files); });
+    // The files open once the window is on the screen, so that a long decode
+    // shows its progress there. A file that cannot be shown is reported as for
+    // the dialog; the window stays open all the same.
+    if (!Files.empty())
+      QTimer::singleShot(0, &App, [&] {
+        Application.ProcessMessages();
+        RunGuarded([&] { Form->OpenFiles(Files); });
+      });
     Result = Application.Run();
   }
   FinalizeViewerUnits();

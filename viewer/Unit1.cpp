@@ -370,7 +370,7 @@ void TForm1::KestImage1Progress(TObject*, TProgressStage Stage, std::uint8_t Per
                                : StatusBar->Panel(1).Text;
   if (Long) {
     StatusBar->SetPanelText(1, Format("%s (%d%%)", {Name, static_cast<int>(PercentDone)}));
-    StatusBar->Repaint();
+    StatusBar->PresentNow();
   } else if (WasBusy) {
     StatusBar->SetPanelText(1, Name);
   }
@@ -422,6 +422,9 @@ void TForm1::ShowFile(std::int32_t Index) {
   StatusBar->SetPanelText(1, ExtractFileName(Name));
   SetCaption(ExtractFileName(Name) + " - TKestImage Demo");
   UpdateNavigation();
+  // The view paints the new picture now rather than from Qt's painting, so a
+  // long decode can put its progress on the screen while it runs.
+  KestImage1->Update();
 }
 
 void TForm1::FileOpen1Execute(TObject*) {
