@@ -324,6 +324,23 @@ TEST_F(Form1DesktopTest, ALongDecodeShowsTheBusyCursorAndItsPercent) {
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "slow.jpg");
 }
 
+TEST_F(Form1DesktopTest, AFileThatFailsOnlyWhenDecodedCountsAsShownAndIsReportedOnce) {
+  TJpegFileOptions Cmyk;
+  Cmyk.Cmyk = true;  // loads, but cannot be decoded for the screen
+  const std::vector<std::uint8_t> Bytes = MakeJpeg(Cmyk);
+  WriteBytes(Path("cmyk.jpg"), QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<qsizetype>(Bytes.size())));
+  WritePictures({"good.jpg"});
+  Form->OpenFiles(Paths({"cmyk.jpg", "good.jpg"}));
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "cmyk.jpg");
+  EXPECT_EQ(Navigation(), "--NL");
+  QApplication::processEvents();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("JPEG error #27"), std::string::npos) << Messages[0];
+  Wheel(-120);
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "good.jpg");
+  EXPECT_EQ(Messages.size(), 1u);
+}
+
 TEST_F(Form1DesktopTest, EveryZoomTextShowsWholeInTheBox) {
   QLineEdit* E = Combo()->lineEdit();
   for (double Scale : {0.001, 1.0, 25.0, 1000.0}) {
