@@ -2,6 +2,7 @@
 // point and alignment, spacing arrays, background and clipping rectangles.
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <unordered_map>
 
 #include <QFontDatabase>
@@ -228,7 +229,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
   const QPointF XAxis = FFull.map(QPointF(1, 0)) - Origin, YAxis = FFull.map(QPointF(0, 1)) - Origin;
   const double SX = std::hypot(XAxis.x(), XAxis.y()), SY = std::hypot(YAxis.x(), YAxis.y());
   double Angle = -static_cast<double>(F.Escapement) / 10.0;
-  if (GraphicsMode == GM_ADVANCED) Angle += std::atan2(XAxis.y(), XAxis.x()) * 180 / M_PI;
+  if (GraphicsMode == GM_ADVANCED) Angle += std::atan2(XAxis.y(), XAxis.x()) * 180 / std::numbers::pi;
 
   const std::optional<QFont> Made = TextFont(SX, SY);
   if (!Made) {

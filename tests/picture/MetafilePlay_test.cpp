@@ -288,9 +288,13 @@ TEST(TMetafilePlay, BitmapsAreStretchedTopRowFirst) {
   EXPECT_EQ(Px(I, 30, 70), 0x0000FFu);
   EXPECT_EQ(Px(I, 70, 70), 0x000000u);
   EXPECT_EQ(Px(I, 10, 10), White);
-  // A bitmap whose bits are shorter than its header promises is not drawn.
-  Bits.pop_back();
-  EXPECT_EQ(Inked(Render(TEmfBuilder().StretchDib(20, 20, 60, 60, Info, Bits, 2, 2).Bytes()), 0, 0, 100, 100), 0);
+  // Bits shorter than the header promises leave the missing pixels black, as
+  // in a bitmap file: the stored bottom row is whole, the top row has one pixel.
+  Bits.resize(11);
+  const QImage Short = Render(TEmfBuilder().StretchDib(20, 20, 60, 60, Info, Bits, 2, 2).Bytes());
+  EXPECT_EQ(Px(Short, 30, 30), 0xFF0000u);
+  EXPECT_EQ(Px(Short, 70, 30), 0x000000u);
+  EXPECT_EQ(Px(Short, 30, 70), 0x0000FFu);
 }
 
 TEST(TMetafilePlay, GradientRunsBetweenItsVertexColours) {
