@@ -103,6 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TDepthCase{"Info24", 40, 24, {}, false}, TDepthCase{"Info32", 40, 32, {}, false},
                     TDepthCase{"Info16BitFields565", 40, 16, Masks565, false},
                     TDepthCase{"Info32BitFieldsBgrx", 40, 32, MasksBgrx, false},
+                    TDepthCase{"Info52_16BitFields565", 52, 16, Masks565, false},
+                    TDepthCase{"Info56_32BitFieldsBgrx", 56, 32, MasksBgrx, false},
                     TDepthCase{"V4_16BitFields565", 108, 16, Masks565, false},
                     TDepthCase{"V4_32BitFields", 108, 32, MasksRgb, false}, TDepthCase{"V4_24", 108, 24, {}, false},
                     TDepthCase{"V5_32BitFieldsBgrx", 124, 32, MasksBgrx, false},
