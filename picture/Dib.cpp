@@ -130,11 +130,26 @@ void CopyRows(const TBmpInfo& Info, std::span<const std::uint8_t> Pixels, std::u
   }
 }
 
-// Writes decoded pixels into one top-down row, dropping those past the right edge.
-class TRleRow {
+// Writes decoded pixels into one top-down row pixel by pixel, dropping those
+// past the right edge: any depth, the way 4-bit data is written.
+class TPixelRow {
  public:
-  TRleRow(std::uint8_t* Row, int Bpp, std::int64_t Width) : FRow(Row), FBpp(Bpp), FWidth(Width) {}
+  TPixelRow(std::uint8_t* Row, int Bpp, std::int64_t Width) : FRow(Row), FBpp(Bpp), FWidth(Width) {}
 
+  // N pixels of a repeated run from X: RLE8 repeats its byte; RLE4 alternates
+  // the byte's high and low nibbles, high first.
+  void Fill(std::int64_t X, unsigned N, std::uint8_t V) const {
+    for (unsigned I = 0; I < N; ++I) Put(X + I, FBpp == 8 ? V : (I & 1) ? (V & 0x0F) : (V >> 4));
+  }
+  // The pixels of an absolute run from X; Run holds its bytes, N its pixels.
+  void Copy(std::int64_t X, unsigned N, std::span<const std::uint8_t> Run) const {
+    for (unsigned I = 0; I < N; ++I) {
+      const std::uint8_t B = Run[FBpp == 8 ? I : I / 2];
+      Put(X + I, FBpp == 8 ? B : (I & 1) ? (B & 0x0F) : (B >> 4));
+    }
+  }
+
+ private:
   void Put(std::int64_t X, std::uint8_t Index) const {
     if (X >= FWidth) return;
     if (FBpp == 8) {
@@ -145,29 +160,48 @@ class TRleRow {
     B = (X & 1) ? static_cast<std::uint8_t>((B & 0xF0) | Index) : static_cast<std::uint8_t>((B & 0x0F) | (Index << 4));
   }
 
- private:
   std::uint8_t* FRow;
   int FBpp;
   std::int64_t FWidth;
 };
 
-// The I-th pixel of a run: RLE8 repeats its byte; RLE4 alternates the byte's
-// high and low nibbles, high first.
-inline std::uint8_t RunPixel(std::uint8_t V, int Bpp, unsigned I) {
-  if (Bpp == 8) return V;
-  return (I & 1) ? (V & 0x0F) : (V >> 4);
-}
+// The same for 8 bits a run at a time: each run is cut to the row once, then
+// filled or copied in one call.
+class TByteRow {
+ public:
+  TByteRow(std::uint8_t* Row, int, std::int64_t Width) : FRow(Row), FWidth(Width) {}
 
+  void Fill(std::int64_t X, unsigned N, std::uint8_t V) const {
+    if (const std::size_t K = Fits(X, N)) std::memset(FRow + X, V, K);
+  }
+  void Copy(std::int64_t X, unsigned N, std::span<const std::uint8_t> Run) const {
+    if (const std::size_t K = Fits(X, N)) std::memcpy(FRow + X, Run.data(), K);
+  }
+
+ private:
+  std::size_t Fits(std::int64_t X, unsigned N) const {
+    return X < FWidth ? static_cast<std::size_t>(std::min<std::int64_t>(N, FWidth - X)) : 0;
+  }
+
+  std::uint8_t* FRow;
+  std::int64_t FWidth;
+};
+
+// Expands run-length data into rows that the caller zero-filled, bottom row
+// first, stopping at the end-of-bitmap code, at the top row or where the data
+// ends; an absolute run cut short by the end keeps the pixels it has.
+template <class TRow>
 void ExpandRle(std::span<const std::uint8_t> Data, int Bpp, std::uint8_t* Bits, std::ptrdiff_t Stride,
                std::int64_t Width, std::int64_t Height) {
-  TByteReader R(Data);
+  const std::uint8_t* P = Data.data();
+  const std::uint8_t* const End = P + Data.size();
   std::int64_t X = 0, Y = 0;  // Y counts rows from the bottom
-  while (Y < Height && R.Remaining() >= 2) {
-    const TRleRow Row(Bits + (Height - 1 - Y) * Stride, Bpp, Width);
-    const std::uint8_t N = R.U8();
-    const std::uint8_t V = R.U8();
+  while (Y < Height && End - P >= 2) {
+    const TRow Row(Bits + (Height - 1 - Y) * Stride, Bpp, Width);
+    const std::uint8_t N = P[0], V = P[1];
+    P += 2;
     if (N > 0) {
-      for (unsigned I = 0; I < N; ++I) Row.Put(X + I, RunPixel(V, Bpp, I));
+      Row.Fill(X, N, V);
       X += N;
       continue;
     }
@@ -179,19 +213,23 @@ void ExpandRle(std::span<const std::uint8_t> Data, int Bpp, std::uint8_t* Bits, 
       case 1:  // end of bitmap
         return;
       case 2:  // delta: move right and up
-        if (R.Remaining() < 2) return;
-        X += R.U8();
-        Y += R.U8();
+        if (End - P < 2) return;
+        X += P[0];
+        Y += P[1];
+        P += 2;
         break;
       default: {
         // Absolute run of V pixels, padded to a whole 16-bit word.
         const std::size_t Bytes = Bpp == 8 ? V : (V + 1u) / 2;
-        const auto Run = R.BytesUpTo((Bytes + 1) & ~std::size_t{1});
-        for (unsigned I = 0; I < V; ++I) {
-          const std::size_t At = Bpp == 8 ? I : I / 2;
-          if (At >= Run.size()) return;
-          Row.Put(X + I, RunPixel(Run[At], Bpp, I));
+        const std::size_t Have = std::min<std::size_t>(Bytes, static_cast<std::size_t>(End - P));
+        if (Have < Bytes) {
+          // Cut short: the whole bytes there are, and no more.
+          const unsigned Pixels = static_cast<unsigned>(Bpp == 8 ? Have : 2 * Have);
+          Row.Copy(X, Pixels, std::span(P, Have));
+          return;
         }
+        Row.Copy(X, V, std::span(P, Bytes));
+        P += std::min<std::size_t>((Bytes + 1) & ~std::size_t{1}, static_cast<std::size_t>(End - P));
         X += V;
       }
     }
@@ -202,10 +240,17 @@ void ExpandRle(std::span<const std::uint8_t> Data, int Bpp, std::uint8_t* Bits, 
 
 void DecodeBmpPixels(const TBmpInfo& Info, std::span<const std::uint8_t> Pixels, std::uint8_t* Rows,
                      std::ptrdiff_t Stride) {
-  if (Info.Encoded())
-    ExpandRle(Pixels, Info.BitsPerPixel, Rows, Stride, Info.Width, Info.AbsHeight());
+  if (Info.Compression == bcRLE8)
+    ExpandRle<TByteRow>(Pixels, 8, Rows, Stride, Info.Width, Info.AbsHeight());
+  else if (Info.Compression == bcRLE4)
+    ExpandRle<TPixelRow>(Pixels, 4, Rows, Stride, Info.Width, Info.AbsHeight());
   else
     CopyRows(Info, Pixels, Rows, Stride);
+}
+
+void ExpandRlePixelByPixel(const TBmpInfo& Info, std::span<const std::uint8_t> Pixels, std::uint8_t* Rows,
+                           std::ptrdiff_t Stride) {
+  ExpandRle<TPixelRow>(Pixels, Info.BitsPerPixel, Rows, Stride, Info.Width, Info.AbsHeight());
 }
 
 TPixelView BmpPixelView(const TBmpInfo& Info, const std::vector<std::uint32_t>& ColorTable,

@@ -86,6 +86,11 @@ std::span<const std::uint8_t> BmpPixelBytes(const TBmpInfo& Info, std::span<cons
 void DecodeBmpPixels(const TBmpInfo& Info, std::span<const std::uint8_t> Pixels, std::uint8_t* Rows,
                      std::ptrdiff_t Stride);
 
+// Run-length data expanded one pixel at a time, as 4-bit data always is;
+// 8-bit data is filled and copied a run at a time, and must come out the same.
+void ExpandRlePixelByPixel(const TBmpInfo& Info, std::span<const std::uint8_t> Pixels, std::uint8_t* Rows,
+                           std::ptrdiff_t Stride);
+
 // A top-down view of the pixels of a bitmap of a supported layout, in its own
 // format (8 bits for encoded data), with the colour table and masks. Complete
 // uncompressed rows are viewed where they are; otherwise the decoded rows are

@@ -110,3 +110,41 @@ TEST(Dib, PixelBytesOfUncompressedRowsIgnoreTheImageSize) {
   Info.ImageSize = 0;
   EXPECT_EQ(BmpPixelBytes(Info, Rest).size(), 100u);
 }
+
+TEST(Dib, RunLength8ByWholeRunsEqualsPixelByPixelOnEveryEscape) {
+  // A 6 x 4 bitmap; each stream tries one escape or edge, and random streams
+  // mix them all.
+  std::vector<std::vector<std::uint8_t>> Streams = {
+      {3, 7},                                  // a run inside the row
+      {4, 1, 5, 2},                            // a run past the right edge
+      {6, 1, 3, 9},                            // a run that starts past the right edge
+      {0, 3, 1, 2, 3, 0, 2, 4},                // an odd absolute run with its padding, then a run
+      {0, 5, 1, 2, 3, 4, 5, 0, 0, 4, 1, 2, 3, 4},  // absolute runs past the right edge
+      {2, 8, 0, 7, 1, 2, 3},                   // an absolute run cut short by the end
+      {2, 8, 0, 0, 2, 9, 0, 0, 0, 0, 1, 6},    // ends of lines
+      {0, 2, 2, 1, 3, 5},                      // a delta inside
+      {0, 2, 9, 0, 1, 5, 0, 0, 1, 4},          // a delta past the right edge, then a new line
+      {0, 2, 0, 9, 3, 5},                      // a delta past the top row
+      {2, 5, 0, 1, 3, 6},                      // the end of the bitmap
+      {2, 5, 0},                               // the data ends inside a pair
+      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 5},    // lines past the top row
+  };
+  std::uint32_t Seed = 12345;
+  auto Next = [&] { return Seed = Seed * 1103515245u + 12345u, static_cast<std::uint8_t>(Seed >> 16); };
+  for (int I = 0; I < 500; ++I) {
+    std::vector<std::uint8_t> S(Next() % 40);
+    for (auto& B : S) B = Next() % 4 == 0 ? Next() % 3 : Next() % 9;
+    Streams.push_back(S);
+  }
+  TBmpInfo Info;
+  Info.Width = 6;
+  Info.Height = 4;
+  Info.BitsPerPixel = 8;
+  Info.Compression = bcRLE8;
+  for (const auto& S : Streams) {
+    std::vector<std::uint8_t> Fast(8 * 4, 0), Careful(8 * 4, 0);
+    DecodeBmpPixels(Info, S, Fast.data(), 8);
+    ExpandRlePixelByPixel(Info, S, Careful.data(), 8);
+    EXPECT_EQ(Fast, Careful) << testing::PrintToString(S);
+  }
+}
