@@ -56,3 +56,14 @@ constexpr std::uint64_t MaxDecoderMemory = MaxPicturePixels * 4;
 // Entries of a metafile's palette: a palette serves screens of 8 bits per
 // pixel, which show at most 256 colours at once.
 constexpr std::uint64_t MaxPaletteEntries = 256;
+
+// Positions and sizes in a bitmap's pixels that come from a file are kept
+// within plus or minus 10^9: the sum or difference of two still fits a 32-bit int.
+constexpr std::int64_t MaxPixelCoordinate = 1000000000;
+
+// A character's height in pixels at the drawing's scale: 100,000 pixels is
+// far beyond any surface, and the font engine's sizes run out soon after.
+constexpr double MaxFontPixels = 1e5;
+
+// Width in pixels of the frame drawn around a region: wider than any surface.
+constexpr double MaxFrameWidth = 1e4;

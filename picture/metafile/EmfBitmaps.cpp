@@ -71,14 +71,15 @@ TBltFields ReadBlt(TByteReader& R, bool HasSrcSize) {
 // A coordinate from a file as an int: limited to a range where sums stay inside int.
 int ToInt(double V) {
   if (!(V == V)) return 0;
-  return static_cast<int>(std::clamp(V, -1e9, 1e9));
+  constexpr double Max = MaxPixelCoordinate;
+  return static_cast<int>(std::clamp(V, -Max, Max));
 }
 
 // A part of a bitmap from a file's numbers, kept where its far edges do not
 // overflow; it is cut to the bitmap later.
 QRect PartRect(std::int64_t X, std::int64_t Y, std::int64_t W, std::int64_t H) {
-  auto Pos = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -1000000000, 1000000000)); };
-  auto Len = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, 0, 1000000000)); };
+  auto Pos = [](std::int64_t V) { return static_cast<int>(std::clamp(V, -MaxPixelCoordinate, MaxPixelCoordinate)); };
+  auto Len = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, 0, MaxPixelCoordinate)); };
   return QRect(Pos(X), Pos(Y), Len(W), Len(H));
 }
 

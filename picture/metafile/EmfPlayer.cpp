@@ -1106,7 +1106,7 @@ void TEmfPlayer::RegionRecord(TByteReader& R, std::uint32_t Type) {
   }
   if (Type == EMR_FRAMERGN) {
     QPainterPathStroker S;
-    S.setWidth(std::clamp(std::max(std::abs(FrameW), std::abs(FrameH)) * 2, 1.0, 1e4));
+    S.setWidth(std::clamp(std::max(std::abs(FrameW), std::abs(FrameH)) * 2, 1.0, MaxFrameWidth));
     Area = S.createStroke(Area).intersected(Area);
   }
   FPainter.fillPath(Area, MakeBrush(Brush));

@@ -184,7 +184,7 @@ std::optional<QFont> TEmfPlayer::TextFont(double SX, double SY) const {
   // A positive height is the cell height (ascent and descent); a negative one the character height.
   double Em = std::abs(static_cast<double>(F.Height)) * SY;
   if (F.Height == 0) Em = 12.0 * Dpi / 72;
-  if (!(Em > 0.01) || Em > 1e5) return std::nullopt;
+  if (!(Em > 0.01) || Em > MaxFontPixels) return std::nullopt;
   Font.setPointSizeF(Em * 72 / Dpi);
   if (F.Height > 0) {
     const QFontMetricsF M(Font, FPainter.device());
