@@ -92,7 +92,7 @@ void ExpandRlePixelByPixel(const TBmpInfo& Info, std::span<const std::uint8_t> P
                            std::ptrdiff_t Stride);
 
 // A top-down view of the pixels of a bitmap of a supported layout, in its own
-// format (8 bits for encoded data), with the colour table and masks. Complete
+// format (encoded data expanded to its depth), with the colour table and masks. Complete
 // uncompressed rows are viewed where they are; otherwise the decoded rows are
 // kept in Storage, which must outlive the view.
 TPixelView BmpPixelView(const TBmpInfo& Info, const std::vector<std::uint32_t>& ColorTable,

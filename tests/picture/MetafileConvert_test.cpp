@@ -356,3 +356,15 @@ TEST(TMetafileConvert, WindowOriginOffsetsSaturate) {
   EXPECT_EQ(X, std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(Y, std::numeric_limits<std::int32_t>::min());
 }
+
+TEST(TMetafileConvert, AnInvertedBoundingBoxPlaysIntoTheRectangle) {
+  // The box runs from 100 to 0 across: the picture is as wide as the box the
+  // right way round, and its records land inside the rectangle, mirrored.
+  const auto M = LoadMetafile(TWmfBuilder(100, 0, 0, 100, 96).Rec(0x02FC, {0, 0, 0xFF, 0}).Rec(0x012D, {0})
+                                  .Rec(0x041B, {30, 30, 10, 10}).Bytes());
+  EXPECT_EQ(M->Width(), 100);
+  EXPECT_EQ(M->Height(), 100);
+  const QImage I = RenderInto(*M, 100, 100, TRect{0, 0, M->Width(), M->Height()});
+  EXPECT_EQ(Px(I, 80, 20), 0x0000FFu);
+  EXPECT_EQ(Px(I, 20, 20), 0xFFFFFFu);
+}
