@@ -9,13 +9,6 @@
 
 namespace {
 
-QImage RepaintAll(TCustomKestImage& V) {
-  V.EraseBackground();
-  V.Invalidate();
-  V.Update();
-  return V.ClientSurface().copy();
-}
-
 // A zoom step whose cache cannot be had falls back to the cache at the
 // picture's own size, and shows the same pixels as a view that had the memory.
 TEST(KestImageFailures, ZoomingWithoutMemoryForTheCacheShowsThePicture) {
