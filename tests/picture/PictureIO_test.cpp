@@ -11,6 +11,7 @@
 #include "picture/Bitmap.h"
 #include "picture/BmpBuilder.h"
 #include "picture/icon/Icon.h"
+#include "support/PixelMemoryFailure.h"
 #include "toolkit/Exceptions.h"
 
 using namespace bmptest;
@@ -133,6 +134,21 @@ TEST_F(PictureIO, FailingLoadKeepsThePictureWithoutNotice) {
   EXPECT_THROW(W.Picture.LoadFile(FDir.filePath("absent.bmp").toStdString()), EFOpenError);
   EXPECT_EQ(W.Picture.Graphic(), Before);
   EXPECT_EQ(W.Changes, 0);
+}
+
+TEST_F(PictureIO, LoadWithoutMemoryIsTheSystemErrorAndKeepsThePicture) {
+  TWatchedPicture W;
+  W.Picture.LoadFile(Write("good.ico", SmallIcon()));
+  const TGraphic* Before = W.Picture.Graphic();
+  const std::string Path = Write("good.bmp", SmallBitmap());
+  {
+    TPixelMemoryFailure Fail;
+    EXPECT_EQ(MessageOf<EOSError>([&] { W.Picture.LoadFile(Path); }), OutOfMemoryMessage);
+  }
+  EXPECT_EQ(W.Picture.Graphic(), Before);
+  EXPECT_EQ(W.Changes, 1);
+  W.Picture.LoadFile(Path);
+  EXPECT_EQ(W.Picture.Width(), 2);
 }
 
 // Names of pictures that are no files to read: refused at once, never waited
