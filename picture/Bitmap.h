@@ -10,9 +10,10 @@
 #include "picture/Graphic.h"
 
 // Memory for pixels. Large buffers (32 MB and more, which the C library maps
-// afresh) are aligned to 2 MB and offered huge pages where the system has them: sampling a large picture sparsely (a strong
-// reduction) touches a new page every few pixels, and with small pages the
-// address translations cost more than the pixels.
+// afresh) are aligned to 2 MB and offered huge pages where the system has
+// them: sampling a large picture sparsely (a strong reduction) touches a new
+// page every few pixels, and with small pages the address translations cost
+// more than the pixels.
 struct TPixelFree {
   void operator()(std::uint8_t* P) const;
 };
