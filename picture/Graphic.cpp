@@ -34,10 +34,10 @@ void TGraphic::SetTransparent(bool Value) {
 
 void TGraphic::LoadFromFile(const std::string& FileName) {
   TFileBytes Bytes = ReadWholeFile(FileName);
-  ReportingMemory([&] { LoadFromBytes(std::move(Bytes)); });
+  ReportingMemory([&] { LoadFromFileBytes(std::move(Bytes)); });
 }
 
-void TGraphic::LoadFromBytes(TFileBytes&& Bytes) {
+void TGraphic::LoadFromFileBytes(TFileBytes&& Bytes) {
   auto S = TMemoryStream::Over(Bytes);
   LoadFromStream(*S);
 }

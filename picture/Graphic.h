@@ -65,7 +65,7 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
   virtual void LoadFromStream(TStream& Stream) = 0;
   // Loads a whole file's bytes; a graphic that keeps them takes them over
   // rather than copying them. By default: LoadFromStream over the bytes.
-  virtual void LoadFromBytes(TFileBytes&& Bytes);
+  virtual void LoadFromFileBytes(TFileBytes&& Bytes);
   virtual void SaveToStream(TStream& Stream) const = 0;
 
   // The palette-modified flag: a palette was created or changed and not yet realised.

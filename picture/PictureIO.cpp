@@ -31,7 +31,7 @@ void TPicture::LoadFile(const std::string& FileName) {
     if (OnProgress) OnProgress(Sender, Stage, Percent, Redraw, R, Msg);
   };
   TFileBytes Bytes = ReadWholeFile(FullPath(FileName));
-  ReportingMemory([&] { G->LoadFromBytes(std::move(Bytes)); });
+  ReportingMemory([&] { G->LoadFromFileBytes(std::move(Bytes)); });
   SetGraphic(std::move(G));
 }
 

@@ -125,7 +125,7 @@ void TIcon::LoadFromStream(TStream& Stream) {
   Hold(std::move(Data));
 }
 
-void TIcon::LoadFromBytes(TFileBytes&& Bytes) { Hold(std::move(Bytes)); }
+void TIcon::LoadFromFileBytes(TFileBytes&& Bytes) { Hold(std::move(Bytes)); }
 
 void TIcon::Hold(TFileBytes&& Data) {
   TByteReader R(Data);

@@ -35,7 +35,7 @@ class TIcon : public TGraphic {
   // Keeps the file's bytes and checks only its 6-byte header.
   void LoadFromStream(TStream& Stream) override;
   // Takes the file's bytes over.
-  void LoadFromBytes(TFileBytes&& Bytes) override;
+  void LoadFromFileBytes(TFileBytes&& Bytes) override;
   void SaveToStream(TStream& Stream) const override;
   void Assign(const TPersistent* Source) override;
 
