@@ -549,6 +549,7 @@ void TCustomKestImage::BuildUnscaledCache() {
   try {
     TGraphic* G = FPicture->Graphic();
     FRenderCache->SetSize(W, H, !CoversWholly(G));
+    FRenderCache->Canvas().SetResampling(FResampling);
     DrawGraphic(FRenderCache->Canvas(), 0, 0, G);
     FRenderCache->Dormant();
     if (FMaxOffset.X > 0 && FMaxOffset.Y > 0)
@@ -574,12 +575,22 @@ void TCustomKestImage::BuildScaledCache() {
   try {
     TGraphic* G = FPicture->Graphic();
     FRenderCache->SetSize(static_cast<std::int32_t>(W), static_cast<std::int32_t>(H), !CoversWholly(G));
+    FRenderCache->Canvas().SetResampling(FResampling);
     StretchDrawGraphic(FRenderCache->Canvas(), TRect{0, 0, FRenderCache->Width(), FRenderCache->Height()}, G);
     FRenderCache->Dormant();
     FRenderCacheState = cstScaled;
   } catch (...) {
     BuildUnscaledCache();
   }
+}
+
+void TCustomKestImage::SetResampling(TResampling V) {
+  if (V == FResampling) return;
+  FResampling = V;
+  // Only a scaled cache holds resampled pixels; a cache at the picture's own
+  // size and direct drawing pick the mode up at the next paint.
+  if (FRenderCacheState == cstScaled && !FRenderCache->Empty()) RebuildCache();
+  Invalidate();
 }
 
 // ---------------------------------------------------------------------------
@@ -603,6 +614,7 @@ void TCustomKestImage::Paint() {
   } Restore{FDrawing, Saved};
 
   TCanvas& C = Canvas();
+  C.SetResampling(FResampling);
   const TRect Clip = C.ClipRect();
   const TPixelView Cache = FRenderCache->View();
   const TRect Whole{0, 0, Cache.Width, Cache.Height};
@@ -706,6 +718,7 @@ namespace {
 const std::vector<std::string> ScaleModeNames = {"smNormal", "smStretch", "smScale", "smResize"};
 const std::vector<std::string> AlignmentNames = {"iaTopLeft", "iaCenter", "iaTopRight"};
 const std::vector<std::string> BorderStyleNames = {"bsNone", "bsSingle"};
+const std::vector<std::string> ResamplingNames = {"rsNearest", "rsSmooth"};
 using K = TCustomKestImage;
 }  // namespace
 
@@ -744,6 +757,7 @@ void TKestImage::DefineProperties(TPropList& L) const {
   L.push_back(prop::Bool<K>("IncrementalDisplay", &K::IncrementalDisplay, &K::SetIncrementalDisplay, false));
   L.push_back(prop::Bool<K>("Transparent", &K::Transparent, &K::SetTransparent, false));
   L.push_back(prop::Event("OnProgress", &K::OnProgress));
+  L.push_back(prop::Enum<K, TResampling>("Resampling", &K::Resampling, &K::SetResampling, ResamplingNames, rsNearest));
   PublishAlign(L);
   PublishColor(L);
   PublishBiDiMode(L);

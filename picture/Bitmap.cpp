@@ -10,6 +10,7 @@
 
 #include <QImage>
 
+#include "picture/Pyramid.h"
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TBitmap, TGraphic)
@@ -17,6 +18,7 @@ KEST_CLASS_IMPL(TBitmap, TGraphic)
 struct TBitmap::TReduction {
   std::int32_t Width = 0, Height = 0;
   std::uint64_t Version = 0;
+  TResampling Mode = rsNearest;
   QImage Pixels;
 };
 
@@ -354,6 +356,11 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   }
   // Screens of 8 bits or fewer get an averaged picture rather than dropped pixels.
   O.Halftone = ACanvas.BitsPerPixel() <= 8 && ACanvas.BitsPerPixel() < FBpp;
+  if (ACanvas.Resampling() == rsSmooth && (R.Width() < FWidth || R.Height() < FHeight) && R.Width() > 0 &&
+      R.Height() > 0 && !O.TransparentColor && !O.MonoForeground && !O.Halftone && ACanvas.Surface()) {
+    DrawSmooth(ACanvas, R);
+    return;
+  }
   const std::int64_t Target = std::int64_t{R.Width()} * R.Height();
   const bool Strong = R.Width() > 0 && R.Height() > 0 && Target <= (std::int64_t{1} << 22) &&
                       std::int64_t{FWidth} * FHeight >= 16 * Target;
@@ -363,19 +370,57 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   }
   // The same sampling as drawing straight into R, made once for R's size and
   // copied pixel for pixel while the bitmap does not change.
-  if (!FReduction || FReduction->Width != R.Width() || FReduction->Height != R.Height() ||
-      FReduction->Version != FVersion) {
+  if (!ReductionCurrent(R, rsNearest))
+    StretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), TRect{0, 0, FWidth, FHeight});
+  ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
+}
+
+bool TBitmap::ReductionCurrent(const TRect& R, TResampling Mode) {
+  if (FReduction && FReduction->Width == R.Width() && FReduction->Height == R.Height() &&
+      FReduction->Version == FVersion && FReduction->Mode == Mode)
+    return true;
+  // A reduction of the same size is drawn again into the same memory, which a
+  // fresh image would have to fault in page by page.
+  if (!FReduction || FReduction->Width != R.Width() || FReduction->Height != R.Height()) {
     auto Re = std::make_unique<TReduction>();
     Re->Width = R.Width();
     Re->Height = R.Height();
-    Re->Version = FVersion;
     Re->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
     if (Re->Pixels.isNull()) throw std::bad_alloc();
-    StretchBlt(Re->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), TRect{0, 0, FWidth, FHeight});
     FReduction = std::move(Re);
   }
+  FReduction->Version = FVersion;
+  FReduction->Mode = Mode;
+  return false;
+}
+
+void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
+  if (!FPyramid) FPyramid = std::make_unique<TPyramid>(FVersion);
+  if (FPyramid->Version() != FVersion) FPyramid->Reset(FVersion);
+  const TRect Whole{0, 0, FWidth, FHeight};
+  TReductionLevel Level = FPyramid->LevelFor(View(), R.Width(), R.Height());
+  if (Level.Pixels.Width == R.Width() && Level.Pixels.Height == R.Height()) {
+    // The level is the picture at the target's size: a plain copy (the
+    // bitmap has no alpha, so neither has its level).
+    Level.Pixels.Alpha = akNone;
+    ACanvas.StretchBltFrom(R, Level.Pixels, TRect{0, 0, R.Width(), R.Height()});
+    return;
+  }
+  if (std::int64_t{R.Width()} * R.Height() > (std::int64_t{1} << 22)) {
+    SmoothStretchBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Level, FWidth, FHeight, Whole);
+    return;
+  }
+  // Kept for repainting, like a strong reduction.
+  if (!ReductionCurrent(R, rsSmooth))
+    SmoothStretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, Level, FWidth, FHeight, Whole);
   ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
 }
+
+std::size_t TBitmap::PyramidLevels() const {
+  return FPyramid && FPyramid->Version() == FVersion ? FPyramid->LevelCount() : 0;
+}
+
+std::uint64_t TBitmap::PyramidAllocationCount() const { return FPyramid ? FPyramid->AllocationCount() : 0; }
 
 bool TBitmap::Equals(const TGraphic* Other) const {
   const auto* B = dynamic_cast<const TBitmap*>(Other);

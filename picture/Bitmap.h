@@ -8,6 +8,8 @@
 
 #include "picture/Graphic.h"
 
+class TPyramid;
+
 // Memory for pixels. Large buffers are aligned to 2 MB and offered huge pages
 // where the system has them: sampling a large picture sparsely (a strong
 // reduction) touches a new page every few pixels, and with small pages the
@@ -97,6 +99,11 @@ class TBitmap : public TGraphic {
   std::uint64_t AllocationCount() const { return FAllocations; }
   // Bytes of pixel memory held.
   std::size_t Capacity() const { return FCapacity; }
+  // The reduction pyramid that smooth drawing keeps: levels built for the
+  // current pixels (0 when none or when the pixels changed since), and how
+  // many level allocations it made.
+  std::size_t PyramidLevels() const;
+  std::uint64_t PyramidAllocationCount() const;
 
  private:
   void Reserve(std::size_t Bytes);
@@ -121,6 +128,13 @@ class TBitmap : public TGraphic {
   // reduction a few bytes.
   struct TReduction;
   std::unique_ptr<TReduction> FReduction;
+  // Drawing smaller than the bitmap's size with area averaging, from the
+  // pyramid (built on first need, dropped when the pixels change).
+  void DrawSmooth(TCanvas& ACanvas, const TRect& R);
+  // True when the kept reduction shows R's size in the given mode for the
+  // current pixels; otherwise makes it ready (of R's size) to be drawn again.
+  bool ReductionCurrent(const TRect& R, TResampling Mode);
+  std::unique_ptr<TPyramid> FPyramid;
   std::uint64_t FVersion = 0;
 };
 

@@ -60,6 +60,7 @@ void TForm1::RegisterHandlers() {
   Notify("StretchExecute", &TForm1::StretchExecute);
   Notify("ResizeExecute", &TForm1::ResizeExecute);
   Notify("LockZoomExecute", &TForm1::LockZoomExecute);
+  Notify("SmoothExecute", &TForm1::SmoothExecute);
   Notify("Label1Click", &TForm1::Label1Click);
   Notify("FileOpen1Execute", &TForm1::FileOpen1Execute);
   Notify("FileFirstExecute", &TForm1::FileFirstExecute);
@@ -110,6 +111,8 @@ void TForm1::FindComponents() {
   ToolButton6 = Find<TToolButton>(*this, "ToolButton6");
   ToolButton7 = Find<TToolButton>(*this, "ToolButton7");
   ToolButton12 = Find<TToolButton>(*this, "ToolButton12");
+  ToolButton18 = Find<TToolButton>(*this, "ToolButton18");
+  tbSmooth = Find<TToolButton>(*this, "tbSmooth");
   StatusBar = Find<TStatusBar>(*this, "StatusBar");
   ActionList1 = Find<TActionList>(*this, "ActionList1");
   FileOpen1 = Find<TAction>(*this, "FileOpen1");
@@ -123,6 +126,7 @@ void TForm1::FindComponents() {
   FileLast = Find<TAction>(*this, "FileLast");
   Stretch = Find<TAction>(*this, "Stretch");
   Resize = Find<TAction>(*this, "Resize");
+  Smooth = Find<TAction>(*this, "Smooth");
   ImageList1 = Find<TImageList>(*this, "ImageList1");
   OpenPictureDialog = Find<TOpenPictureDialog>(*this, "OpenPictureDialog");
   // The link's width follows its caption in the installed font; the status bar
@@ -155,6 +159,13 @@ void TForm1::BestFitExecute(TObject*) { KestImage1->Zoom(zkBestFit, -1, -1); }
 void TForm1::StretchExecute(TObject*) { KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale); }
 void TForm1::ResizeExecute(TObject*) { KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale); }
 void TForm1::LockZoomExecute(TObject*) { KestImage1->SetLockScale(tbLock->Down()); }
+
+void TForm1::SmoothExecute(TObject*) {
+  const bool On = KestImage1->Resampling() != rsSmooth;
+  KestImage1->SetResampling(On ? rsSmooth : rsNearest);
+  Smooth->SetChecked(On);
+  tbSmooth->SetDown(On);
+}
 
 void TForm1::Label1Click(TObject*) {
   // Handed to the desktop's browser without waiting; a failure stays silent.
