@@ -19,6 +19,7 @@ struct TBitmap::TReduction {
   std::int32_t Width = 0, Height = 0;
   std::uint64_t Version = 0;
   TResampling Mode = rsNearest;
+  bool Filled = false;  // Pixels hold the drawing of this key
   QImage Pixels;
 };
 
@@ -368,30 +369,43 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
     ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
     return;
   }
-  // The same sampling as drawing straight into R, made once for R's size and
-  // copied pixel for pixel while the bitmap does not change.
-  if (!ReductionCurrent(R, rsNearest))
-    StretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), TRect{0, 0, FWidth, FHeight});
+  // The same sampling as drawing straight into R, kept for R's size and copied
+  // pixel for pixel while the bitmap does not change.
+  const TRect Whole{0, 0, FWidth, FHeight};
+  switch (UseReduction(R, rsNearest)) {
+    case ruDrawDirect: ACanvas.StretchBltFrom(R, View(), Whole, O); return;
+    case ruFill: StretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), Whole); break;
+    case ruCopy: break;
+  }
   ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
 }
 
-bool TBitmap::ReductionCurrent(const TRect& R, TResampling Mode) {
-  if (FReduction && FReduction->Width == R.Width() && FReduction->Height == R.Height() &&
-      FReduction->Version == FVersion && FReduction->Mode == Mode)
-    return true;
-  // A reduction of the same size is drawn again into the same memory, which a
-  // fresh image would have to fault in page by page.
-  if (!FReduction || FReduction->Width != R.Width() || FReduction->Height != R.Height()) {
-    auto Re = std::make_unique<TReduction>();
-    Re->Width = R.Width();
-    Re->Height = R.Height();
-    Re->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
-    if (Re->Pixels.isNull()) throw std::bad_alloc();
-    FReduction = std::move(Re);
+TBitmap::TReductionUse TBitmap::UseReduction(const TRect& R, TResampling Mode) {
+  const bool Same = FReduction && FReduction->Width == R.Width() && FReduction->Height == R.Height() &&
+                    FReduction->Version == FVersion && FReduction->Mode == Mode;
+  if (Same && FReduction->Filled) return ruCopy;
+  if (!Same) {
+    // A drawing seen for the first time goes straight to the target: a picture
+    // drawn once (or changing between drawings) pays for no copy.
+    if (!FReduction) FReduction = std::make_unique<TReduction>();
+    FReduction->Version = FVersion;
+    FReduction->Mode = Mode;
+    FReduction->Filled = false;
+    if (FReduction->Width != R.Width() || FReduction->Height != R.Height()) {
+      FReduction->Width = R.Width();
+      FReduction->Height = R.Height();
+      FReduction->Pixels = QImage();
+    }
+    return ruDrawDirect;
   }
-  FReduction->Version = FVersion;
-  FReduction->Mode = Mode;
-  return false;
+  // Drawn again: kept from now on, in the memory of a reduction of the same
+  // size when there is one (a fresh image faults in page by page).
+  if (FReduction->Pixels.isNull()) {
+    FReduction->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
+    if (FReduction->Pixels.isNull()) throw std::bad_alloc();
+  }
+  FReduction->Filled = true;
+  return ruFill;
 }
 
 void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
@@ -406,13 +420,16 @@ void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
     ACanvas.StretchBltFrom(R, Level.Pixels, TRect{0, 0, R.Width(), R.Height()});
     return;
   }
-  if (std::int64_t{R.Width()} * R.Height() > (std::int64_t{1} << 22)) {
-    SmoothStretchBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Level, FWidth, FHeight, Whole);
-    return;
+  const bool Keep = std::int64_t{R.Width()} * R.Height() <= (std::int64_t{1} << 22);
+  switch (Keep ? UseReduction(R, rsSmooth) : ruDrawDirect) {
+    case ruDrawDirect:
+      SmoothStretchBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Level, FWidth, FHeight, Whole);
+      return;
+    case ruFill:
+      SmoothStretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, Level, FWidth, FHeight, Whole);
+      break;
+    case ruCopy: break;
   }
-  // Kept for repainting, like a strong reduction.
-  if (!ReductionCurrent(R, rsSmooth))
-    SmoothStretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, Level, FWidth, FHeight, Whole);
   ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
 }
 

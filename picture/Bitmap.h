@@ -131,9 +131,11 @@ class TBitmap : public TGraphic {
   // Drawing smaller than the bitmap's size with area averaging, from the
   // pyramid (built on first need, dropped when the pixels change).
   void DrawSmooth(TCanvas& ACanvas, const TRect& R);
-  // True when the kept reduction shows R's size in the given mode for the
-  // current pixels; otherwise makes it ready (of R's size) to be drawn again.
-  bool ReductionCurrent(const TRect& R, TResampling Mode);
+  // What a drawing into R in the given mode does with the kept reduction:
+  // draws straight into the target (the first such drawing), fills the
+  // reduction and copies it (the second), or only copies it (later ones).
+  enum TReductionUse : std::uint8_t { ruDrawDirect, ruFill, ruCopy };
+  TReductionUse UseReduction(const TRect& R, TResampling Mode);
   std::unique_ptr<TPyramid> FPyramid;
   std::uint64_t FVersion = 0;
 };

@@ -365,12 +365,30 @@ __attribute__((target("ssse3"))) void ConvertRow24Ssse3(std::uint32_t* Out, cons
   }
   ConvertRow24Scalar(Out + I, In, N - I);
 }
-#endif
 
-using TConvertRow24 = void (*)(std::uint32_t*, const std::uint8_t*, std::int32_t);
+// Eight pixels per 256-bit register: each 128-bit half takes four pixels from
+// its own 16-byte load and spreads them with one shuffle.
+__attribute__((target("avx2"))) void ConvertRow24Avx2(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N) {
+  const __m256i Spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i Opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  for (; I + 16 <= N; I += 16, In += 48) {
+    const __m256i A = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(In + 12), reinterpret_cast<const __m128i*>(In));
+    const __m256i B = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 24))),
+        _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 32)), 4), 1);
+    auto* O = reinterpret_cast<__m256i*>(Out + I);
+    _mm256_storeu_si256(O, _mm256_or_si256(_mm256_shuffle_epi8(A, Spread), Opaque));
+    _mm256_storeu_si256(O + 1, _mm256_or_si256(_mm256_shuffle_epi8(B, Spread), Opaque));
+  }
+  ConvertRow24Ssse3(Out + I, In, N - I);
+}
+#endif
 
 TConvertRow24 ChooseConvertRow24() {
 #ifdef KEST_X86
+  if (__builtin_cpu_supports("avx2")) return ConvertRow24Avx2;
   if (__builtin_cpu_supports("ssse3")) return ConvertRow24Ssse3;
 #endif
   return ConvertRow24Scalar;
@@ -381,6 +399,15 @@ TConvertRow24 ChooseConvertRow24() {
 void ConvertRow24(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N) {
   static const TConvertRow24 Best = ChooseConvertRow24();
   Best(Out, In, N);
+}
+
+std::vector<TConvertRow24> ConvertRow24Variants() {
+  std::vector<TConvertRow24> V = {ConvertRow24Scalar};
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("ssse3")) V.push_back(ConvertRow24Ssse3);
+  if (__builtin_cpu_supports("avx2")) V.push_back(ConvertRow24Avx2);
+#endif
+  return V;
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "toolkit/Types.h"
 
@@ -107,6 +108,9 @@ void SmoothStretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, co
                       std::int32_t SourceW, std::int32_t SourceH, const TRect& SrcRect);
 
 // Row conversion of 24-bit blue, green, red pixels to opaque 0xFFRRGGBB: the
-// one the processor runs best (SSSE3 shuffles where present), and the plain one.
+// one the processor runs best (AVX2 or SSSE3 shuffles where present), the plain
+// one, and every one this processor can run (the plain one first).
 void ConvertRow24(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
 void ConvertRow24Scalar(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
+using TConvertRow24 = void (*)(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
+std::vector<TConvertRow24> ConvertRow24Variants();

@@ -14,13 +14,18 @@ TEST(Blit, RowConversionOfEveryProcessorMatchesThePlainOne) {
   std::vector<std::uint8_t> In(3 * 300 + 16);
   for (auto& B : In) B = static_cast<std::uint8_t>(Rng());
   // Lengths around the 16-pixel steps, from unaligned starts.
+  auto Variants = ConvertRow24Variants();
+  Variants.push_back(ConvertRow24);
   for (int N : {0, 1, 15, 16, 17, 31, 32, 33, 100, 255})
     for (int Offset : {0, 1, 5}) {
-      std::vector<std::uint32_t> Fast(static_cast<std::size_t>(N) + 1, 7), Plain(Fast);
-      ConvertRow24(Fast.data(), In.data() + Offset, N);
+      std::vector<std::uint32_t> Plain(static_cast<std::size_t>(N) + 1, 7);
       ConvertRow24Scalar(Plain.data(), In.data() + Offset, N);
-      EXPECT_EQ(Fast, Plain) << N << " from " << Offset;
-      EXPECT_EQ(Fast[static_cast<std::size_t>(N)], 7u) << "wrote past the row";
+      for (std::size_t V = 1; V < Variants.size(); ++V) {
+        std::vector<std::uint32_t> Fast(Plain.size(), 7);
+        Variants[V](Fast.data(), In.data() + Offset, N);
+        EXPECT_EQ(Fast, Plain) << "variant " << V << ": " << N << " from " << Offset;
+      }
+      EXPECT_EQ(Plain[static_cast<std::size_t>(N)], 7u) << "wrote past the row";
     }
   std::uint32_t One;
   const std::uint8_t Bgr[3] = {0x11, 0x22, 0x33};
