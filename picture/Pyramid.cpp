@@ -14,20 +14,31 @@ TReductionLevel TPyramid::LevelFor(const TPixelView& Source, std::int32_t DstW, 
     ++K;
   for (std::size_t E = K + 1; E < 31 && (std::int64_t{DstW} << E) <= Source.Width; ++E)
     if ((std::int64_t{DstW} << E) == Source.Width && (std::int64_t{DstH} << E) == Source.Height) K = E;
-  while (FLevels.size() < K) {
-    const TReductionLevel Above = FLevels.empty() ? TReductionLevel{Source, 1} : TReductionLevel{FLevels.back().View,
-                                                                          std::int32_t{1} << FLevels.size()};
-    TLevel L;
-    L.View.Width = HalfSize(Above.Pixels.Width);
-    L.View.Height = HalfSize(Above.Pixels.Height);
-    L.View.Stride = std::ptrdiff_t{L.View.Width} * 4;
-    L.View.BitsPerPixel = 32;
-    L.View.Alpha = akPremultiplied;
-    L.Memory = AllocatePixelMemory(static_cast<std::size_t>(L.View.Stride) * static_cast<std::size_t>(L.View.Height));
-    ++FAllocations;
-    L.View.Bits = L.Memory.get();
-    HalveLevel(Above, Source.Width, Source.Height, L.Memory.get(), L.View.Stride);
-    FLevels.push_back(std::move(L));
+  if (FLevels.size() < K) {
+    const TReductionLevel Above = FLevels.empty() ? TReductionLevel{Source, 1}
+                                                  : TReductionLevel{FLevels.back().View, std::int32_t{1} << FLevels.size()};
+    std::vector<TLevelMemory> Memory;
+    std::int32_t W = Above.Pixels.Width, H = Above.Pixels.Height;
+    const std::size_t Had = FLevels.size();
+    try {
+      while (FLevels.size() < K) {
+        TLevel L;
+        W = HalfSize(W);
+        H = HalfSize(H);
+        L.View = TPixelView{nullptr, std::ptrdiff_t{W} * 4, W, H, 32};
+        L.View.Alpha = akPremultiplied;
+        L.Memory = AllocatePixelMemory(static_cast<std::size_t>(L.View.Stride) * static_cast<std::size_t>(H));
+        ++FAllocations;
+        L.View.Bits = L.Memory.get();
+        Memory.push_back(TLevelMemory{L.Memory.get(), L.View.Stride});
+        FLevels.push_back(std::move(L));
+      }
+      HalveLevels(Above, Source.Width, Source.Height, Memory);
+    } catch (...) {
+      // No level is kept half made.
+      FLevels.resize(Had);
+      throw;
+    }
   }
   if (K == 0) return TReductionLevel{Source, 1};
   return TReductionLevel{FLevels[K - 1].View, std::int32_t{1} << K};

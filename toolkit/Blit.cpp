@@ -602,12 +602,57 @@ void SplitRows(std::int32_t Rows, std::int64_t Work, F&& Fn) {
 
 }  // namespace
 
-void HalveLevel(const TReductionLevel& Above, std::int32_t SourceW, std::int32_t SourceH, std::uint8_t* Dst,
-                std::ptrdiff_t DstStride) {
-  const THalving H{&Above, Above.Pixels.Width, Above.Pixels.Height, SourceW, SourceH, Dst, DstStride};
-  if (H.AboveW <= 0 || H.AboveH <= 0) return;
-  const std::int32_t Rows = HalfSize(H.AboveH);
-  SplitRows(Rows, std::int64_t{H.AboveW} * H.AboveH, [&](std::int32_t From, std::int32_t To) { HalveRows(H, From, To); });
+void HalveLevels(const TReductionLevel& Above, std::int32_t SourceW, std::int32_t SourceH,
+                 const std::vector<TLevelMemory>& Dsts) {
+  if (Above.Pixels.Width <= 0 || Above.Pixels.Height <= 0 || Dsts.empty()) return;
+  const std::size_t N = Dsts.size();
+  // Level K + 1 is made from level K; Levels[0] is Above.
+  std::vector<TReductionLevel> Levels(N + 1);
+  Levels[0] = Above;
+  std::vector<THalving> Jobs(N + 1);
+  std::vector<std::int32_t> Rows(N + 1);
+  Rows[0] = Above.Pixels.Height;
+  for (std::size_t K = 1; K <= N; ++K) {
+    const TPixelView& Up = Levels[K - 1].Pixels;
+    TPixelView& V = Levels[K].Pixels;
+    V.Bits = Dsts[K - 1].Bits;
+    V.Stride = Dsts[K - 1].Stride;
+    V.Width = HalfSize(Up.Width);
+    V.Height = HalfSize(Up.Height);
+    V.BitsPerPixel = 32;
+    V.Alpha = akPremultiplied;
+    Levels[K].Step = Levels[K - 1].Step * 2;
+    Jobs[K] = THalving{&Levels[K - 1], Up.Width, Up.Height, SourceW, SourceH, Dsts[K - 1].Bits, Dsts[K - 1].Stride};
+    Rows[K] = V.Height;
+  }
+  // Bands of rows of the first new level, each followed by the rows of the
+  // deeper levels it completes while they are still in the cache.
+  constexpr std::int32_t Band = 32;
+  auto Run = [&](std::int32_t From, std::int32_t To) {
+    std::vector<std::int32_t> Done(N + 1);
+    for (std::size_t K = 1; K <= N; ++K) Done[K] = From >> (K - 1);
+    for (std::int32_t B = From; B < To; B += Band) {
+      std::int32_t End = std::min(B + Band, To);
+      HalveRows(Jobs[1], Done[1], End);
+      Done[1] = End;
+      for (std::size_t K = 2; K <= N; ++K) {
+        End = End == Rows[K - 1] ? Rows[K] : End / 2;
+        if (End > Done[K]) HalveRows(Jobs[K], Done[K], End);
+        Done[K] = std::max(Done[K], End);
+      }
+    }
+  };
+  // Two halves on two cores, split where every level's rows split evenly.
+  const std::int32_t Align = std::int32_t{1} << std::min<std::size_t>(N, 16);
+  const std::int32_t Mid = Rows[1] / 2 / Align * Align;
+  if (std::int64_t{Above.Pixels.Width} * Above.Pixels.Height < (1 << 18) || Mid == 0 ||
+      std::thread::hardware_concurrency() < 2) {
+    Run(0, Rows[1]);
+    return;
+  }
+  std::thread Worker([&] { Run(Mid, Rows[1]); });
+  Run(0, Mid);
+  Worker.join();
 }
 
 namespace {

@@ -94,12 +94,17 @@ struct TReductionLevel {
 // The size of the level below one of the given size: half, rounded up.
 inline std::int32_t HalfSize(std::int32_t Size) { return Size / 2 + Size % 2; }
 
-// Builds the next level from Above (of a SourceW x SourceH source) into Dst,
-// which holds HalfSize(Above's width) x HalfSize(Above's height) 32-bit pixels
-// at DstStride bytes. Means are rounded to nearest, ties to even, so that
-// repeated halving does not drift.
-void HalveLevel(const TReductionLevel& Above, std::int32_t SourceW, std::int32_t SourceH, std::uint8_t* Dst,
-                std::ptrdiff_t DstStride);
+// Builds levels below Above (a level of a SourceW x SourceH source), each from
+// the one before, into the given memory (HalfSize of the one above on each
+// axis, 32 bits a pixel). Means are rounded to nearest, ties to even, so that
+// repeated halving does not drift. Rows of the deeper levels are made while the
+// rows they come from are still in the processor's cache.
+struct TLevelMemory {
+  std::uint8_t* Bits;
+  std::ptrdiff_t Stride;
+};
+void HalveLevels(const TReductionLevel& Above, std::int32_t SourceW, std::int32_t SourceH,
+                 const std::vector<TLevelMemory>& Dsts);
 
 // StretchBlt with rsSmooth from a level of a SourceW x SourceH source: SrcRect
 // is in source pixels; the result is the area mean over the source, as if it
