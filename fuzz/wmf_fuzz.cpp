@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "picture/Bitmap.h"
 #include "picture/metafile/Metafile.h"
 #include "toolkit/Exceptions.h"
 
@@ -30,12 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Bytes.push_back(static_cast<std::uint8_t>(Sum >> 8));
   Bytes.insert(Bytes.end(), Data + 10, Data + Size);
   TMetafile M;
-  try {
-    M.LoadFromBytes(Bytes);
-  } catch (const Exception&) {
-    return 0;
-  }
-  TBitmap B(64, 48);
-  B.Canvas().StretchDraw(TRect{0, 0, 64, 48}, &M);
+  LoadAndDraw(TErrors<Exception>{}, TErrors<>{}, M, [&] { M.LoadFromBytes(Bytes); }, {TRect{0, 0, 64, 48}});
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "toolkit/ComCtrls.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include <QPainter>
 #include <QToolButton>
@@ -106,10 +107,7 @@ TToolButton::TToolButton(TComponent* AOwner) : TSpeedButton(AOwner) {}
 
 TToolButton::~TToolButton() { SetAction(nullptr); }
 
-void TToolButton::SetStyle(TToolButtonStyle S) {
-  FStyle = S;
-  if (HostedExists()) SyncHosted();
-}
+void TToolButton::SetStyle(TToolButtonStyle S) { SetShown(FStyle, S); }
 
 void TToolButton::SetImageIndex(int V) {
   FImageIndex = V;
@@ -144,9 +142,9 @@ void TToolButton::SetDown(bool V) {
     for (TToolButton* B : GroupMembers())
       if (B != this && B->FDown) {
         B->FDown = false;
-        if (B->HostedExists()) B->SyncHosted();
+        B->Resync();
       }
-  if (HostedExists()) SyncHosted();
+  Resync();
 }
 
 void TToolButton::Click() {
@@ -302,8 +300,13 @@ void TStatusBar::DefineProperties(TPropList& L) const {
                [](TComponent& O, const TPropValue& P) {
                  auto& S = static_cast<TStatusBar&>(O);
                  if (S.PanelCount() < static_cast<int>(P.Items.size())) S.SetPanelCount(static_cast<int>(P.Items.size()));
-                 for (std::size_t I = 0; I < P.Items.size(); ++I)
-                   S.SetPanelWidth(static_cast<int>(I), std::atoi(P.Items[I].c_str()));
+                 for (std::size_t I = 0; I < P.Items.size(); ++I) {
+                   // A text that is no number in range gives width 0.
+                   int Width = 0;
+                   const std::string& T = P.Items[I];
+                   std::from_chars(T.data(), T.data() + T.size(), Width);
+                   S.SetPanelWidth(static_cast<int>(I), Width);
+                 }
                }});
   L.push_back(prop::Bool<TStatusBar>("SizeGrip", &TStatusBar::SizeGrip, &TStatusBar::SetSizeGrip, true));
   PublishFont(L);

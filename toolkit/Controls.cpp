@@ -462,10 +462,6 @@ QWidget* TWinControl::Widget() {
   return FWindow->Widget;
 }
 
-void TWinControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWidth, std::int32_t AHeight) {
-  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
-}
-
 void TWinControl::BoundsChanged() {
   if (!FWindow) return;
   RecomputeClient(true);
@@ -658,8 +654,6 @@ const TWinControl::TScrollBarState& TWinControl::ScrollBar(int Bar) const {
   return FWindow ? FWindow->Bars[Bar == SB_VERT ? 1 : 0] : None;
 }
 
-void TWinControl::SetVisible(bool V) { TControl::SetVisible(V); }
-
 void TWinControl::SetEnabled(bool V) {
   TControl::SetEnabled(V);
   if (FWindow && FWindow->Widget) FWindow->Widget->setEnabled(V);
@@ -670,8 +664,6 @@ void TWinControl::SetCursor(TCursor C) {
   TControl::SetCursor(C);
   if (FWindow && FWindow->Widget) FWindow->Widget->Client()->setCursor(Screen().CursorFor(C));
 }
-
-void TWinControl::SetColor(TColor C) { TControl::SetColor(C); }
 
 void TWinControl::SetTabStop(bool V) {
   if (FTabStop == V) return;
@@ -728,7 +720,6 @@ void TWinControl::KeyPress(char& Key) {
   if (OnKeyPress) OnKeyPress(this, Key);
 }
 
-void TWinControl::DefineProperties(TPropList& L) const { TControl::DefineProperties(L); }
 
 void TWinControl::PublishTabStop(TPropList& L) {
   L.push_back(prop::Bool<TWinControl>("TabStop", &TWinControl::TabStop, &TWinControl::SetTabStop, false));
