@@ -72,11 +72,11 @@ void TToolBar::ArrangeButtons() {
     if (!C->Visible()) continue;
     int W = C->Width(), H = C->Height();
     if (auto* B = dynamic_cast<TToolButton*>(C)) {
-      H = FButtonHeight;
+      H = ClampExtent(FButtonHeight, 0);
       if (!IsSeparator(B->Style())) W = FButtonWidth;
     }
     C->SetBounds(X, std::max(0, (Height() - H) / 2), W, H);
-    X += W;
+    X = C->Left() + C->Width();
   }
 }
 
@@ -234,15 +234,15 @@ void TStatusBar::SetPanelText(int I, const std::string& Text) {
 
 void TStatusBar::SetPanelWidth(int I, int Width) {
   if (I < 0 || I >= PanelCount()) return;
-  FPanels[static_cast<std::size_t>(I)].Width = Width;
+  FPanels[static_cast<std::size_t>(I)].Width = ClampExtent(Width);
   Invalidate();
 }
 
 TRect TStatusBar::PanelRect(int I) {
-  int X = 0;
+  std::int64_t X = 0;
   for (int P = 0; P < I; ++P) X += FPanels[static_cast<std::size_t>(P)].Width + 2;
-  const int W = I == PanelCount() - 1 ? ClientWidth() - X : FPanels[static_cast<std::size_t>(I)].Width;
-  return Bounds(X, 2, std::max(0, W), std::max(0, ClientHeight() - 2));
+  const std::int64_t W = I == PanelCount() - 1 ? ClientWidth() - X : FPanels[static_cast<std::size_t>(I)].Width;
+  return Bounds(ClampExtent(X), 2, ClampExtent(W, 0), std::max(0, ClientHeight() - 2));
 }
 
 void TStatusBar::Paint() {

@@ -103,8 +103,11 @@ void TControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWi
   if (FConstraints.MaxWidth > 0) AWidth = std::min(AWidth, FConstraints.MaxWidth);
   if (FConstraints.MinHeight > 0) AHeight = std::max(AHeight, FConstraints.MinHeight);
   if (FConstraints.MaxHeight > 0) AHeight = std::min(AHeight, FConstraints.MaxHeight);
-  AWidth = std::max(AWidth, 0);
-  AHeight = std::max(AHeight, 0);
+  // Geometry from stored layouts may be anything; kept within a window's reach.
+  ALeft = ClampExtent(ALeft);
+  ATop = ClampExtent(ATop);
+  AWidth = ClampExtent(AWidth, 0);
+  AHeight = ClampExtent(AHeight, 0);
   if (ALeft == FLeft && ATop == FTop && AWidth == FWidth && AHeight == FHeight) return;
   FLeft = ALeft;
   FTop = ATop;

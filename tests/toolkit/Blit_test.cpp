@@ -267,14 +267,19 @@ TEST(StretchBlt, TransparentColourLeavesTheTargetAlsoInRepeatedRows) {
   const TPixelView V = ViewOver(Row, 16, 4, 1);
   TBlitOptions O;
   O.TransparentColor = 0xFF00FF00u;
+  // Each target row has its own colour, which must show through in every
+  // row, also in rows that repeat the source row above them.
+  auto Background = [](int Y) { return 0xFF000000u | 0x101010u * static_cast<std::uint32_t>(Y + 1); };
   for (const TRect Dst : {TRect{0, 0, 4, 1}, TRect{0, 0, 8, 3}}) {
     QImage T = Target(Dst.Width(), Dst.Height());
+    for (int Y = 0; Y < Dst.Height(); ++Y)
+      for (int X = 0; X < Dst.Width(); ++X) T.setPixel(X, Y, Background(Y));
     StretchBlt(T, Dst, nullptr, V, TRect{0, 0, 4, 1}, O);
     const int F = Dst.Width() / 4;
     for (int Y = 0; Y < Dst.Height(); ++Y)
       for (int X = 0; X < Dst.Width(); ++X) {
         const std::uint32_t S = Row[X / F];
-        EXPECT_EQ(At(T, X, Y), (S & 0xFFFFFF) == 0x00FF00 ? Sentinel : (0xFF000000u | S)) << X << "," << Y;
+        EXPECT_EQ(At(T, X, Y), (S & 0xFFFFFF) == 0x00FF00 ? Background(Y) : (0xFF000000u | S)) << X << "," << Y;
       }
   }
 }

@@ -380,6 +380,23 @@ TEST(Controls, SizeConstraintsAndNegativeSizes) {
   EXPECT_EQ(D.Height(), 0);
 }
 
+TEST(Controls, GeometryFromAnywhereStaysWithinAWindowsReach) {
+  constexpr int Max = std::numeric_limits<int>::max(), Min = std::numeric_limits<int>::min();
+  TWinControl Parent(nullptr);
+  Parent.SetBounds(0, 0, 100, 100);
+  TWinControl Child(nullptr);
+  Child.SetParent(&Parent);
+  Child.SetAnchors(TAnchors{akLeft, akTop, akRight, akBottom});
+  Child.SetBounds(Max, Min, Max, Max);
+  EXPECT_EQ(Child.BoundsRect(), (TRect{MaxControlExtent, -MaxControlExtent, 2 * MaxControlExtent, 0}));
+  // The parent's layout works with the kept distances without overflowing.
+  Parent.HandleNeeded();
+  Parent.SetBounds(0, 0, Max, Max);
+  EXPECT_EQ(Parent.Width(), MaxControlExtent);
+  EXPECT_LE(Child.Width(), MaxControlExtent);
+  EXPECT_GE(Child.Width(), 0);
+}
+
 TEST(Controls, WheelNotchesOf120UnitsAndRemaindersThatWait) {
   TControl C(nullptr);
   std::vector<std::string> Seen;

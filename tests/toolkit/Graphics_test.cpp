@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
+#include <QFont>
 #include <QImage>
 
 #include "toolkit/Exceptions.h"
@@ -172,6 +174,9 @@ TEST(TFont, QtFontTakesPixelSizesAndStyles) {
   // A positive height is the cell height: the character is about four fifths of it.
   F.Height = 20;
   EXPECT_EQ(F.ToQFont().pixelSize(), 16);
+  // Heights beyond any screen are capped, at either sign.
+  for (const int H : {std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), -5000})
+    EXPECT_EQ((F.Height = H, F.ToQFont().pixelSize()), 4096) << H;
 }
 
 TEST(Colours, SystemColoursResolveToTheFixedSchemeAndOthersPassUnchanged) {
