@@ -1,21 +1,31 @@
-// Shared parts of the fuzz targets: a Qt application on the offscreen platform
-// (fonts, painters and windows need one), made once, and the tail every
-// loader's target ends with: load, then draw what was loaded into a small bitmap.
+// Shared parts of the fuzz targets: the program's Qt application on the
+// offscreen platform (fonts, painters and windowed controls need one), made
+// once, and the tail every loader's target ends with: load, then draw what was
+// loaded into a small bitmap.
 #pragma once
 
 #include <initializer_list>
 
-#include <QApplication>
+#include <QStandardPaths>
 
 #include "picture/Bitmap.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/QtApplication.h"
+
+// The font configuration library keeps its caches until the process ends.
+// (Defined here, not inline: each fuzz program includes this header from its
+// one source file, and the leak checker looks the function up by name.)
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 inline void EnsureFuzzApplication() {
   static int Argc = 1;
   static char Name[] = "fuzz";
   static char* Argv[] = {Name, nullptr};
-  static QApplication* App = [] {
+  static TQtApplication* App = [] {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    return new QApplication(Argc, Argv);
+    // The user's settings are neither read nor written.
+    QStandardPaths::setTestModeEnabled(true);
+    return new TQtApplication(Argc, Argv);
   }();
   (void)App;
 }
@@ -38,6 +48,12 @@ bool Completes(TErrors<E, Rest...>, F&& Step) {
   } catch (const E&) {
     return false;
   }
+}
+
+// Runs one step of a longer sequence: a documented error ends only that step.
+template <class F>
+void Step(F&& Action) {
+  Completes(TErrors<Exception>{}, Action);
 }
 
 // Draws Graphic into a 64 x 48 bitmap at each of Targets (a target may be

@@ -18,9 +18,6 @@
 #include "toolkit/StdCtrls.h"
 #include "toolkit/StoredLayout.h"
 
-// The font configuration library keeps its caches until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();
   RegisterStdCtrlsClasses();

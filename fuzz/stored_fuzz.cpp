@@ -13,9 +13,6 @@
 #include "picture/jpeg/Jpeg.h"
 #include "toolkit/Exceptions.h"
 
-// The font configuration library keeps its caches until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();
   InitializeJpegSupport();
