@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QPixmap>
 
+#include "picture/avif/Avif.h"
+#include "picture/heif/Heif.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/tiff/Tiff.h"
 #include "toolkit/QtApplication.h"
 #include "viewer/Unit1.h"
 
@@ -23,6 +26,9 @@ int main(int argc, char** argv) {
   Icon.loadFromData(kest_viewer_data::KestImageDemo_png, static_cast<int>(kest_viewer_data::KestImageDemo_png_size));
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Icon)));
   InitializeJpegSupport();
+  InitializeTiffSupport();
+  InitializeAvifSupport();
+  InitializeHeifSupport();
   InitializeViewerUnits();
   int Result = 0;
   {
@@ -32,6 +38,9 @@ int main(int argc, char** argv) {
     Result = Application.Run();
   }
   FinalizeViewerUnits();
+  FinalizeHeifSupport();
+  FinalizeAvifSupport();
+  FinalizeTiffSupport();
   FinalizeJpegSupport();
   return Result;
 }

@@ -6,6 +6,7 @@
 
 #include "picture/jpeg/Jpeg.h"
 #include "support/PhotoJpeg.h"
+#include "support/PhotoTesting.h"
 
 namespace {
 
@@ -34,13 +35,6 @@ class JpegPhotoTest : public ::testing::Test {
   TJPEGDefaults FSavedDefaults;
 };
 
-// Colours within Tolerance on each channel (0x00RRGGBB).
-::testing::AssertionResult Near(std::uint32_t Got, std::uint32_t Want, int Tolerance) {
-  for (int Shift : {0, 8, 16})
-    if (std::abs(static_cast<int>((Got >> Shift) & 0xFF) - static_cast<int>((Want >> Shift) & 0xFF)) > Tolerance)
-      return ::testing::AssertionFailure() << std::hex << "got 0x" << Got << ", want 0x" << Want;
-  return ::testing::AssertionSuccess();
-}
 
 constexpr std::uint32_t Red = 0xFF0000, Green = 0x00FF00, Blue = 0x0000FF, White = 0xFFFFFF;
 const TQuad RgbQuadrants[4] = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {255, 255, 255, 0}};
