@@ -24,8 +24,11 @@ void FinalizeHeifSupport() { TFileFormatsList::Instance().UnregisterClass(THEIFI
 
 namespace {
 
-// The widest or highest picture libheif is asked to decode.
-constexpr int MaxSide = 1 << 16;
+// The widest or highest picture libheif is asked to decode: no picture it
+// makes (a grid's or an overlay's canvas too, whose size the file states
+// apart from the picture's) can have more than MaxPicturePixels pixels.
+constexpr int MaxSide = 1 << 14;
+static_assert(std::uint64_t{MaxSide} * MaxSide <= MaxPicturePixels);
 
 struct THeifFree {
   void operator()(heif_context* C) const { heif_context_free(C); }
