@@ -130,6 +130,26 @@ TEST_F(JpegPhotoTest, InksDecodeToTheirColours) {
     }
 }
 
+TEST_F(JpegPhotoTest, InksGoThroughTheirProfile) {
+  // Cyan ink, no ink, black ink: through a profile in which cyan ink is yellow.
+  const TQuad Inks[4] = {{255, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 255}, {0, 0, 255, 0}};
+  for (bool Adobe : {true, false}) {
+    SCOPED_TRACE(Adobe ? "Adobe's inverted inks" : "plain inks");
+    TPhotoJpeg P;
+    P.Space = JCS_CMYK;
+    P.Adobe = Adobe;
+    P.Profile = MakeSwappedInksProfile();
+    P.Pixel = Quadrants(Inks);
+    auto J = Load(MakePhotoJpeg(P));
+    const TBitmap& B = Decoded(*J);
+    // Perceptual mapping into sRGB moves the most saturated colours a little.
+    EXPECT_TRUE(Near(B.View().PixelAt(2, 2), 0xFFFF00, 24));
+    EXPECT_TRUE(Near(B.View().PixelAt(45, 2), 0xFFFFFF, 24));
+    EXPECT_TRUE(Near(B.View().PixelAt(2, 29), 0x000000, 24));
+    EXPECT_TRUE(Near(B.View().PixelAt(45, 29), 0x00FFFF, 24));  // yellow ink shows as cyan
+  }
+}
+
 TEST_F(JpegPhotoTest, InksHonourGrayOutputAndOrientation) {
   const TQuad Inks[4] = {{0, 255, 255, 0}, {0, 0, 0, 0}, {0, 0, 0, 255}, {0, 0, 0, 0}};
   TPhotoJpeg P;

@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "picture/FileFormats.h"
+#include "picture/avif/Avif.h"
+#include "picture/heif/Heif.h"
 
 #include "support/PhotoFiles.h"
 #include "support/PhotoTesting.h"
@@ -165,6 +167,15 @@ TEST(TiffImage, ProfileConvertsToSrgbAndFirstPageIsShown) {
   const std::uint32_t Got = T->Bitmap()->View().PixelAt(3, 3);
   EXPECT_LE(Got >> 16, 3u);           // little red
   EXPECT_GE(Got & 0xFF, 252u);        // shown as blue
+
+  // Cyan ink through a profile in which cyan ink is yellow.
+  auto Cmyk = Load(MakeTiff(Page([](auto& P) {
+    P.Samples = 4;
+    P.Photometric = PHOTOMETRIC_SEPARATED;
+    P.Sample = [](auto, auto, int K) { return K == 0 ? 255u : 0u; };
+    P.Profile = MakeSwappedInksProfile();
+  })));
+  EXPECT_TRUE(Near(Cmyk->Bitmap()->View().PixelAt(3, 3), 0xFFFF00, 24));
 }
 
 TEST(TiffImage, DamagedFilesFailCleanly) {
@@ -287,8 +298,13 @@ namespace {
 // extension, and a damaged file that keeps the picture as it was.
 TEST(PhotoFormatsRegistry, FilterAndLoadingByExtension) {
   InitializeTiffSupport();
+  InitializeAvifSupport();
+  InitializeHeifSupport();
   const std::string Filter = TFileFormatsList::Instance().BuildPictureFilter(TGraphic::StaticClass());
-  EXPECT_NE(Filter.find("All (*.tif;*.tiff;"), std::string::npos) << Filter;
+  EXPECT_NE(Filter.find("All (*.heic;*.heif;*.avif;*.tif;*.tiff;"), std::string::npos) << Filter;
+  EXPECT_NE(Filter.find("|HEIF Image File (*.heic)|*.heic|HEIF Image File (*.heif)|*.heif|AVIF Image File (*.avif)|*.avif|"),
+            std::string::npos)
+      << Filter;
   EXPECT_NE(Filter.find("|TIFF Image File (*.tif)|*.tif|TIFF Image File (*.tiff)|*.tiff|"), std::string::npos) << Filter;
   EXPECT_EQ(TFileFormatsList::Instance().FindByExtension("TIF"), TTIFFImage::StaticClass());
 
@@ -310,6 +326,8 @@ TEST(PhotoFormatsRegistry, FilterAndLoadingByExtension) {
   EXPECT_EQ(Pic.Width(), 20);
   EXPECT_EQ(Changes, 1);
   std::filesystem::remove_all(Dir);
+  FinalizeHeifSupport();
+  FinalizeAvifSupport();
   FinalizeTiffSupport();
   EXPECT_EQ(TFileFormatsList::Instance().FindByExtension("tif"), nullptr);
 }

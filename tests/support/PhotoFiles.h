@@ -76,3 +76,38 @@ inline std::vector<std::uint8_t> MakeGrayProfile() {
   cmsFreeToneCurve(Curve);
   return Bytes;
 }
+
+// A CMYK profile (ink amounts, 0 = no ink) whose colours are those of the
+// plain conversion with cyan and yellow exchanged: cyan ink through it is
+// yellow. A 2-point table per ink, so pure inks and their mixes come out
+// exact and only shades between are interpolated.
+inline std::vector<std::uint8_t> MakeSwappedInksProfile() {
+  cmsHPROFILE Srgb = cmsCreate_sRGBProfile();
+  cmsHPROFILE Lab = cmsCreateLab4Profile(nullptr);
+  cmsHTRANSFORM ToLab = cmsCreateTransform(Srgb, TYPE_RGB_8, Lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+  cmsStage* Table = cmsStageAllocCLut16bit(nullptr, 2, 4, 3, nullptr);
+  cmsStageSampleCLut16bit(
+      Table,
+      [](const cmsUInt16Number In[], cmsUInt16Number Out[], void* Cargo) -> cmsInt32Number {
+        auto Ink = [&](int K) { return static_cast<std::uint32_t>(In[K] >> 8); };
+        auto Channel = [&](std::uint32_t I) { return static_cast<std::uint8_t>((255 - I) * (255 - Ink(3)) / 255); };
+        const std::uint8_t Rgb[3] = {Channel(Ink(2)), Channel(Ink(1)), Channel(Ink(0))};
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(Cargo), Rgb, Out, 1);
+        return 1;
+      },
+      ToLab, 0);
+  cmsPipeline* Pipe = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsPipelineInsertStage(Pipe, cmsAT_BEGIN, Table);
+  cmsHPROFILE P = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetProfileVersion(P, 2.1);
+  cmsSetDeviceClass(P, cmsSigOutputClass);
+  cmsSetColorSpace(P, cmsSigCmykData);
+  cmsSetPCS(P, cmsSigLabData);
+  cmsWriteTag(P, cmsSigAToB0Tag, Pipe);
+  cmsWriteTag(P, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+  cmsPipelineFree(Pipe);
+  cmsDeleteTransform(ToLab);
+  cmsCloseProfile(Lab);
+  cmsCloseProfile(Srgb);
+  return SaveProfile(P);
+}

@@ -40,6 +40,8 @@ inline std::string ErrorOf(const std::function<void()>& Fn) {
 inline ::testing::AssertionResult Near(std::uint32_t Got, std::uint32_t Want, int Tolerance) {
   for (int Shift : {0, 8, 16})
     if (std::abs(static_cast<int>((Got >> Shift) & 0xFF) - static_cast<int>((Want >> Shift) & 0xFF)) > Tolerance)
-      return ::testing::AssertionFailure() << std::hex << "got 0x" << Got << ", want 0x" << Want;
+      return ::testing::AssertionFailure() << "got " << ::testing::PrintToString(Got >> 16) << ","
+                                           << ((Got >> 8) & 0xFF) << "," << (Got & 0xFF) << ", want "
+                                           << (Want >> 16) << "," << ((Want >> 8) & 0xFF) << "," << (Want & 0xFF);
   return ::testing::AssertionSuccess();
 }
