@@ -151,6 +151,32 @@ void TOrientedRowWriter::Put(std::int32_t Y, const std::uint8_t* Pixels) {
   }
 }
 
+void TOrientedRowWriter::PutRows(std::int32_t Y, const std::uint8_t* First, std::ptrdiff_t Stride,
+                                 std::int32_t Count) {
+  Count = std::min(Count, FHeight - Y);
+  if (Y < 0 || Count <= 0) return;
+  if (!SwapsAxes(FOrientation)) {
+    for (std::int32_t K = 0; K < Count; ++K) Put(Y + K, First + K * Stride);
+    return;
+  }
+  const int B = FBytesPerPixel;
+  const bool FromRight = FOrientation == orRotate90 || FOrientation == orTransverse;
+  const bool FromBottom = FOrientation == orTransverse || FOrientation == orRotate270;
+  // The displayed columns of the stored rows, left to right, and the stored
+  // row that lands in the leftmost of them.
+  const std::int32_t Left = FromRight ? FHeight - Y - Count : Y;
+  const std::ptrdiff_t Step = FromRight ? -Stride : Stride;
+  const std::uint8_t* LeftRow = FromRight ? First + (Count - 1) * Stride : First;
+  const std::ptrdiff_t TargetStride = FTarget.Stride();
+  std::uint8_t* Base = FTarget.ScanLine(0) + static_cast<std::ptrdiff_t>(Left) * B;
+  for (std::int32_t X = 0; X < FWidth; ++X) {
+    const std::int32_t Row = FromBottom ? FWidth - 1 - X : X;
+    std::uint8_t* Out = Base + Row * TargetStride;
+    const std::uint8_t* In = LeftRow + static_cast<std::ptrdiff_t>(X) * B;
+    for (std::int32_t K = 0; K < Count; ++K, Out += B, In += Step) CopyPixel(Out, In, B);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // ApplyOrientation
 

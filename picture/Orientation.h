@@ -62,6 +62,10 @@ class TOrientedRowWriter {
   std::uint8_t* DirectRow(std::int32_t Y);
   // Puts stored row Y (StoredWidth pixels in the target's pixel format) in place.
   void Put(std::int32_t Y, const std::uint8_t* Pixels);
+  // Puts Count stored rows from Y on, Stride bytes apart. A turn by a quarter
+  // then writes each displayed row's Count pixels together rather than one
+  // pixel per row and stored row, which a large picture's cache would not hold.
+  void PutRows(std::int32_t Y, const std::uint8_t* First, std::ptrdiff_t Stride, std::int32_t Count);
 
  private:
   TBitmap& FTarget;

@@ -92,7 +92,9 @@ TJpegRowPath::TJpegRowPath(const jpeg_decompress_struct& Info, TBitmap& Target, 
   if (FDirect) return;
   const std::size_t RowBytes = (static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FComponents) + 3) / 4 * 4;
   FStrip.resize(RowBytes * TJpegDecoder::MaxRowsPerCall);
-  FRow.resize(static_cast<std::size_t>(FWidth) * 3);
+  FConverts = FInks || (FTransform && FComponents == 3);
+  FOutRow = static_cast<std::size_t>(FWidth) * 3;
+  if (FConverts) FOut.resize(FOutRow * TJpegDecoder::MaxRowsPerCall);
 }
 
 void TJpegRowPath::ReadPass(TJpegDecoder& D) {
@@ -101,31 +103,36 @@ void TJpegRowPath::ReadPass(TJpegDecoder& D) {
     const int N = D.ReadStrip(FStrip.data(), Stride, TJpegDecoder::MaxRowsPerCall);
     if (N <= 0) return;
     const std::int32_t Top = static_cast<std::int32_t>(D.Info().output_scanline) - N;
-    for (int K = 0; K < N; ++K) PutRow(Top + K, FStrip.data() + K * Stride);
+    if (!FConverts) {
+      FWriter.PutRows(Top, FStrip.data(), Stride, N);
+      continue;
+    }
+    for (int K = 0; K < N; ++K) Convert(FStrip.data() + K * Stride, FOut.data() + K * FOutRow);
+    FWriter.PutRows(Top, FOut.data(), static_cast<std::ptrdiff_t>(FOutRow), N);
   }
 }
 
-void TJpegRowPath::PutRow(std::int32_t Y, const std::uint8_t* Decoded) {
+const std::uint8_t* TJpegRowPath::Convert(const std::uint8_t* Decoded, std::uint8_t* Out) {
   const std::size_t W = static_cast<std::size_t>(FWidth);
-  const std::uint8_t* Pixels = Decoded;
   if (FInks) {
     if (FTransform)
-      FTransform->Convert(Decoded, FRow.data(), W);
+      FTransform->Convert(Decoded, Out, W);
     else
-      CmykToBgr(Decoded, FRow.data(), W, FInverted);
+      CmykToBgr(Decoded, Out, W, FInverted);
     if (FGrayOut) {
       // Luma of the converted colours, for gray output.
       for (std::size_t X = 0; X < W; ++X) {
-        const std::uint8_t* P = FRow.data() + 3 * X;
-        FRow[X] = static_cast<std::uint8_t>((P[0] * 29 + P[1] * 150 + P[2] * 77 + 128) >> 8);
+        const std::uint8_t* P = Out + 3 * X;
+        Out[X] = static_cast<std::uint8_t>((P[0] * 29 + P[1] * 150 + P[2] * 77 + 128) >> 8);
       }
     }
-    Pixels = FRow.data();
-  } else if (FTransform && FComponents == 3) {
-    FTransform->Convert(Decoded, FRow.data(), W);
-    Pixels = FRow.data();
+    return Out;
   }
-  FWriter.Put(Y, Pixels);
+  if (FTransform && FComponents == 3) {
+    FTransform->Convert(Decoded, Out, W);
+    return Out;
+  }
+  return Decoded;
 }
 
 void TJpegRowPath::ConvertTable(std::vector<std::uint32_t>& Table) const {

@@ -48,7 +48,8 @@ class TJpegRowPath {
   void ConvertTable(std::vector<std::uint32_t>& Table) const;
 
  private:
-  void PutRow(std::int32_t Y, const std::uint8_t* Decoded);
+  // Converts a decoded row into Out when it needs converting; the row to place.
+  const std::uint8_t* Convert(const std::uint8_t* Decoded, std::uint8_t* Out);
 
   std::unique_ptr<TColorTransform> FTransform;
   TOrientedRowWriter FWriter;
@@ -59,7 +60,10 @@ class TJpegRowPath {
   int FComponents;
   std::int32_t FWidth;
   std::vector<std::uint8_t> FStrip;
-  std::vector<std::uint8_t> FRow;
+  // Converted rows of a strip.
+  std::vector<std::uint8_t> FOut;
+  std::size_t FOutRow = 0;
+  bool FConverts = false;
 };
 
 // The transform from the file's embedded profile to sRGB for the output the

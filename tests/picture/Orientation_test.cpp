@@ -92,6 +92,12 @@ TEST(OrientedRowWriter, WritesWhatTurningTheWholeBitmapGives) {
       TOrientedRowWriter W(Rows, static_cast<TOrientation>(O), 3, 2);
       for (int Y = 0; Y < 2; ++Y) W.Put(Y, Source->ScanLine(Y));
       EXPECT_TRUE(Rows.Equals(Whole.get())) << "orientation " << O << ", " << Bpp << " bits";
+      // Both rows in one call.
+      TBitmap Together;
+      Together.AllocateImage(Size.X, Size.Y, Bpp, true);
+      Together.SetColorTable(Source->ColorTable());
+      TOrientedRowWriter(Together, static_cast<TOrientation>(O), 3, 2).PutRows(0, Source->ScanLine(0), Source->Stride(), 2);
+      EXPECT_TRUE(Together.Equals(Whole.get())) << "orientation " << O << ", " << Bpp << " bits, rows together";
     }
 }
 
