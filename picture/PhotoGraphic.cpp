@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include "picture/ColorProfile.h"
+#include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
 KEST_ABSTRACT_CLASS_IMPL(TPhotoGraphic, TGraphic)

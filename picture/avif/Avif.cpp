@@ -8,6 +8,7 @@
 #include <avif/avif.h>
 
 #include "picture/FileFormats.h"
+#include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
 KEST_CLASS_IMPL(TAVIFImage, TPhotoGraphic)

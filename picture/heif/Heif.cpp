@@ -9,6 +9,7 @@
 #include <libheif/heif.h>
 
 #include "picture/FileFormats.h"
+#include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
 KEST_CLASS_IMPL(THEIFImage, TPhotoGraphic)

@@ -11,6 +11,7 @@
 
 #include "picture/ColorProfile.h"
 #include "picture/FileFormats.h"
+#include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
 KEST_CLASS_IMPL(TTIFFImage, TPhotoGraphic)
