@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   J.SetScale(static_cast<TJPEGScale>((Pick >> 3) & 3));
   J.SetProgressiveDisplay(Pick & 32);
   J.SetSmoothing(!(Pick & 64));
+  J.SetAutoOrientation(!(Pick & 128));
   // A clock that always lets progress through, with a handler that draws the
   // partly decoded bitmap as a view would.
   std::uint64_t Clock = 0;

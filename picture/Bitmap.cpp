@@ -408,15 +408,17 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   }
   // Screens of 8 bits or fewer get an averaged picture rather than dropped pixels.
   O.Halftone = ACanvas.BitsPerPixel() <= 8 && ACanvas.BitsPerPixel() < FBpp;
+  if (FBpp == 32 && FAlphaFormat != afIgnored)
+    O.Alpha = FAlphaFormat == afDefined ? TBlitOptions::alStraight : TBlitOptions::alPremultiplied;
   if (ACanvas.Resampling() == rsSmooth && (R.Width() < FWidth || R.Height() < FHeight) && R.Width() > 0 &&
-      R.Height() > 0 && !O.TransparentColor && !O.MonoForeground && !O.Halftone && ACanvas.Surface()) {
+      R.Height() > 0 && !O.TransparentColor && O.Alpha == TBlitOptions::alNone && !O.MonoForeground && !O.Halftone && ACanvas.Surface()) {
     DrawSmooth(ACanvas, R);
     return;
   }
   const std::int64_t Target = std::int64_t{R.Width()} * R.Height();
   const bool Strong = R.Width() > 0 && R.Height() > 0 && Target <= (std::int64_t{1} << 22) &&
                       std::int64_t{FWidth} * FHeight >= 16 * Target;
-  if (!Strong || O.TransparentColor || O.MonoForeground || O.Halftone) {
+  if (!Strong || O.TransparentColor || O.MonoForeground || O.Halftone || O.Alpha != TBlitOptions::alNone) {
     ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
     return;
   }
@@ -530,6 +532,7 @@ void TBitmap::Assign(const TPersistent* Source) {
   FPalette.reset();
   FColorTable = std::move(Table);
   Install(std::move(New), Bytes, B->FWidth, B->FHeight, B->FPixelFormat, B->FStride);
+  FAlphaFormat = B->FAlphaFormat;
   std::copy(std::begin(B->FMasks), std::end(B->FMasks), FMasks);
   FTransparent = B->FTransparent;
   FPaletteModified = B->FPaletteModified;

@@ -178,7 +178,11 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
   // Columns outside the source can only lie at the ends of a monotonic mapping.
   const int Count = Last - First + 1;
   const std::int32_t* ColPtr = Cols.data() + First;
-  const bool Blend = S.BitsPerPixel == 32 && S.Alpha != akNone && DefaultMasks32(S);
+  // The alpha a drawing asks for, else the one the source view carries.
+  const TAlphaKind AlphaKind = J.Options->Alpha == TBlitOptions::alStraight        ? akStraight
+                               : J.Options->Alpha == TBlitOptions::alPremultiplied ? akPremultiplied
+                                                                                  : S.Alpha;
+  const bool Blend = S.BitsPerPixel == 32 && AlphaKind != akNone && DefaultMasks32(S);
   const bool Identity32 = DefaultMasks32(S) && Sw == Dw && !J.Options->TransparentColor && !Blend;
   const bool Identity24 = S.BitsPerPixel == 24 && Sw == Dw && !J.Options->TransparentColor;
   std::vector<std::uint32_t> Line(J.Options->TransparentColor ? static_cast<std::size_t>(Count) : 0);
@@ -204,7 +208,7 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
       for (int I = 0; I < Count; ++I) {
         std::uint32_t V;
         std::memcpy(&V, Row + 4 * static_cast<std::ptrdiff_t>(ColPtr[I]), 4);
-        Out[I] = BlendOver(Out[I], V, S.Alpha);
+        Out[I] = BlendOver(Out[I], V, AlphaKind);
       }
     } else if (J.Options->TransparentColor) {
       const std::uint32_t Tc = *J.Options->TransparentColor & 0xFFFFFF;
@@ -298,7 +302,7 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
     // second thread; stretched copies compute per pixel and do.
     const bool Plain = SrcRect.Width() == DstRect.Width() && SrcRect.Height() == DstRect.Height() &&
                        (DefaultMasks32(Src) || Src.BitsPerPixel == 24) && !Options.TransparentColor &&
-                       Src.Alpha == akNone;
+                       Src.Alpha == akNone && Options.Alpha == TBlitOptions::alNone;
     // A strong reduction reads one cache line per target pixel and waits on
     // memory: it gains from a second thread already for small targets.
     const bool Sparse = std::int64_t{SrcRect.Width()} >= 8 * std::int64_t{DstRect.Width()};

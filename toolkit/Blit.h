@@ -63,6 +63,11 @@ struct TBlitOptions {
   // enlarges its size is sampled as with rsNearest (whole source pixels).
   // Ignored with a transparent colour, monochrome colours or halftoning.
   TResampling Resampling = rsNearest;
+  // 32-bit sources with the default masks carry alpha in their top byte:
+  // blend them over the target (straight alpha, or colours already
+  // multiplied by it) instead of copying.
+  enum TAlpha : std::uint8_t { alNone, alStraight, alPremultiplied };
+  TAlpha Alpha = alNone;
 };
 
 // Copies SrcRect of Src into DstRect of the 32-bit image Dst, stretching with

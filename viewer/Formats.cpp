@@ -3,11 +3,24 @@
 #include <algorithm>
 
 #include "picture/FileFormats.h"
+#include "picture/avif/Avif.h"
+#include "picture/heif/Heif.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/tiff/Tiff.h"
 
-void InitializePictureFormats() { InitializeJpegSupport(); }
+void InitializePictureFormats() {
+  InitializeJpegSupport();
+  InitializeTiffSupport();
+  InitializeAvifSupport();
+  InitializeHeifSupport();
+}
 
-void FinalizePictureFormats() { FinalizeJpegSupport(); }
+void FinalizePictureFormats() {
+  FinalizeHeifSupport();
+  FinalizeAvifSupport();
+  FinalizeTiffSupport();
+  FinalizeJpegSupport();
+}
 
 const std::vector<TExtensionMimeTypes>& ExtensionMimeTypes() {
   static const std::vector<TExtensionMimeTypes> Table = {

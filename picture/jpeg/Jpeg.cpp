@@ -6,6 +6,7 @@
 
 #include "picture/FileFormats.h"
 #include "picture/jpeg/JpegDecoder_p.h"
+#include "picture/jpeg/JpegPhoto_p.h"
 
 KEST_CLASS_IMPL(TJPEGImage, TGraphic)
 
@@ -58,6 +59,7 @@ TJPEGImage::TJPEGImage() : FTickSource(SteadyTickCount) {
   FProgressiveDisplay = D.ProgressiveDisplay;
   FCompressionQuality = D.CompressionQuality;
   FProgressiveEncoding = D.ProgressiveEncoding;
+  FAutoOrientation = D.AutoOrientation;
 }
 
 TJPEGImage::~TJPEGImage() = default;
@@ -77,6 +79,7 @@ void TJPEGImage::LoadBytes(std::vector<std::uint8_t> Bytes) {
     H.Height = static_cast<std::int32_t>(D.Info().image_height);
     H.Grayscale = D.Info().jpeg_color_space == JCS_GRAYSCALE;
     H.Progressive = D.HasMultipleScans();
+    H.Orientation = JpegOrientation(D.Info());
   }
   Hold(std::move(Data), H);
 }
@@ -89,6 +92,7 @@ void TJPEGImage::Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, con
   FGrayscale = H.Grayscale;
   FProgressive = H.Progressive;
   FProgressiveEncoding = H.Progressive;
+  FOrientation = H.Orientation;
   FBitmap.reset();
   FScaledSize.reset();
   FPaletteModified = true;
@@ -136,6 +140,7 @@ void TJPEGImage::Assign(const TPersistent* Source) {
   FHeight = J->FHeight;
   FGrayscale = J->FGrayscale;
   FProgressive = J->FProgressive;
+  FOrientation = J->FOrientation;
   FBitmap = std::move(Copy);
   FTempPalette.reset();
   FScaledSize = J->FScaledSize;
@@ -147,6 +152,7 @@ void TJPEGImage::Assign(const TPersistent* Source) {
   FProgressiveDisplay = J->FProgressiveDisplay;
   FCompressionQuality = J->FCompressionQuality;
   FProgressiveEncoding = J->FProgressiveEncoding;
+  FAutoOrientation = J->FAutoOrientation;
   FTransparent = J->FTransparent;
   FPaletteModified = true;
   Changed(this);
@@ -159,7 +165,18 @@ bool TJPEGImage::Empty() const { return !FData && (!FBitmap || FBitmap->Empty())
 
 std::int32_t TJPEGImage::Width() const {
   if (FBitmap) return FBitmap->Width();
-  if (FScale == jsFullSize || !FData || FData->empty()) return FWidth;
+  const TPoint S = OutputSize();
+  return Turned() ? S.Y : S.X;
+}
+
+std::int32_t TJPEGImage::Height() const {
+  if (FBitmap) return FBitmap->Height();
+  const TPoint S = OutputSize();
+  return Turned() ? S.X : S.Y;
+}
+
+TPoint TJPEGImage::OutputSize() const {
+  if (FScale == jsFullSize || !FData || FData->empty()) return {FWidth, FHeight};
   if (!FScaledSize) {
     TJpegDecoder D;
     SetUpDecoder(D);
@@ -168,14 +185,7 @@ std::int32_t TJPEGImage::Width() const {
                          static_cast<std::int32_t>(D.Info().output_height)};
     FProgressive = D.HasMultipleScans();
   }
-  return FScaledSize->X;
-}
-
-std::int32_t TJPEGImage::Height() const {
-  if (FBitmap) return FBitmap->Height();
-  if (FScale == jsFullSize || !FData || FData->empty()) return FHeight;
-  Width();  // computes the scaled size
-  return FScaledSize->Y;
+  return *FScaledSize;
 }
 
 void TJPEGImage::SetWidth(std::int32_t) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
@@ -228,6 +238,7 @@ void TJPEGImage::SetForceGrayscale(bool Value) { SetOutputSetting(FForceGrayscal
 void TJPEGImage::SetPerformance(TJPEGPerformance Value) { SetOutputSetting(FPerformance, Value); }
 void TJPEGImage::SetScale(TJPEGScale Value) { SetOutputSetting(FScale, Value); }
 void TJPEGImage::SetSmoothing(bool Value) { SetOutputSetting(FSmoothing, Value); }
+void TJPEGImage::SetAutoOrientation(bool Value) { SetOutputSetting(FAutoOrientation, Value); }
 
 // ---------------------------------------------------------------------------
 // Decoding
@@ -258,6 +269,7 @@ TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D) const {
     I.dither_mode = JDITHER_ORDERED;
     I.buffered_image = TRUE;
   }
+  AdaptJpegOutput(I);
   return Final;
 }
 
@@ -283,11 +295,14 @@ void TJPEGImage::Decode() {
   FProgressRow = 0;
   FProgressPercent = 0;
   D.AttachProgress(ProgressHook, this);
-  const bool EightBit = FPixelFormat == jf8Bit || D.Info().out_color_space == JCS_GRAYSCALE;
+  // Inks (CMYK, YCCK) are decoded as such and converted by the row path: to
+  // 24-bit colour, or to gray when gray output is forced.
+  const bool Inks = JpegIsCmyk(D.Info());
+  const bool EightBit =
+      Inks ? FForceGrayscale : FPixelFormat == jf8Bit || D.Info().out_color_space == JCS_GRAYSCALE;
   // Colour output in the bitmap's own byte order, or red, green, blue for the
-  // colour map of quantised output. Files in other colour spaces (CMYK) are
-  // refused by the library's conversion rather than shown in wrong colours.
-  if (D.Info().out_color_space != JCS_GRAYSCALE) D.Info().out_color_space = EightBit ? JCS_RGB : JCS_EXT_BGR;
+  // colour map of quantised output.
+  if (!Inks && D.Info().out_color_space != JCS_GRAYSCALE) D.Info().out_color_space = EightBit ? JCS_RGB : JCS_EXT_BGR;
 
   Progress(this, psStarting, 0, false, TRect{}, "");
   std::exception_ptr Failure;
@@ -316,7 +331,8 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   // library maps only three-component output to a given colour map; gray
   // output keeps its own gray levels.
   bool MakePalette = true;
-  if (FTempPalette && EightBit && I.out_color_space != JCS_GRAYSCALE) {
+  const bool Inks = JpegIsCmyk(I);
+  if (FTempPalette && EightBit && I.out_color_space != JCS_GRAYSCALE && !Inks) {
     D.SetColorMap(FTempPalette->Entries());
     FBitmap->SetColorTable(FTempPalette->Entries());
     MakePalette = false;
@@ -325,21 +341,39 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   }
 
   D.StartDecompress();
-  FBitmap->AllocateImage(static_cast<std::int32_t>(I.output_width), static_cast<std::int32_t>(I.output_height),
-                         EightBit ? 8 : 24, false);
+  FDecodeOrientation = FAutoOrientation ? FOrientation : orNormal;
+  const TPoint Size = OrientedSize(FDecodeOrientation, static_cast<std::int32_t>(I.output_width),
+                                   static_cast<std::int32_t>(I.output_height));
+  FBitmap->AllocateImage(Size.X, Size.Y, EightBit ? 8 : 24, false);
   FRowsUnwritten = true;
+  TJpegRowPath Path(I, *FBitmap, FDecodeOrientation, JpegProfileTransform(I, EightBit));
+  // Rows that are converted or turned reach the bitmap in no simple order:
+  // it starts black.
+  if (!Path.Direct()) BlackenRowsFrom(0);
+  if (Inks && EightBit) {
+    std::vector<std::uint32_t> Grays(256);
+    for (std::uint32_t G = 0; G < 256; ++G) Grays[G] = G * 0x010101u;
+    FBitmap->SetColorTable(std::move(Grays));
+    FPaletteModified = true;
+  }
   // Several rows per call when the rows lie at a positive distance that keeps
   // each row aligned, as the library's rows would be.
   const std::ptrdiff_t Stride = FBitmap->Stride();
   const int RowsPerCall = Stride > 0 && Stride % 4 == 0 ? I.rec_outbuf_height : 1;
   std::uint8_t* const First = FBitmap->ScanLine(0);
+  const auto ReadPass = [&] {
+    if (Path.Direct())
+      D.ReadRows(First, Stride, RowsPerCall);
+    else
+      Path.ReadPass(D);
+  };
 
   if (I.buffered_image) {
     bool FirstPass = true;
     while (D.ConsumeInput() != JPEG_REACHED_EOI) {
       D.StartOutput(I.input_scan_number);
-      if (FirstPass && I.colormap && MakePalette) TakeColorMap(D);
-      D.ReadRows(First, Stride, RowsPerCall);
+      if (FirstPass && I.colormap && MakePalette) TakeColorMap(D, Path);
+      ReadPass();
       FRowsUnwritten = false;
       D.FinishOutput();
       FirstPass = false;
@@ -353,8 +387,8 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
     }
     D.StartOutput(I.input_scan_number);
   }
-  if ((!I.buffered_image || Final.TwoPassQuantize) && I.colormap && MakePalette) TakeColorMap(D);
-  D.ReadRows(First, Stride, RowsPerCall);
+  if ((!I.buffered_image || Final.TwoPassQuantize) && I.colormap && MakePalette) TakeColorMap(D, Path);
+  ReadPass();
   FRowsUnwritten = false;
   if (I.buffered_image) D.FinishOutput();
   D.FinishDecompress();
@@ -371,8 +405,10 @@ void TJPEGImage::BlackenRowsFrom(std::int32_t Row) {
     std::memset(FBitmap->ScanLine(Y), 0, static_cast<std::size_t>(FBitmap->Stride()));
 }
 
-void TJPEGImage::TakeColorMap(const TJpegDecoder& D) {
-  FBitmap->SetColorTable(D.ColorMap());
+void TJPEGImage::TakeColorMap(const TJpegDecoder& D, const TJpegRowPath& Path) {
+  std::vector<std::uint32_t> Map = D.ColorMap();
+  Path.ConvertTable(Map);
+  FBitmap->SetColorTable(std::move(Map));
   FPaletteModified = true;
 }
 
@@ -389,6 +425,8 @@ void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
 
   TRect R{0, J.FProgressRow, static_cast<std::int32_t>(I.output_width), static_cast<std::int32_t>(I.output_scanline)};
   if (R.Bottom < J.FProgressRow) R.Bottom = static_cast<std::int32_t>(I.output_height);  // a new pass has begun
+  if (J.FDecodeOrientation != orNormal)
+    R = OrientedRows(J.FDecodeOrientation, R.Right, static_cast<std::int32_t>(I.output_height), R.Top, R.Bottom);
   const jpeg_progress_mgr& P = *I.progress;
   // The library may report a zero pass limit or more passes than it announced.
   const double PassDone = P.pass_limit > 0 ? static_cast<double>(P.pass_counter) / P.pass_limit : 0.0;

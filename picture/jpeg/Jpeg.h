@@ -10,6 +10,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/Graphic.h"
+#include "picture/Orientation.h"
 #include "toolkit/Exceptions.h"
 
 // A fatal error of the JPEG decoder: "JPEG error #%d" with the library's message code.
@@ -36,6 +37,8 @@ struct TJPEGDefaults {
   // Encoding only; this program never encodes.
   int CompressionQuality = 90;
   bool ProgressiveEncoding = false;
+  // Turn the picture as its EXIF orientation says.
+  bool AutoOrientation = true;
 };
 
 // The one process-wide record of default settings.
@@ -50,6 +53,7 @@ void FinalizeJpegSupport();
 
 struct jpeg_decompress_struct;
 class TJpegDecoder;
+class TJpegRowPath;
 
 class TJPEGImage : public TGraphic {
   KEST_CLASS(TJPEGImage)
@@ -63,7 +67,9 @@ class TJPEGImage : public TGraphic {
   // non-empty decoded bitmap.
   bool Empty() const override;
   // The decoded bitmap's size once there is one; before, the header's size at
-  // full scale, or the size the decoder computes for a reduced scale.
+  // full scale, or the size the decoder computes for a reduced scale. Width
+  // and height are exchanged when the picture is turned by a quarter
+  // (AutoOrientation and an EXIF orientation of 5 to 8).
   std::int32_t Width() const override;
   std::int32_t Height() const override;
   // The decoded bitmap's palette; before a decode a palette given with
@@ -98,6 +104,8 @@ class TJPEGImage : public TGraphic {
   // From the file's header.
   bool Grayscale() const { return FGrayscale; }
   bool Progressive() const { return FProgressive; }
+  // The EXIF orientation of the file (orNormal without one).
+  TOrientation Orientation() const { return FOrientation; }
 
   // Settings. A change to one that alters the decoded picture drops a decoded
   // bitmap so that the next drawing decodes again, and raises the change notification.
@@ -111,6 +119,9 @@ class TJPEGImage : public TGraphic {
   void SetScale(TJPEGScale Value);
   bool Smoothing() const { return FSmoothing; }
   void SetSmoothing(bool Value);
+  // Whether the decode turns the picture as its EXIF orientation says (default on).
+  bool AutoOrientation() const { return FAutoOrientation; }
+  void SetAutoOrientation(bool Value);
   bool ProgressiveDisplay() const { return FProgressiveDisplay; }
   void SetProgressiveDisplay(bool Value) { FProgressiveDisplay = Value; }
   int CompressionQuality() const { return FCompressionQuality; }
@@ -137,6 +148,7 @@ class TJPEGImage : public TGraphic {
     std::int32_t Height = 0;
     bool Grayscale = false;
     bool Progressive = false;
+    TOrientation Orientation = orNormal;
   };
 
   void LoadBytes(std::vector<std::uint8_t> Bytes);
@@ -148,11 +160,15 @@ class TJPEGImage : public TGraphic {
   void Decode();
   // The decode from the start of decompression on; raises on failure.
   void DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool EightBit);
+  // The output size before any turn: the header's, or the decoder's at a reduced scale.
+  TPoint OutputSize() const;
+  // Whether the displayed picture exchanges the output's width and height.
+  bool Turned() const { return FAutoOrientation && SwapsAxes(FOrientation); }
   // Makes the rows of the bitmap from Row on black unless they were written or
   // made black already.
   void BlackenRowsFrom(std::int32_t Row);
   // Makes the decoder's colour map the bitmap's palette.
-  void TakeColorMap(const TJpegDecoder& D);
+  void TakeColorMap(const TJpegDecoder& D, const TJpegRowPath& Path);
   // Stores a setting that alters the decoded picture: a decoded bitmap is dropped.
   template <class T>
   void SetOutputSetting(T& Field, T Value);
@@ -164,6 +180,9 @@ class TJPEGImage : public TGraphic {
   std::int32_t FHeight = 0;
   bool FGrayscale = false;
   mutable bool FProgressive = false;
+  TOrientation FOrientation = orNormal;
+  // The orientation the running decode writes its rows in.
+  TOrientation FDecodeOrientation = orNormal;
   std::unique_ptr<TBitmap> FBitmap;
   mutable std::unique_ptr<TPalette> FTempPalette;
   // The output size at a reduced scale, computed once per scale.
@@ -180,6 +199,7 @@ class TJPEGImage : public TGraphic {
   bool FProgressiveDisplay;
   int FCompressionQuality;
   bool FProgressiveEncoding;
+  bool FAutoOrientation;
 
   TTickSource FTickSource;
   // Progress state of the running decode.

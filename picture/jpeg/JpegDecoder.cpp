@@ -8,6 +8,7 @@
 #include "toolkit/ByteReader.h"
 #include "picture/Limits.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/jpeg/JpegPhoto_p.h"
 #include "toolkit/SysUtils.h"
 
 TJpegDecoder::TJpegDecoder() {
@@ -75,13 +76,15 @@ void TJpegDecoder::Open(std::span<const std::uint8_t> Data) {
   struct TArg {
     const unsigned char* Bytes;
     unsigned long Size;
-  } Arg{Data.data(), static_cast<unsigned long>(Data.size())};
+    bool Markers;
+  } Arg{Data.data(), static_cast<unsigned long>(Data.size()), FKeepPhotoMarkers};
   Run(
       [](TJpegDecoder& D, void* A) {
         const auto& Src = *static_cast<const TArg*>(A);
         jpeg_create_decompress(&D.FInfo);
         D.FInfo.mem->max_memory_to_use = static_cast<long>(MaxDecoderMemory);
         jpeg_mem_src(&D.FInfo, Src.Bytes, Src.Size);
+        if (Src.Markers) SaveJpegPhotoMarkers(D.FInfo);
         jpeg_read_header(&D.FInfo, TRUE);
         // No picture may make the program allocate more than the largest allowed.
         const std::uint64_t Pixels = std::uint64_t{D.FInfo.image_width} * D.FInfo.image_height;
@@ -172,6 +175,30 @@ void TJpegDecoder::ReadRows(std::uint8_t* First, std::ptrdiff_t Stride, int Rows
 
 void TJpegDecoder::FinishDecompress() {
   Run([](TJpegDecoder& D, void*) { jpeg_finish_decompress(&D.FInfo); });
+}
+
+int TJpegDecoder::ReadStrip(std::uint8_t* Buffer, std::ptrdiff_t Stride, int MaxRows) {
+  struct TArg {
+    std::uint8_t* Buffer;
+    std::ptrdiff_t Stride;
+    JDIMENSION Max;
+    JDIMENSION Read;
+  } Arg{Buffer, Stride, static_cast<JDIMENSION>(std::clamp(MaxRows, 1, MaxRowsPerCall)), 0};
+  Run(
+      [](TJpegDecoder& D, void* A) {
+        auto& R = *static_cast<TArg*>(A);
+        jpeg_decompress_struct& I = D.FInfo;
+        JSAMPROW Rows[MaxRowsPerCall];
+        const JDIMENSION N = std::min(R.Max, I.output_height - I.output_scanline);
+        for (JDIMENSION K = 0; K < N; ++K) Rows[K] = R.Buffer + static_cast<std::ptrdiff_t>(K) * R.Stride;
+        while (R.Read < N) {
+          const JDIMENSION Got = jpeg_read_scanlines(&I, Rows + R.Read, N - R.Read);
+          if (Got == 0) break;  // a source in memory never suspends: nothing more will come
+          R.Read += Got;
+        }
+      },
+      &Arg);
+  return static_cast<int>(Arg.Read);
 }
 
 std::vector<std::uint32_t> TJpegDecoder::ColorMap() const {

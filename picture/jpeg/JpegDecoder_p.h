@@ -36,6 +36,9 @@ class TJpegDecoder {
   // reads the header, an image required. Raises EJPEG, also for an image of
   // more than MaxPicturePixels pixels (with the library's "too big" code).
   void Open(std::span<const std::uint8_t> Data);
+  // Whether Open keeps the segments a photograph carries beside its pixels
+  // (orientation, colour profile); on by default.
+  void SetKeepPhotoMarkers(bool Keep) { FKeepPhotoMarkers = Keep; }
   void AttachProgress(TProgressFn Fn, void* Context);
 
   // The decompression parameters and state, to set up before StartDecompress
@@ -57,6 +60,9 @@ class TJpegDecoder {
   // ..., asking for RowsPerCall rows per library call.
   void ReadRows(std::uint8_t* First, std::ptrdiff_t Stride, int RowsPerCall);
   void FinishDecompress();
+  // Reads up to MaxRows (at most MaxRowsPerCall) rows of the current output
+  // pass into Buffer, Stride bytes apart; how many were read, 0 at its end.
+  int ReadStrip(std::uint8_t* Buffer, std::ptrdiff_t Stride, int MaxRows);
 
   // The colour map the library quantises to: Components entries per colour,
   // Count colours; empty when output is not quantised.
@@ -87,4 +93,5 @@ class TJpegDecoder {
   TProgressFn FProgressFn = nullptr;
   void* FProgressContext = nullptr;
   std::exception_ptr FPending;
+  bool FKeepPhotoMarkers = true;
 };

@@ -326,9 +326,9 @@ TEST_F(Form1DesktopTest, ALongDecodeShowsTheBusyCursorAndItsPercent) {
 }
 
 TEST_F(Form1DesktopTest, AFileThatFailsOnlyWhenDecodedCountsAsShownAndIsReportedOnce) {
-  TJpegFileOptions Cmyk;
-  Cmyk.Cmyk = true;  // loads, but cannot be decoded for the screen
-  const std::vector<std::uint8_t> Bytes = MakeJpeg(Cmyk);
+  // Loads, but a second start-of-image marker inside the pixel data stops the decode.
+  std::vector<std::uint8_t> Bytes = MakeJpeg(TJpegFileOptions{});
+  Bytes.insert(Bytes.end() - 200, {0xFF, 0xD8});
   WriteBytes(Path("cmyk.jpg"), QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<qsizetype>(Bytes.size())));
   WritePictures({"good.jpg"});
   Form->OpenFiles(Paths({"cmyk.jpg", "good.jpg"}));
@@ -336,7 +336,7 @@ TEST_F(Form1DesktopTest, AFileThatFailsOnlyWhenDecodedCountsAsShownAndIsReported
   EXPECT_EQ(Navigation(), "--NL");
   QApplication::processEvents();
   ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_NE(Messages[0].find("JPEG error #27"), std::string::npos) << Messages[0];
+  EXPECT_NE(Messages[0].find("JPEG error #"), std::string::npos) << Messages[0];
   Wheel(-120);
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "good.jpg");
   EXPECT_EQ(Messages.size(), 1u);

@@ -1,0 +1,28 @@
+// THEIFImage: a HEIF file (the phones' HEIC, and HEIF with other codings) kept
+// as its bytes and decoded with libheif on its first drawing: the primary
+// still picture, with its alpha, turned by its rotation and mirror boxes and
+// converted through its colour profile.
+#pragma once
+
+#include "picture/PhotoGraphic.h"
+#include "toolkit/Exceptions.h"
+
+// A HEIF file that cannot be read: "HEIF image is not valid (%s)".
+KEST_EXCEPTION(EHEIF, EInvalidGraphic);
+
+// Registers "heif" and "heic" as "HEIF Image File"; calling it again does not
+// register twice.
+void InitializeHeifSupport();
+void FinalizeHeifSupport();
+
+class THEIFImage : public TPhotoGraphic {
+  KEST_CLASS(THEIFImage)
+ public:
+  THEIFImage();
+  ~THEIFImage() override;
+
+ protected:
+  THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
+  void DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) override;
+  const char* FormatName() const override { return "HEIF"; }
+};

@@ -1,0 +1,100 @@
+// JPEG files as cameras and print workflows write them, made with libjpeg's
+// own compressor: an EXIF orientation in APP1, a colour profile in APP2
+// chunks, CMYK or YCCK pixels with or without Adobe's marker.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "support/PhotoFiles.h"
+
+struct TPhotoJpeg {
+  int Width = 48;
+  int Height = 32;
+  // RGB, or ink amounts (0 = no ink) for CMYK and YCCK.
+  J_COLOR_SPACE Space = JCS_RGB;
+  // Inks stored inverted (255 = no ink) with Adobe's marker, as print software writes them.
+  bool Adobe = true;
+  bool Progressive = false;
+  int Orientation = 0;  // 0: no EXIF segment
+  std::vector<std::uint8_t> Profile;
+  // Bytes of profile per APP2 chunk, and whether the chunks are written last first.
+  std::size_t ChunkSize = 65519;
+  bool ChunksReversed = false;
+  // Colour (or inks) of each pixel.
+  std::function<std::array<std::uint8_t, 4>(int X, int Y)> Pixel;
+};
+
+inline std::vector<std::vector<std::uint8_t>> IccChunks(const TPhotoJpeg& P) {
+  std::vector<std::vector<std::uint8_t>> Chunks;
+  const std::size_t N = (P.Profile.size() + P.ChunkSize - 1) / P.ChunkSize;
+  for (std::size_t I = 0; I < N; ++I) {
+    std::vector<std::uint8_t> C = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0,
+                                   static_cast<std::uint8_t>(I + 1), static_cast<std::uint8_t>(N)};
+    const std::size_t From = I * P.ChunkSize, To = std::min(P.Profile.size(), From + P.ChunkSize);
+    C.insert(C.end(), P.Profile.begin() + static_cast<std::ptrdiff_t>(From),
+             P.Profile.begin() + static_cast<std::ptrdiff_t>(To));
+    Chunks.push_back(std::move(C));
+  }
+  if (P.ChunksReversed) std::reverse(Chunks.begin(), Chunks.end());
+  return Chunks;
+}
+
+inline std::vector<std::uint8_t> MakePhotoJpeg(const TPhotoJpeg& P) {
+  jpeg_compress_struct C{};
+  jpeg_error_mgr E{};
+  C.err = jpeg_std_error(&E);
+  jpeg_create_compress(&C);
+  unsigned char* Out = nullptr;
+  unsigned long Size = 0;
+  jpeg_mem_dest(&C, &Out, &Size);
+  const bool Inks = P.Space == JCS_CMYK || P.Space == JCS_YCCK;
+  const int Comps = Inks ? 4 : 3;
+  C.image_width = static_cast<JDIMENSION>(P.Width);
+  C.image_height = static_cast<JDIMENSION>(P.Height);
+  C.input_components = Comps;
+  C.in_color_space = Inks ? JCS_CMYK : JCS_RGB;
+  jpeg_set_defaults(&C);
+  jpeg_set_colorspace(&C, P.Space);
+  jpeg_set_quality(&C, 100, TRUE);
+  for (int K = 0; K < C.num_components; ++K) C.comp_info[K].h_samp_factor = C.comp_info[K].v_samp_factor = 1;
+  if (Inks) C.write_Adobe_marker = P.Adobe;
+  if (P.Progressive) jpeg_simple_progression(&C);
+  jpeg_start_compress(&C, TRUE);
+  if (P.Orientation) {
+    const auto Exif = MakeExif(P.Orientation, true, true);
+    jpeg_write_marker(&C, JPEG_APP0 + 1, Exif.data(), static_cast<unsigned>(Exif.size()));
+  }
+  for (const auto& Chunk : IccChunks(P))
+    jpeg_write_marker(&C, JPEG_APP0 + 2, Chunk.data(), static_cast<unsigned>(Chunk.size()));
+  std::vector<JSAMPLE> Row(static_cast<std::size_t>(P.Width * Comps));
+  while (C.next_scanline < C.image_height) {
+    const int Y = static_cast<int>(C.next_scanline);
+    for (int X = 0; X < P.Width; ++X) {
+      const auto V = P.Pixel(X, Y);
+      for (int K = 0; K < Comps; ++K) {
+        const std::uint8_t S = V[static_cast<std::size_t>(K)];
+        Row[static_cast<std::size_t>(X * Comps + K)] = Inks && P.Adobe ? static_cast<JSAMPLE>(255 - S) : S;
+      }
+    }
+    JSAMPROW R = Row.data();
+    jpeg_write_scanlines(&C, &R, 1);
+  }
+  jpeg_finish_compress(&C);
+  std::vector<std::uint8_t> Bytes(Out, Out + Size);
+  std::free(Out);
+  jpeg_destroy_compress(&C);
+  return Bytes;
+}
+
+// Four quadrants of their own colour, split on block boundaries of a 48 x 32
+// picture: top-left, top-right, bottom-left, bottom-right.
+inline std::function<std::array<std::uint8_t, 4>(int, int)> Quadrants(const std::array<std::uint8_t, 4> (&Q)[4],
+                                                                      int Width = 48, int Height = 32) {
+  return [Q, Width, Height](int X, int Y) { return Q[(Y >= Height / 2 ? 2 : 0) + (X >= Width / 2 ? 1 : 0)]; };
+}
