@@ -8,6 +8,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core fonts-liberation)
+PACKAGES+=(libspng-dev libpng-dev libgif-dev libwebp-dev libgdk-pixbuf-2.0-dev)
 
 install_packages() {
   local missing=() p sudo=""

@@ -7,6 +7,7 @@
 #include <QPixmap>
 
 #include "picture/jpeg/Jpeg.h"
+#include "picture/png/Png.h"
 #include "toolkit/QtApplication.h"
 #include "viewer/Unit1.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   Icon.loadFromData(kest_viewer_data::KestImageDemo_png, static_cast<int>(kest_viewer_data::KestImageDemo_png_size));
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Icon)));
   InitializeJpegSupport();
+  InitializePngSupport();
   InitializeViewerUnits();
   int Result = 0;
   {
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
     Result = Application.Run();
   }
   FinalizeViewerUnits();
+  FinalizePngSupport();
   FinalizeJpegSupport();
   return Result;
 }

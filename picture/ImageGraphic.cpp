@@ -1,0 +1,334 @@
+#include "picture/ImageGraphic.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include <QImage>
+#include <QRegion>
+
+#include "toolkit/Exceptions.h"
+#include "toolkit/Timer.h"
+
+KEST_ABSTRACT_CLASS_IMPL(TImageGraphic, TGraphic)
+
+namespace {
+
+constexpr std::int64_t ProgressInterval = 500;
+
+std::uint64_t SteadyTickCount() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+inline std::uint32_t Div255(std::uint32_t X) {
+  X += 128;
+  return (X + (X >> 8)) >> 8;
+}
+
+// Premultiplied S over the opaque D.
+inline std::uint32_t OverOpaque(std::uint32_t S, std::uint32_t D) {
+  const std::uint32_t A = S >> 24;
+  if (A == 255) return S;
+  if (A == 0) return D;
+  const std::uint32_t K = 255 - A;
+  const std::uint32_t R = ((S >> 16) & 0xFF) + Div255(((D >> 16) & 0xFF) * K);
+  const std::uint32_t G = ((S >> 8) & 0xFF) + Div255(((D >> 8) & 0xFF) * K);
+  const std::uint32_t B = (S & 0xFF) + Div255((D & 0xFF) * K);
+  return 0xFF000000u | std::min<std::uint32_t>(R, 255) << 16 | std::min<std::uint32_t>(G, 255) << 8 |
+         std::min<std::uint32_t>(B, 255);
+}
+
+// The source offset of target offset D when Src pixels are stretched over Dst:
+// floor((D + 0.5) * Src / Dst), as the bitmap copies sample.
+inline std::int32_t SourceOf(std::int64_t D, std::int64_t Src, std::int64_t Dst) {
+  return static_cast<std::int32_t>((2 * D + 1) * Src / (2 * Dst));
+}
+
+void BlendRect(QImage& Surface, const TRect& R, const TRect& Area, const TBitmap& Src, const std::uint32_t* Key) {
+  const std::int32_t Sw = Src.Width(), Sh = Src.Height();
+  std::vector<std::int32_t> Columns(static_cast<std::size_t>(Area.Width()));
+  for (std::int32_t X = Area.Left; X < Area.Right; ++X)
+    Columns[static_cast<std::size_t>(X - Area.Left)] = SourceOf(X - R.Left, Sw, R.Width());
+  for (std::int32_t Y = Area.Top; Y < Area.Bottom; ++Y) {
+    const auto* S = reinterpret_cast<const std::uint32_t*>(Src.ScanLine(SourceOf(Y - R.Top, Sh, R.Height())));
+    auto* D = reinterpret_cast<std::uint32_t*>(Surface.scanLine(Y)) + Area.Left;
+    for (std::size_t I = 0; I < Columns.size(); ++I) {
+      const std::uint32_t P = S[Columns[I]];
+      if (Key && ((P & 0xFFFFFF) == *Key)) continue;
+      D[I] = OverOpaque(P, D[I]);
+    }
+  }
+}
+
+}  // namespace
+
+void AlphaBlendInto(TCanvas& ACanvas, const TRect& R, const TBitmap& Src, const std::uint32_t* KeyColor) {
+  QImage* Surface = ACanvas.Surface();
+  if (!Surface || Src.Empty() || Src.BitsPerPixel() != 32 || R.IsEmpty()) return;
+  const TRect Whole{0, 0, Surface->width(), Surface->height()};
+  const TRect Target = IntersectRect(R, Whole);
+  if (Target.IsEmpty()) return;
+  if (const QRegion* Clip = ACanvas.ClipRegion()) {
+    for (const QRect& Q : *Clip) {
+      const TRect Area = IntersectRect(Target, TRect{Q.left(), Q.top(), Q.right() + 1, Q.bottom() + 1});
+      if (!Area.IsEmpty()) BlendRect(*Surface, R, Area, Src, KeyColor);
+    }
+  } else {
+    BlendRect(*Surface, R, Target, Src, KeyColor);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Loading and stored data
+
+TImageGraphic::TImageGraphic() : FTickSource(SteadyTickCount) {}
+
+TImageGraphic::~TImageGraphic() = default;
+
+void TImageGraphic::LoadFromStream(TStream& Stream) {
+  auto Data = std::make_shared<const std::vector<std::uint8_t>>(Stream.ReadRest());
+  // The header is read before anything is replaced, so a damaged file leaves
+  // the graphic as it was.
+  const THeader H = ReadHeader(*Data);
+  Hold(std::move(Data), H);
+}
+
+void TImageGraphic::Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H) {
+  CheckNotDecoding();
+  StopAnimation();
+  FData = std::move(Data);
+  FHeader = H;
+  FBitmap.reset();
+  FFrames.reset();
+  FFrameIndex = 0;
+  FAlpha = H.Alpha;
+  Changed(this);
+}
+
+void TImageGraphic::SaveToStream(TStream& Stream) const {
+  if (FData && !FData->empty()) Stream.WriteBuffer(FData->data(), FData->size());
+}
+
+void TImageGraphic::ReadData(TStream& Stream) {
+  const std::uint32_t L = Stream.ReadUInt32LE();
+  if (static_cast<std::uint64_t>(Stream.Remaining()) < L) throw EReadError("Stream read error");
+  if (L == 0) {
+    Hold(nullptr, THeader{});
+    return;
+  }
+  const std::vector<std::uint8_t> Bytes = Stream.ReadBytes(L);
+  auto S = TMemoryStream::Over(Bytes);
+  LoadFromStream(*S);
+}
+
+void TImageGraphic::WriteData(TStream& Stream) const {
+  const std::size_t L = FData ? FData->size() : 0;
+  if (L > 0xFFFFFFFFu) throw EWriteError("Stream write error");
+  Stream.WriteUInt32LE(static_cast<std::uint32_t>(L));
+  SaveToStream(Stream);
+}
+
+void TImageGraphic::Assign(const TPersistent* Source) {
+  const auto* G = dynamic_cast<const TImageGraphic*>(Source);
+  if (!G || G->ClassType() != ClassType()) {
+    TGraphic::Assign(Source);
+    return;
+  }
+  if (G == this) return;
+  CheckNotDecoding();
+  std::unique_ptr<TBitmap> Copy;
+  if (G->FBitmap && !G->FFrames) {
+    Copy = std::make_unique<TBitmap>();
+    Copy->Assign(G->FBitmap.get());
+  }
+  StopAnimation();
+  FData = G->FData;
+  FHeader = G->FHeader;
+  FBitmap = std::move(Copy);
+  FFrames.reset();
+  FFrameIndex = 0;
+  FAlpha = FBitmap ? G->FAlpha : FHeader.Alpha;
+  FAnimate = G->FAnimate;
+  FProgressiveDisplay = G->FProgressiveDisplay;
+  FTransparent = G->FTransparent;
+  Changed(this);
+}
+
+// ---------------------------------------------------------------------------
+// Size and settings
+
+bool TImageGraphic::Empty() const { return !FData && (!FBitmap || FBitmap->Empty()); }
+std::int32_t TImageGraphic::Width() const { return FHeader.Width; }
+std::int32_t TImageGraphic::Height() const { return FHeader.Height; }
+bool TImageGraphic::Transparent() const { return FTransparent || FAlpha; }
+
+void TImageGraphic::SetWidth(std::int32_t) { throw EInvalidGraphicOperation(SizeChangeMessage()); }
+void TImageGraphic::SetHeight(std::int32_t) { throw EInvalidGraphicOperation(SizeChangeMessage()); }
+
+// The bitmap is written to while a decode runs; a progress handler that
+// replaced it would leave the decoder writing into freed memory.
+void TImageGraphic::CheckNotDecoding() const {
+  if (FDecoding) throw EInvalidGraphicOperation("Cannot change an image while it is being decoded");
+}
+
+int TImageGraphic::FrameCount() const { return FFrames ? FFrames->FrameCount() : 1; }
+
+bool TImageGraphic::Animating() const { return FTimer && FTimer->Running(); }
+
+void TImageGraphic::SetAnimate(bool Value) {
+  if (Value == FAnimate) return;
+  FAnimate = Value;
+  if (!FFrames) return;
+  if (FAnimate) {
+    FLoopsDone = 0;
+    StartAnimation();
+    return;
+  }
+  StopAnimation();
+  if (FFrameIndex == 0) return;
+  // Back to the first frame, shown alone.
+  try {
+    FCompositor.Start(*FBitmap, FHeader.Width, FHeader.Height);
+    ShowFrame(0);
+  } catch (const Exception&) {
+  }
+  FFrameIndex = 0;
+  FBitmap->PixelsChanged();
+  if (OnFrame) OnFrame(this, TRect{0, 0, FBitmap->Width(), FBitmap->Height()});
+}
+
+// ---------------------------------------------------------------------------
+// Decoding and drawing
+
+const TBitmap* TImageGraphic::Bitmap() {
+  if (!FBitmap && FData) Decode();
+  return FBitmap.get();
+}
+
+void TImageGraphic::DrawInto(TCanvas& ACanvas, const TRect& R) {
+  if (!Bitmap() || FBitmap->Empty()) return;
+  if (FAlpha && FBitmap->BitsPerPixel() == 32) {
+    std::uint32_t Key = 0;
+    if (FTransparent) Key = ColorToPixel(FBitmap->TransparentColor()) & 0xFFFFFF;
+    AlphaBlendInto(ACanvas, R, *FBitmap, FTransparent ? &Key : nullptr);
+    return;
+  }
+  FBitmap->SetTransparent(FTransparent);
+  FBitmap->DrawInto(ACanvas, R);
+}
+
+void TImageGraphic::Decode() {
+  // The bitmap is kept from the start: a drawing requested from inside the
+  // decode (by a progress handler) draws what is there so far, and a failed
+  // decode is not tried again.
+  FBitmap = std::make_unique<TBitmap>();
+  FProgressTime = FTickSource();
+  FProgressPercent = 0;
+  FFrameIndex = 0;
+  FLoopsDone = 0;
+  Progress(this, psStarting, 0, false, TRect{}, "");
+  std::exception_ptr Failure;
+  FDecoding = true;
+  try {
+    const std::span<const std::uint8_t> Bytes(*FData);
+    FFrames = OpenFrames(Bytes);
+    if (FFrames) {
+      FCompositor.Start(*FBitmap, FHeader.Width, FHeader.Height);
+      ShowFrame(0);
+    } else {
+      DecodeStill(Bytes, *FBitmap);
+    }
+  } catch (...) {
+    Failure = std::current_exception();
+  }
+  FDecoding = false;
+  FBitmap->PixelsChanged();
+  Progress(this, psEnding, Failure ? 0 : 100, false, TRect{}, "");
+  if (FFrames && FFrames->FrameCount() > 1) StartAnimation();
+  if (!Failure) return;
+  try {
+    std::rethrow_exception(Failure);
+  } catch (const EAbort&) {
+    // A progress handler asked to stop: the decode ends without an error.
+  }
+}
+
+bool TImageGraphic::DecodeProgress(int Percent, const TRect& R, const std::function<void()>& Prepare) {
+  const std::uint64_t Now = FTickSource();
+  if (static_cast<std::int64_t>(Now - FProgressTime) < ProgressInterval) return false;
+  FProgressTime = Now;
+  Percent = std::clamp(Percent, 0, 100);
+  if (Percent == FProgressPercent) return false;
+  FProgressPercent = Percent;
+  if (Prepare) Prepare();
+  FBitmap->PixelsChanged();
+  Progress(this, psRunning, static_cast<std::uint8_t>(Percent), R.Height() >= 4, R, "");
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Animation
+
+TRect TImageGraphic::ShowFrame(int Index) {
+  FCompositor.BeginFrame(FFrames->Frame(Index));
+  std::exception_ptr Failure;
+  try {
+    FFrames->Render(Index, FCompositor);
+  } catch (...) {
+    Failure = std::current_exception();
+  }
+  const TRect Changed = FCompositor.EndFrame();
+  FAlpha = !FCompositor.Opaque();
+  if (Failure) std::rethrow_exception(Failure);
+  return Changed;
+}
+
+void TImageGraphic::StartAnimation() {
+  if (!FAnimate || !FFrames || FFrames->FrameCount() < 2) return;
+  if (FFrames->LoopCount() > 0 && FLoopsDone >= FFrames->LoopCount()) return;
+  if (!FTimer) {
+    FTimer = std::make_unique<TTimer>();
+    FTimer->OnTimer = [this](TObject*) { NextFrame(); };
+  }
+  FTimer->SetEnabled(false);
+  FTimer->SetInterval(EffectiveFrameDelay(FFrames->Frame(FFrameIndex).Delay));
+  FTimer->SetEnabled(true);
+}
+
+void TImageGraphic::StopAnimation() {
+  if (FTimer) FTimer->SetEnabled(false);
+}
+
+// A tick of the animation. Nothing may leave it: an error here would reach
+// the user on every tick. A frame that cannot be drawn ends the animation
+// with what is shown.
+void TImageGraphic::NextFrame() {
+  if (!FFrames || !FBitmap) return;
+  int Next = FFrameIndex + 1;
+  TRect Changed;
+  try {
+    if (Next >= FFrames->FrameCount()) {
+      ++FLoopsDone;
+      if (FFrames->LoopCount() > 0 && FLoopsDone >= FFrames->LoopCount()) {
+        StopAnimation();
+        return;
+      }
+      Next = 0;
+      FCompositor.Start(*FBitmap, FHeader.Width, FHeader.Height);
+      Changed = TRect{0, 0, FHeader.Width, FHeader.Height};
+      ShowFrame(0);
+    } else {
+      Changed = ShowFrame(Next);
+    }
+  } catch (...) {
+    StopAnimation();
+    Changed = TRect{0, 0, FHeader.Width, FHeader.Height};
+    Next = FFrameIndex;
+  }
+  FFrameIndex = Next;
+  if (FTimer && FTimer->Enabled()) FTimer->SetInterval(EffectiveFrameDelay(FFrames->Frame(Next).Delay));
+  FBitmap->PixelsChanged();
+  if (OnFrame && !Changed.IsEmpty()) OnFrame(this, Changed);
+}
