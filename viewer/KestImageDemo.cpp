@@ -8,6 +8,7 @@
 
 #include "picture/jpeg/Jpeg.h"
 #include "picture/png/Png.h"
+#include "picture/gif/Gif.h"
 #include "toolkit/QtApplication.h"
 #include "viewer/Unit1.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Icon)));
   InitializeJpegSupport();
   InitializePngSupport();
+  InitializeGifSupport();
   InitializeViewerUnits();
   int Result = 0;
   {
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     Result = Application.Run();
   }
   FinalizeViewerUnits();
+  FinalizeGifSupport();
   FinalizePngSupport();
   FinalizeJpegSupport();
   return Result;
