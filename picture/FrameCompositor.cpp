@@ -78,53 +78,23 @@ void TFrameCompositor::BeginFrame(const TFrameInfo& F) {
   FRowsPut = 0;
 }
 
-void TFrameCompositor::PutRow(std::int32_t Y, const std::uint32_t* Pixels) {
+void TFrameCompositor::PutRow(std::int32_t Y, const std::uint32_t* Pixels, bool AnyTransparent) {
   const std::int32_t CanvasY = Y - FTopSkip + FRect.Top;
   if (FRect.IsEmpty() || CanvasY < FRect.Top || CanvasY >= FRect.Bottom) return;
   const std::uint32_t* S = Pixels + FLeftSkip;
   std::uint32_t* D = CanvasRow(CanvasY) + FRect.Left;
   const std::int32_t W = FRect.Width();
+  ++FRowsPut;
+  if (!AnyTransparent || !FBlend) std::memcpy(D, S, W * 4u);
+  if (!AnyTransparent) return;
   std::uint32_t All = 0xFF000000u;
-  if (FBlend) {
+  for (std::int32_t X = 0; X < W; ++X) All &= S[X];
+  if (FBlend)
     for (std::int32_t X = 0; X < W; ++X) D[X] = Over(S[X], D[X]);
-    if (!FOpaque)
-      for (std::int32_t X = 0; X < W; ++X) All &= S[X];
-  } else {
-    std::memcpy(D, S, W * 4u);
-    for (std::int32_t X = 0; X < W; ++X) All &= S[X];
-  }
   // Replacing with partly transparent pixels loses opacity; blending keeps it.
   const bool RowOpaque = (All >> 24) == 0xFF;
   if (!FBlend && !RowOpaque) FOpaque = false;
   FRowsOpaque = FRowsOpaque && RowOpaque;
-  ++FRowsPut;
-}
-
-void TFrameCompositor::PutIndexRow(std::int32_t Y, const std::uint8_t* Indices, const std::uint32_t* Colors) {
-  const std::int32_t CanvasY = Y - FTopSkip + FRect.Top;
-  if (FRect.IsEmpty() || CanvasY < FRect.Top || CanvasY >= FRect.Bottom) return;
-  const std::uint8_t* S = Indices + FLeftSkip;
-  std::uint32_t* D = CanvasRow(CanvasY) + FRect.Left;
-  const std::int32_t W = FRect.Width();
-  // Index colours are either opaque or fully transparent: a transparent one
-  // keeps the canvas pixel, so blending is a choice, not arithmetic.
-  std::uint32_t All = 0xFF000000u;
-  if (FBlend) {
-    for (std::int32_t X = 0; X < W; ++X) {
-      const std::uint32_t C = Colors[S[X]];
-      All &= C;
-      D[X] = C ? C : D[X];
-    }
-  } else {
-    for (std::int32_t X = 0; X < W; ++X) {
-      D[X] = Colors[S[X]];
-      All &= D[X];
-    }
-  }
-  const bool RowOpaque = (All >> 24) == 0xFF;
-  if (!FBlend && !RowOpaque) FOpaque = false;
-  FRowsOpaque = FRowsOpaque && RowOpaque;
-  ++FRowsPut;
 }
 
 TRect TFrameCompositor::EndFrame() {

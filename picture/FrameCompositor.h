@@ -38,10 +38,8 @@ class TFrameCompositor {
   void BeginFrame(const TFrameInfo& F);
   // Row Y of the frame (0 is the frame's top row), Rect.Width() pixels of
   // premultiplied 0xAARRGGBB. Rows and pixels outside the canvas are dropped.
-  void PutRow(std::int32_t Y, const std::uint32_t* Pixels);
-  // Row Y of the frame as colour indices into Colors (premultiplied, so a
-  // transparent index maps to 0); each index must be below Colors' 256 entries.
-  void PutIndexRow(std::int32_t Y, const std::uint8_t* Indices, const std::uint32_t* Colors);
+  // AnyTransparent false promises that every pixel is opaque.
+  void PutRow(std::int32_t Y, const std::uint32_t* Pixels, bool AnyTransparent = true);
   TRect EndFrame();
   // Whether no pixel of the canvas can be partly transparent. Kept cheaply and
   // on the safe side: once false it stays false until Start.

@@ -268,6 +268,13 @@ bool TImageGraphic::DecodeProgress(int Percent, const TRect& R, const std::funct
   return true;
 }
 
+void TImageGraphic::ClearRowsFrom(TBitmap& Target, std::int32_t Row) {
+  if (Target.BitsPerPixel() != 32) Target.SetPixelFormat(pf32bit);
+  for (std::int32_t Y = std::max(Row, 0); Y < Target.Height(); ++Y)
+    std::memset(Target.ScanLine(Y), 0, static_cast<std::size_t>(Target.Stride()));
+  FAlpha = true;
+}
+
 // ---------------------------------------------------------------------------
 // Animation
 

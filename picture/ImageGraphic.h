@@ -102,6 +102,9 @@ class TImageGraphic : public TGraphic {
 
   // For decoders: whether the decoded still picture has transparent pixels.
   void SetDecodedAlpha(bool Alpha) { FAlpha = Alpha; }
+  // For decoders of a file cut short: the rows of Target from Row on become
+  // transparent (a 24-bit Target is made 32-bit first), so what lies below shows.
+  void ClearRowsFrom(TBitmap& Target, std::int32_t Row);
   // For decoders: progress, throttled as the JPEG decode's is: at most one
   // notification per 500 ms (counted from the start of the decode) and only
   // when the percentage changed. R is the area new since the previous notification.

@@ -9,6 +9,7 @@
 #include "picture/jpeg/Jpeg.h"
 #include "picture/png/Png.h"
 #include "picture/gif/Gif.h"
+#include "picture/webp/Webp.h"
 #include "toolkit/QtApplication.h"
 #include "viewer/Unit1.h"
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
   InitializeJpegSupport();
   InitializePngSupport();
   InitializeGifSupport();
+  InitializeWebpSupport();
   InitializeViewerUnits();
   int Result = 0;
   {
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     Result = Application.Run();
   }
   FinalizeViewerUnits();
+  FinalizeWebpSupport();
   FinalizeGifSupport();
   FinalizePngSupport();
   FinalizeJpegSupport();

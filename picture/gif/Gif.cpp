@@ -23,8 +23,8 @@ void FinalizeGifSupport() { TFileFormatsList::Instance().UnregisterClass(TGifIma
 
 namespace {
 
-// All frames of a file together may not hold more decoded indices than this.
-constexpr std::uint64_t MaxFrameBytes = std::uint64_t{1} << 30;
+// All frames of a file together may not hold more decoded pixels than this.
+constexpr std::uint64_t MaxFramePixels = std::uint64_t{1} << 28;
 
 [[noreturn]] void Fail(int Code) {
   const char* Reason = GifErrorString(Code);
@@ -40,6 +40,7 @@ struct TSource {
 int ReadBytes(GifFileType* G, GifByteType* Out, int Count) {
   auto* S = static_cast<TSource*>(G->UserData);
   const std::size_t N = std::min<std::size_t>(static_cast<std::size_t>(std::max(Count, 0)), S->Bytes.size() - S->At);
+  if (N == 0) return 0;
   std::memcpy(Out, S->Bytes.data() + S->At, N);
   S->At += N;
   return static_cast<int>(N);
@@ -64,24 +65,28 @@ TGif Open(TSource& Source) {
   return Gif;
 }
 
+// A frame's pixels are turned into colours once, when the file is read, so
+// that showing a frame is a copy of its rows.
 struct TFrame {
   TFrameInfo Info;
   std::int32_t Width = 0;
-  std::vector<std::uint8_t> Indices;
+  std::vector<std::uint32_t> Pixels;  // premultiplied 0xAARRGGBB
   std::vector<bool> RowRead;
-  std::array<std::uint32_t, 256> Colors{};
+  bool AnyTransparent = false;
 };
 
 // Premultiplied colours of a frame's table: opaque entries, the transparent
 // index 0, and opaque black for indices the table does not have.
-void SetColors(TFrame& F, const ColorMapObject* Map, int TransparentIndex) {
-  F.Colors.fill(0xFF000000u);
+std::array<std::uint32_t, 256> ColorsOf(const ColorMapObject* Map, int TransparentIndex) {
+  std::array<std::uint32_t, 256> Colors;
+  Colors.fill(0xFF000000u);
   if (Map && Map->Colors)
     for (int I = 0; I < std::min(Map->ColorCount, 256); ++I) {
       const GifColorType& C = Map->Colors[I];
-      F.Colors[static_cast<std::size_t>(I)] = 0xFF000000u | std::uint32_t{C.Red} << 16 | std::uint32_t{C.Green} << 8 | C.Blue;
+      Colors[static_cast<std::size_t>(I)] = 0xFF000000u | std::uint32_t{C.Red} << 16 | std::uint32_t{C.Green} << 8 | C.Blue;
     }
-  if (TransparentIndex >= 0 && TransparentIndex < 256) F.Colors[static_cast<std::size_t>(TransparentIndex)] = 0;
+  if (TransparentIndex >= 0 && TransparentIndex < 256) Colors[static_cast<std::size_t>(TransparentIndex)] = 0;
+  return Colors;
 }
 
 class TGifFrames : public TFrameSource {
@@ -93,7 +98,8 @@ class TGifFrames : public TFrameSource {
     const TFrame& F = FFrames[static_cast<std::size_t>(Index)];
     for (std::int32_t Y = 0; Y < F.Info.Rect.Height(); ++Y)
       if (F.RowRead[static_cast<std::size_t>(Y)])
-        C.PutIndexRow(Y, F.Indices.data() + static_cast<std::size_t>(Y) * static_cast<std::size_t>(F.Width), F.Colors.data());
+        C.PutRow(Y, F.Pixels.data() + static_cast<std::size_t>(Y) * static_cast<std::size_t>(F.Width),
+                 F.AnyTransparent);
   }
 
   // Reads every frame; returns the library's error code of a read that failed, 0 at the file's end.
@@ -110,7 +116,7 @@ class TGifFrames : public TFrameSource {
 
 int TGifFrames::Read(GifFileType* G) {
   GraphicsControlBlock Control{0, false, 0, NO_TRANSPARENT_COLOR};
-  std::uint64_t Budget = MaxFrameBytes;
+  std::uint64_t Budget = MaxFramePixels;
   for (;;) {
     GifRecordType Type;
     if (DGifGetRecordType(G, &Type) == GIF_ERROR) return G->Error;
@@ -150,31 +156,41 @@ void TGifFrames::ReadExtension(int Code, const GifByteType* Data, GraphicsContro
 int TGifFrames::ReadImage(GifFileType* G, const GraphicsControlBlock& Control, std::uint64_t& Budget) {
   if (DGifGetImageDesc(G) == GIF_ERROR) return G->Error;
   const GifImageDesc& D = G->Image;
-  const std::uint64_t Bytes = std::uint64_t(std::max(D.Width, 0)) * std::uint64_t(std::max(D.Height, 0));
-  if (Bytes > MaxPicturePixels || Bytes > Budget) return D_GIF_ERR_NOT_ENOUGH_MEM;
-  Budget -= Bytes;
+  if (D.Width <= 0 || D.Height <= 0) return D_GIF_ERR_WRONG_RECORD;
+  // Only the part on the canvas is kept.
+  const TRect Full = Bounds(D.Left, D.Top, D.Width, D.Height);
+  const TRect Visible = IntersectRect(Full, TRect{0, 0, G->SWidth, G->SHeight});
+  const std::uint64_t Pixels = std::uint64_t(Visible.Width()) * std::uint64_t(Visible.Height());
+  if (Pixels > Budget) return D_GIF_ERR_NOT_ENOUGH_MEM;
+  Budget -= Pixels;
   TFrame F;
-  F.Width = D.Width;
-  F.Info.Rect = Bounds(D.Left, D.Top, D.Width, D.Height);
+  F.Width = Visible.Width();
+  F.Info.Rect = Visible;
   F.Info.Delay = static_cast<std::uint32_t>(std::max(Control.DelayTime, 0)) * 10;
   F.Info.Disposal = Control.DisposalMode == DISPOSE_BACKGROUND ? fdBackground
                     : Control.DisposalMode == DISPOSE_PREVIOUS ? fdPrevious
                                                                : fdKeep;
   F.Info.Blend = true;
-  SetColors(F, D.ColorMap ? D.ColorMap : G->SColorMap, Control.TransparentColor);
-  F.Indices.resize(static_cast<std::size_t>(Bytes));
-  F.RowRead.assign(static_cast<std::size_t>(std::max(D.Height, 0)), false);
+  const auto Colors = ColorsOf(D.ColorMap ? D.ColorMap : G->SColorMap, Control.TransparentColor);
+  F.AnyTransparent = Control.TransparentColor >= 0 && Control.TransparentColor < 256;
+  F.Pixels.resize(static_cast<std::size_t>(Pixels));
+  F.RowRead.assign(static_cast<std::size_t>(Visible.Height()), false);
+  std::vector<GifPixelType> Line(static_cast<std::size_t>(D.Width));
+  const int Skip = Visible.Left - Full.Left;
   // Interlaced frames give their rows in four passes.
   static constexpr int Start[4] = {0, 4, 2, 1}, Step[4] = {8, 8, 4, 2};
   int Error = 0;
   for (int Pass = 0; Pass < (D.Interlace ? 4 : 1) && !Error; ++Pass)
     for (int Y = D.Interlace ? Start[Pass] : 0; Y < D.Height; Y += D.Interlace ? Step[Pass] : 1) {
-      std::uint8_t* Row = F.Indices.data() + static_cast<std::size_t>(Y) * static_cast<std::size_t>(D.Width);
-      if (DGifGetLine(G, Row, D.Width) == GIF_ERROR) {
+      if (DGifGetLine(G, Line.data(), D.Width) == GIF_ERROR) {
         Error = G->Error ? G->Error : D_GIF_ERR_DATA_TOO_BIG;
         break;
       }
-      F.RowRead[static_cast<std::size_t>(Y)] = true;
+      const int Vy = Full.Top + Y - Visible.Top;
+      if (Vy < 0 || Vy >= Visible.Height()) continue;
+      std::uint32_t* Row = F.Pixels.data() + static_cast<std::size_t>(Vy) * static_cast<std::size_t>(F.Width);
+      for (int X = 0; X < F.Width; ++X) Row[X] = Colors[Line[static_cast<std::size_t>(X + Skip)]];
+      F.RowRead[static_cast<std::size_t>(Vy)] = true;
     }
   // A frame cut short keeps the rows it has.
   FFrames.push_back(std::move(F));

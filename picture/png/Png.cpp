@@ -128,7 +128,9 @@ void FillFromPass(TBitmap& B, int Pass) {
   }
 }
 
-void ClearRowsFrom(TBitmap& B, std::int32_t Row) {
+// Rows not yet written are made black (transparent with alpha) before anyone
+// can look at them.
+void ZeroRowsFrom(TBitmap& B, std::int32_t Row) {
   for (std::int32_t Y = std::max(Row, 0); Y < B.Height(); ++Y)
     std::memset(B.ScanLine(Y), 0, static_cast<std::size_t>(B.Stride()));
 }
@@ -189,7 +191,7 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
     if (!Interlaced) {
       Done = static_cast<std::int32_t>(Ri.row_num) + 1;
       if (DecodeProgress(static_cast<int>(std::int64_t{Done} * 100 / H), TRect{0, Reported, W, Done}, [&] {
-            if (std::exchange(RowsUnwritten, false)) ClearRowsFrom(Target, Done);
+            if (std::exchange(RowsUnwritten, false)) ZeroRowsFrom(Target, Done);
           }))
         Reported = Done;
     }
@@ -201,9 +203,7 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
   if (Interlaced && Pass > 0) {
     if (LastFilledPass != Pass - 1) FillFromPass(Target, Pass - 1);
   } else {
-    if (!I.Alpha) Target.SetPixelFormat(pf32bit);
     ClearRowsFrom(Target, Interlaced ? 0 : Done);
-    SetDecodedAlpha(true);
   }
   // A file that simply ends is shown without an error, as a cut JPEG is.
   if (Error == SPNG_EOF || Error == SPNG_IO_EOF) return;
