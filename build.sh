@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev
-          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core fonts-liberation)
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core fonts-liberation
+          liblcms2-dev)
 PACKAGES+=(libspng-dev libpng-dev libgif-dev libwebp-dev libgdk-pixbuf-2.0-dev)
 
 install_packages() {

@@ -48,6 +48,20 @@ class TByteReader {
     FPos += 4;
     return V;
   }
+  // Big-endian reads, for formats that store their numbers most significant byte first.
+  std::uint16_t U16BE() {
+    Need(2);
+    const std::uint16_t V = static_cast<std::uint16_t>((FBytes[FPos] << 8) | FBytes[FPos + 1]);
+    FPos += 2;
+    return V;
+  }
+  std::uint32_t U32BE() {
+    Need(4);
+    const std::uint32_t V = (std::uint32_t{FBytes[FPos]} << 24) | (FBytes[FPos + 1] << 16) | (FBytes[FPos + 2] << 8) |
+                            FBytes[FPos + 3];
+    FPos += 4;
+    return V;
+  }
   std::int16_t I16() { return static_cast<std::int16_t>(U16()); }
   std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
   float F32() {
