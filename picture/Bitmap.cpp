@@ -354,10 +354,12 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   }
   // Screens of 8 bits or fewer get an averaged picture rather than dropped pixels.
   O.Halftone = ACanvas.BitsPerPixel() <= 8 && ACanvas.BitsPerPixel() < FBpp;
+  if (FBpp == 32 && FAlphaFormat != afIgnored)
+    O.Alpha = FAlphaFormat == afDefined ? TBlitOptions::alStraight : TBlitOptions::alPremultiplied;
   const std::int64_t Target = std::int64_t{R.Width()} * R.Height();
   const bool Strong = R.Width() > 0 && R.Height() > 0 && Target <= (std::int64_t{1} << 22) &&
                       std::int64_t{FWidth} * FHeight >= 16 * Target;
-  if (!Strong || O.TransparentColor || O.MonoForeground || O.Halftone) {
+  if (!Strong || O.TransparentColor || O.MonoForeground || O.Halftone || O.Alpha != TBlitOptions::alNone) {
     ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
     return;
   }
@@ -410,6 +412,7 @@ void TBitmap::Assign(const TPersistent* Source) {
   if (B == this) return;
   AllocateImage(B->FWidth, B->FHeight, B->FBpp, false);
   FPixelFormat = B->FPixelFormat;
+  FAlphaFormat = B->FAlphaFormat;
   for (std::int32_t Y = 0; Y < FHeight; ++Y) std::memcpy(ScanLine(Y), B->ScanLine(Y), static_cast<std::size_t>(FStride));
   FColorTable = B->FColorTable;
   std::copy(std::begin(B->FMasks), std::end(B->FMasks), FMasks);

@@ -19,6 +19,11 @@ using TPixelMemory = std::unique_ptr<std::uint8_t[], TPixelFree>;
 // Raises std::bad_alloc when the memory cannot be had.
 TPixelMemory AllocatePixelMemory(std::size_t Bytes);
 
+// How the top byte of a 32-bit bitmap's pixels is read when the bitmap is
+// drawn: ignored (opaque), as alpha, or as alpha the colours are already
+// multiplied by.
+enum TAlphaFormat : std::uint8_t { afIgnored, afDefined, afPremultiplied };
+
 enum TPixelFormat : std::uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 
 class TBitmap : public TGraphic {
@@ -54,6 +59,9 @@ class TBitmap : public TGraphic {
   void SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepContent = true);
 
   TPixelFormat PixelFormat() const { return FPixelFormat; }
+  // 32-bit bitmaps with alpha are blended over what lies beneath when drawn.
+  TAlphaFormat AlphaFormat() const { return FAlphaFormat; }
+  void SetAlphaFormat(TAlphaFormat Value) { FAlphaFormat = Value; }
   // Converts the image to another format (colours are kept where the format can hold them).
   void SetPixelFormat(TPixelFormat Format);
   int BitsPerPixel() const;
@@ -106,6 +114,7 @@ class TBitmap : public TGraphic {
   std::int32_t FWidth = 0;
   std::int32_t FHeight = 0;
   TPixelFormat FPixelFormat = pf32bit;
+  TAlphaFormat FAlphaFormat = afIgnored;
   int FBpp = 32;
   std::ptrdiff_t FStride = 0;
   TPixelMemory FBits;

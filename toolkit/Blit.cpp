@@ -121,6 +121,28 @@ void OrOpaque(std::uint32_t* __restrict Out, const std::uint8_t* __restrict In, 
   }
 }
 
+// Blends N source pixels (alpha in the top byte) over the opaque target.
+void BlendOver(std::uint32_t* Out, const std::uint8_t* Row, const std::int32_t* Cols, int N, bool Premultiplied) {
+  for (int I = 0; I < N; ++I) {
+    std::uint32_t V;
+    std::memcpy(&V, Row + 4 * static_cast<std::ptrdiff_t>(Cols[I]), 4);
+    const std::uint32_t A = V >> 24;
+    if (A == 255 && !Premultiplied) {
+      Out[I] = V;
+      continue;
+    }
+    const std::uint32_t D = Out[I];
+    std::uint32_t R = 0xFF000000u;
+    for (int Shift = 0; Shift < 24; Shift += 8) {
+      const std::uint32_t S = (V >> Shift) & 0xFF, T = (D >> Shift) & 0xFF;
+      const std::uint32_t C = Premultiplied ? std::min<std::uint32_t>(255, S + (T * (255 - A) + 127) / 255)
+                                            : (S * A + T * (255 - A) + 127) / 255;
+      R |= C << Shift;
+    }
+    Out[I] = R;
+  }
+}
+
 // Source coordinate for target offset D of a span of DstSize showing SrcSize.
 inline std::int64_t MapCoord(std::int64_t D, std::int64_t SrcSize, std::int64_t DstSize) {
   if (SrcSize == DstSize) return D;
@@ -158,7 +180,8 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
   // Columns outside the source can only lie at the ends of a monotonic mapping.
   const int Count = Last - First + 1;
   const std::int32_t* ColPtr = Cols.data() + First;
-  const bool Identity32 = DefaultMasks32(S) && Sw == Dw && !J.Options->TransparentColor;
+  const bool Blend = J.Options->Alpha != TBlitOptions::alNone && DefaultMasks32(S);
+  const bool Identity32 = DefaultMasks32(S) && Sw == Dw && !J.Options->TransparentColor && !Blend;
   std::vector<std::uint32_t> Line(J.Options->TransparentColor ? static_cast<std::size_t>(Count) : 0);
   std::int64_t PrevSy = -1;
   std::uint32_t* PrevOut = nullptr;
@@ -169,12 +192,14 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
       continue;
     }
     auto* Out = reinterpret_cast<std::uint32_t*>(J.DstBits + Y * J.DstStride) + A.Left + First;
-    if (Sy == PrevSy && !J.Options->TransparentColor) {
+    if (Sy == PrevSy && !J.Options->TransparentColor && !Blend) {
       std::memcpy(Out, PrevOut, static_cast<std::size_t>(Count) * 4);
       continue;
     }
     const std::uint8_t* Row = S.Bits + Sy * S.Stride;
-    if (Identity32) {
+    if (Blend) {
+      BlendOver(Out, Row, ColPtr, Count, J.Options->Alpha == TBlitOptions::alPremultiplied);
+    } else if (Identity32) {
       OrOpaque(Out, Row + 4 * static_cast<std::ptrdiff_t>(ColPtr[0]), Count);
     } else if (J.Options->TransparentColor) {
       const std::uint32_t Tc = *J.Options->TransparentColor & 0xFFFFFF;
@@ -261,7 +286,7 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
     // Plain copies are bound by memory bandwidth and gain nothing from a
     // second thread; stretched copies compute per pixel and do.
     const bool Plain = SrcRect.Width() == DstRect.Width() && SrcRect.Height() == DstRect.Height() &&
-                       DefaultMasks32(Src) && !Options.TransparentColor;
+                       DefaultMasks32(Src) && !Options.TransparentColor && Options.Alpha == TBlitOptions::alNone;
     // A strong reduction reads one cache line per target pixel and waits on
     // memory: it gains from a second thread already for small targets.
     const bool Sparse = std::int64_t{SrcRect.Width()} >= 8 * std::int64_t{DstRect.Width()};

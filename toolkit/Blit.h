@@ -43,6 +43,11 @@ struct TBlitOptions {
   // Average the source pixels under each target pixel instead of picking one
   // (used for targets of 8 bits per pixel or fewer).
   bool Halftone = false;
+  // 32-bit sources with the default masks carry alpha in their top byte:
+  // blend them over the target (straight alpha, or colours already
+  // multiplied by it) instead of copying.
+  enum TAlpha : std::uint8_t { alNone, alStraight, alPremultiplied };
+  TAlpha Alpha = alNone;
 };
 
 // Copies SrcRect of Src into DstRect of the 32-bit image Dst, stretching with
