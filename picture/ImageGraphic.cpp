@@ -4,9 +4,6 @@
 #include <chrono>
 #include <cstring>
 
-#include <QImage>
-#include <QRegion>
-
 #include "toolkit/Exceptions.h"
 #include "toolkit/Timer.h"
 
@@ -22,63 +19,7 @@ std::uint64_t SteadyTickCount() {
           .count());
 }
 
-inline std::uint32_t Div255(std::uint32_t X) {
-  X += 128;
-  return (X + (X >> 8)) >> 8;
-}
-
-// Premultiplied S over the opaque D.
-inline std::uint32_t OverOpaque(std::uint32_t S, std::uint32_t D) {
-  const std::uint32_t A = S >> 24;
-  if (A == 255) return S;
-  if (A == 0) return D;
-  const std::uint32_t K = 255 - A;
-  const std::uint32_t R = ((S >> 16) & 0xFF) + Div255(((D >> 16) & 0xFF) * K);
-  const std::uint32_t G = ((S >> 8) & 0xFF) + Div255(((D >> 8) & 0xFF) * K);
-  const std::uint32_t B = (S & 0xFF) + Div255((D & 0xFF) * K);
-  return 0xFF000000u | std::min<std::uint32_t>(R, 255) << 16 | std::min<std::uint32_t>(G, 255) << 8 |
-         std::min<std::uint32_t>(B, 255);
-}
-
-// The source offset of target offset D when Src pixels are stretched over Dst:
-// floor((D + 0.5) * Src / Dst), as the bitmap copies sample.
-inline std::int32_t SourceOf(std::int64_t D, std::int64_t Src, std::int64_t Dst) {
-  return static_cast<std::int32_t>((2 * D + 1) * Src / (2 * Dst));
-}
-
-void BlendRect(QImage& Surface, const TRect& R, const TRect& Area, const TBitmap& Src, const std::uint32_t* Key) {
-  const std::int32_t Sw = Src.Width(), Sh = Src.Height();
-  std::vector<std::int32_t> Columns(static_cast<std::size_t>(Area.Width()));
-  for (std::int32_t X = Area.Left; X < Area.Right; ++X)
-    Columns[static_cast<std::size_t>(X - Area.Left)] = SourceOf(X - R.Left, Sw, R.Width());
-  for (std::int32_t Y = Area.Top; Y < Area.Bottom; ++Y) {
-    const auto* S = reinterpret_cast<const std::uint32_t*>(Src.ScanLine(SourceOf(Y - R.Top, Sh, R.Height())));
-    auto* D = reinterpret_cast<std::uint32_t*>(Surface.scanLine(Y)) + Area.Left;
-    for (std::size_t I = 0; I < Columns.size(); ++I) {
-      const std::uint32_t P = S[Columns[I]];
-      if (Key && ((P & 0xFFFFFF) == *Key)) continue;
-      D[I] = OverOpaque(P, D[I]);
-    }
-  }
-}
-
 }  // namespace
-
-void AlphaBlendInto(TCanvas& ACanvas, const TRect& R, const TBitmap& Src, const std::uint32_t* KeyColor) {
-  QImage* Surface = ACanvas.Surface();
-  if (!Surface || Src.Empty() || Src.BitsPerPixel() != 32 || R.IsEmpty()) return;
-  const TRect Whole{0, 0, Surface->width(), Surface->height()};
-  const TRect Target = IntersectRect(R, Whole);
-  if (Target.IsEmpty()) return;
-  if (const QRegion* Clip = ACanvas.ClipRegion()) {
-    for (const QRect& Q : *Clip) {
-      const TRect Area = IntersectRect(Target, TRect{Q.left(), Q.top(), Q.right() + 1, Q.bottom() + 1});
-      if (!Area.IsEmpty()) BlendRect(*Surface, R, Area, Src, KeyColor);
-    }
-  } else {
-    BlendRect(*Surface, R, Target, Src, KeyColor);
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Loading and stored data
@@ -209,12 +150,8 @@ const TBitmap* TImageGraphic::Bitmap() {
 
 void TImageGraphic::DrawInto(TCanvas& ACanvas, const TRect& R) {
   if (!Bitmap() || FBitmap->Empty()) return;
-  if (FAlpha && FBitmap->BitsPerPixel() == 32) {
-    std::uint32_t Key = 0;
-    if (FTransparent) Key = ColorToPixel(FBitmap->TransparentColor()) & 0xFFFFFF;
-    AlphaBlendInto(ACanvas, R, *FBitmap, FTransparent ? &Key : nullptr);
-    return;
-  }
+  // Pixels with alpha are premultiplied; an opaque picture is copied.
+  FBitmap->SetAlphaFormat(FAlpha && FBitmap->BitsPerPixel() == 32 ? afPremultiplied : afIgnored);
   FBitmap->SetTransparent(FTransparent);
   FBitmap->DrawInto(ACanvas, R);
 }

@@ -139,9 +139,3 @@ class TImageGraphic : public TGraphic {
   std::uint64_t FProgressTime = 0;
   int FProgressPercent = 0;
 };
-
-// Draws Src (32-bit, premultiplied alpha in the top byte) stretched into R of
-// the canvas, nearest-neighbour as every bitmap drawing is, blending each
-// pixel over what the canvas holds. Pixels of KeyColor (0x00RRGGBB, when
-// given) are left out, as a transparent bitmap's are.
-void AlphaBlendInto(TCanvas& ACanvas, const TRect& R, const TBitmap& Src, const std::uint32_t* KeyColor = nullptr);
