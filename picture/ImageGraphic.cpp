@@ -93,6 +93,7 @@ void TImageGraphic::Assign(const TPersistent* Source) {
   FAlpha = FBitmap ? G->FAlpha : FHeader.Alpha;
   FAnimate = G->FAnimate;
   FProgressiveDisplay = G->FProgressiveDisplay;
+  FAutoOrientation = G->FAutoOrientation;
   FTransparent = G->FTransparent;
   Changed(this);
 }
@@ -101,8 +102,22 @@ void TImageGraphic::Assign(const TPersistent* Source) {
 // Size and settings
 
 bool TImageGraphic::Empty() const { return !FData && (!FBitmap || FBitmap->Empty()); }
-std::int32_t TImageGraphic::Width() const { return FHeader.Width; }
-std::int32_t TImageGraphic::Height() const { return FHeader.Height; }
+std::int32_t TImageGraphic::Width() const {
+  return FAutoOrientation ? OrientedSize(FHeader.Orientation, FHeader.Width, FHeader.Height).X : FHeader.Width;
+}
+std::int32_t TImageGraphic::Height() const {
+  return FAutoOrientation ? OrientedSize(FHeader.Orientation, FHeader.Width, FHeader.Height).Y : FHeader.Height;
+}
+
+void TImageGraphic::SetAutoOrientation(bool Value) {
+  if (Value == FAutoOrientation) return;
+  CheckNotDecoding();
+  FAutoOrientation = Value;
+  if (FFrames) return;  // animations are shown as stored
+  FBitmap.reset();
+  FAlpha = FHeader.Alpha;
+  Changed(this);
+}
 bool TImageGraphic::Transparent() const { return FTransparent || FAlpha; }
 
 void TImageGraphic::SetWidth(std::int32_t) { throw EInvalidGraphicOperation(SizeChangeMessage()); }
@@ -181,6 +196,13 @@ void TImageGraphic::Decode() {
     Failure = std::current_exception();
   }
   FDecoding = false;
+  if (!FFrames && FAutoOrientation && FHeader.Orientation != orNormal && !FBitmap->Empty()) {
+    try {
+      ApplyOrientation(*FBitmap, FHeader.Orientation);
+    } catch (...) {
+      if (!Failure) Failure = std::current_exception();
+    }
+  }
   FBitmap->PixelsChanged();
   Progress(this, psEnding, Failure ? 0 : 100, false, TRect{}, "");
   if (FFrames && FFrames->FrameCount() > 1) StartAnimation();

@@ -15,6 +15,7 @@
 #include "picture/Bitmap.h"
 #include "picture/FrameCompositor.h"
 #include "picture/Graphic.h"
+#include "picture/Orientation.h"
 
 class TTimer;
 
@@ -76,6 +77,13 @@ class TImageGraphic : public TGraphic {
   // Show passes of interlaced files as they are decoded (default off).
   bool ProgressiveDisplay() const { return FProgressiveDisplay; }
   void SetProgressiveDisplay(bool Value) { FProgressiveDisplay = Value; }
+  // The EXIF orientation of a still picture (orNormal without one).
+  TOrientation Orientation() const { return FHeader.Orientation; }
+  // Whether the decode turns a still picture as its EXIF orientation says
+  // (default on); Width and Height are then those of the turned picture. A
+  // change drops the decoded picture and raises the change notification.
+  bool AutoOrientation() const { return FAutoOrientation; }
+  void SetAutoOrientation(bool Value);
 
   // The millisecond tick count that throttles progress notifications.
   using TTickSource = std::function<std::uint64_t()>;
@@ -87,6 +95,7 @@ class TImageGraphic : public TGraphic {
     std::int32_t Height = 0;
     // The picture has, or may have, transparent pixels.
     bool Alpha = false;
+    TOrientation Orientation = orNormal;
   };
   // Reads the header of a file; raises the format's exception when it is damaged.
   virtual THeader ReadHeader(std::span<const std::uint8_t> Bytes) const = 0;
@@ -129,6 +138,7 @@ class TImageGraphic : public TGraphic {
   bool FDecoding = false;
   bool FAnimate = true;
   bool FProgressiveDisplay = false;
+  bool FAutoOrientation = true;
   std::unique_ptr<TFrameSource> FFrames;
   TFrameCompositor FCompositor;
   std::unique_ptr<TTimer> FTimer;

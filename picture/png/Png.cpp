@@ -8,6 +8,7 @@
 
 #include <spng.h>
 
+#include "picture/ColorProfile.h"
 #include "picture/FileFormats.h"
 #include "toolkit/ByteReader.h"
 #include "toolkit/SysUtils.h"
@@ -52,6 +53,8 @@ struct TPngInfo {
   spng_ihdr Ihdr{};
   bool Alpha = false;
   bool Gamma = false;
+  TOrientation Orientation = orNormal;
+  std::span<const std::uint8_t> Icc;  // the embedded profile, valid while the decoder lives
 };
 
 TSpng Open(std::span<const std::uint8_t> Bytes) {
@@ -83,8 +86,13 @@ TPngInfo ReadInfo(spng_ctx* C) {
   double G = 0;
   std::uint8_t Intent = 0;
   spng_iccp Iccp;
-  if (spng_get_gama(C, &G) == 0 && G > 0 && spng_get_srgb(C, &Intent) != 0 && spng_get_iccp(C, &Iccp) != 0)
+  const bool HasIcc = spng_get_iccp(C, &Iccp) == 0 && Iccp.profile && Iccp.profile_len > 0;
+  if (HasIcc) I.Icc = {reinterpret_cast<const std::uint8_t*>(Iccp.profile), Iccp.profile_len};
+  if (spng_get_gama(C, &G) == 0 && G > 0 && spng_get_srgb(C, &Intent) != 0 && !HasIcc)
     I.Gamma = std::abs(G * 2.2 - 1.0) > 0.01;
+  spng_exif Exif;
+  if (spng_get_exif(C, &Exif) == 0 && Exif.data)
+    I.Orientation = ReadExifOrientation({reinterpret_cast<const std::uint8_t*>(Exif.data), Exif.length});
   return I;
 }
 
@@ -95,8 +103,10 @@ inline std::uint8_t Mul255(std::uint32_t V, std::uint32_t A) {
 
 // Turns the decoder's pixels at X0, X0 + Dx, ... of a row into the bitmap's
 // form: red and blue swapped, and with alpha, premultiplied.
-void ConvertRow(std::uint8_t* Row, std::int32_t Width, bool Alpha, int X0, int Dx) {
-  if (Alpha) {
+void ConvertRow(std::uint8_t* Row, std::int32_t Width, bool Alpha, int X0, int Dx, bool Premultiply = true) {
+  if (Alpha && !Premultiply) {
+    for (std::int32_t X = X0; X < Width; X += Dx) std::swap(Row[4 * static_cast<std::ptrdiff_t>(X)], Row[4 * static_cast<std::ptrdiff_t>(X) + 2]);
+  } else if (Alpha) {
     for (std::int32_t X = X0; X < Width; X += Dx) {
       std::uint8_t* P = Row + 4 * static_cast<std::ptrdiff_t>(X);
       const std::uint32_t A = P[3];
@@ -112,6 +122,13 @@ void ConvertRow(std::uint8_t* Row, std::int32_t Width, bool Alpha, int X0, int D
     }
   } else {
     for (std::int32_t X = X0; X < Width; X += Dx) std::swap(Row[3 * static_cast<std::ptrdiff_t>(X)], Row[3 * static_cast<std::ptrdiff_t>(X) + 2]);
+  }
+}
+
+void PremultiplyRow(std::uint8_t* Row, std::int32_t Width) {
+  for (std::int32_t X = 0; X < Width; ++X) {
+    std::uint8_t* P = Row + 4 * static_cast<std::ptrdiff_t>(X);
+    for (int K = 0; K < 3; ++K) P[K] = Mul255(P[K], P[3]);
   }
 }
 
@@ -142,7 +159,8 @@ TPngImage::TPngImage() = default;
 TImageGraphic::THeader TPngImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   TSpng C = Open(Bytes);
   const TPngInfo I = ReadInfo(C.get());
-  return THeader{static_cast<std::int32_t>(I.Ihdr.width), static_cast<std::int32_t>(I.Ihdr.height), I.Alpha};
+  return THeader{static_cast<std::int32_t>(I.Ihdr.width), static_cast<std::int32_t>(I.Ihdr.height), I.Alpha,
+                 I.Orientation};
 }
 
 void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target) {
@@ -158,6 +176,11 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
   const int Fmt = I.Alpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
   const int Flags = SPNG_DECODE_PROGRESSIVE | (I.Alpha ? SPNG_DECODE_TRNS : 0) | (I.Gamma ? SPNG_DECODE_GAMMA : 0);
   const std::size_t RowBytes = static_cast<std::size_t>(W) * (I.Alpha ? 4 : 3);
+  // An embedded profile converts each row once, before alpha is multiplied
+  // in; the passes of an interlaced file are converted when all are there.
+  const std::unique_ptr<TColorTransform> Profile = TColorTransform::ToSrgb(I.Icc, I.Alpha ? ppBGRA8 : ppBGR8);
+  const bool RowProfile = Profile && !Interlaced;
+  const bool Premultiply = !(Profile && Interlaced);
 
   int Pass = 0;
   int LastFilledPass = -1;
@@ -187,7 +210,11 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
     std::uint8_t* Row = Target.ScanLine(static_cast<std::int32_t>(Ri.row_num));
     Error = spng_decode_row(C.get(), Row, RowBytes);
     if (Error != 0 && Error != SPNG_EOI) break;
-    ConvertRow(Row, W, I.Alpha, Interlaced ? PassX0[Pass] : 0, Interlaced ? PassDx[Pass] : 1);
+    ConvertRow(Row, W, I.Alpha, Interlaced ? PassX0[Pass] : 0, Interlaced ? PassDx[Pass] : 1, Premultiply && !RowProfile);
+    if (RowProfile) {
+      Profile->Convert(Row, Row, static_cast<std::size_t>(W));
+      if (I.Alpha) PremultiplyRow(Row, W);
+    }
     if (!Interlaced) {
       Done = static_cast<std::int32_t>(Ri.row_num) + 1;
       if (DecodeProgress(static_cast<int>(std::int64_t{Done} * 100 / H), TRect{0, Reported, W, Done}, [&] {
@@ -196,6 +223,11 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
         Reported = Done;
     }
   }
+  if (Profile && Interlaced)
+    for (std::int32_t Y = 0; Y < H; ++Y) {
+      Profile->Convert(Target.ScanLine(Y), Target.ScanLine(Y), static_cast<std::size_t>(W));
+      if (I.Alpha) PremultiplyRow(Target.ScanLine(Y), W);
+    }
   if (Error == SPNG_EOI) return;
 
   // The file ends early or its data is damaged: what decoded stays, the rest

@@ -6,6 +6,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include "picture/ColorProfile.h"
 #include "picture/FileFormats.h"
 #include "toolkit/ByteReader.h"
 #include "toolkit/SysUtils.h"
@@ -65,6 +66,24 @@ bool DecodeFrame(const WebPData& Data, int W, int H, std::vector<std::uint32_t>&
   return S == VP8_STATUS_OK;
 }
 
+// The data of the first chunk of the given kind ("EXIF", "ICCP"), pointing
+// into the file's bytes; empty when there is none.
+std::span<const std::uint8_t> ChunkOf(std::span<const std::uint8_t> Bytes, const char* Kind) {
+  const WebPData Data{Bytes.data(), Bytes.size()};
+  const TDemux D(WebPDemux(&Data));
+  if (!D) return {};
+  WebPChunkIterator It;
+  std::span<const std::uint8_t> Chunk;
+  if (WebPDemuxGetChunk(D.get(), Kind, 1, &It)) Chunk = {It.chunk.bytes, It.chunk.size};
+  WebPDemuxReleaseChunkIterator(&It);
+  return Chunk;
+}
+
+inline std::uint8_t Mul255(std::uint32_t V, std::uint32_t A) {
+  const std::uint32_t X = V * A + 128;
+  return static_cast<std::uint8_t>((X + (X >> 8)) >> 8);
+}
+
 class TWebPFrames : public TFrameSource {
  public:
   explicit TWebPFrames(TDemux D) : FDemux(std::move(D)) {
@@ -117,7 +136,9 @@ TImageGraphic::THeader TWebPImage::ReadHeader(std::span<const std::uint8_t> Byte
   const VP8StatusCode S = WebPGetFeatures(Bytes.data(), Bytes.size(), &F);
   if (S != VP8_STATUS_OK) Fail(StatusText(S));
   CheckSize(F.width, F.height);
-  return THeader{F.width, F.height, F.has_alpha != 0 || F.has_animation != 0};
+  // Animations are shown as stored.
+  const TOrientation O = F.has_animation ? orNormal : ReadExifOrientation(ChunkOf(Bytes, "EXIF"));
+  return THeader{F.width, F.height, F.has_alpha != 0 || F.has_animation != 0, O};
 }
 
 std::unique_ptr<TFrameSource> TWebPImage::OpenFrames(std::span<const std::uint8_t> Bytes) {
@@ -142,8 +163,10 @@ void TWebPImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Targe
   const bool Alpha = Config.input.has_alpha != 0;
   Target.AllocateImage(W, H, Alpha ? 32 : 24, false);
   SetDecodedAlpha(Alpha);
+  // An embedded profile converts the rows once decoded, before alpha is multiplied in.
+  const std::unique_ptr<TColorTransform> Profile = TColorTransform::ToSrgb(ChunkOf(Bytes, "ICCP"), Alpha ? ppBGRA8 : ppBGR8);
   // Straight into the bitmap, in its own byte order; with alpha, premultiplied.
-  Config.output.colorspace = Alpha ? MODE_bgrA : MODE_BGR;
+  Config.output.colorspace = Alpha ? (Profile ? MODE_BGRA : MODE_bgrA) : MODE_BGR;
   Config.output.is_external_memory = 1;
   Config.output.u.RGBA.rgba = Target.ScanLine(0);
   Config.output.u.RGBA.stride = static_cast<int>(Target.Stride());
@@ -167,6 +190,13 @@ void TWebPImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Targe
         }))
       Reported = Rows;
   }
+  if (Profile)
+    for (std::int32_t Y = 0; Y < (S == VP8_STATUS_OK ? H : Rows); ++Y) {
+      std::uint8_t* Row = Target.ScanLine(Y);
+      Profile->Convert(Row, Row, static_cast<std::size_t>(W));
+      for (std::int32_t X = 0; Alpha && X < W; ++X)
+        for (int K = 0; K < 3; ++K) Row[4 * X + K] = Mul255(Row[4 * X + K], Row[4 * X + 3]);
+    }
   if (S == VP8_STATUS_OK) return;
   ClearRowsFrom(Target, Rows);
   // A file that simply ends is shown without an error.

@@ -25,6 +25,8 @@ struct TPngFileOptions {
   double Gamma = 0;  // gAMA when not 0
   bool Srgb = false;
   int Compression = 6;
+  std::vector<std::uint8_t> Icc;   // iCCP when not empty
+  std::vector<std::uint8_t> Exif;  // eXIf when not empty
 };
 
 inline int PngChannels(int ColorType) {
@@ -61,6 +63,8 @@ inline std::vector<std::uint8_t> MakePng(const TPngFileOptions& O) {
   }
   if (O.Gamma > 0) png_set_gAMA(P, I, O.Gamma);
   if (O.Srgb) png_set_sRGB(P, I, PNG_sRGB_INTENT_PERCEPTUAL);
+  if (!O.Icc.empty()) png_set_iCCP(P, I, "profile", 0, O.Icc.data(), static_cast<png_uint_32>(O.Icc.size()));
+  if (!O.Exif.empty()) png_set_eXIf_1(P, I, static_cast<png_uint_32>(O.Exif.size()), const_cast<png_bytep>(O.Exif.data()));
   png_write_info(P, I);
   const int Channels = PngChannels(O.ColorType);
   const std::size_t RowBytes = (static_cast<std::size_t>(O.Width) * Channels * O.BitDepth + 7) / 8;

@@ -80,3 +80,19 @@ inline std::vector<std::uint8_t> MakeAnimatedWebp(int W, int H, const std::vecto
   WebPAnimEncoderDelete(E);
   return Bytes;
 }
+
+// The file with an EXIF or ICCP chunk ("EXIF", "ICCP") added.
+inline std::vector<std::uint8_t> WithWebpChunk(const std::vector<std::uint8_t>& Bytes, const char* Kind,
+                                               const std::vector<std::uint8_t>& Data) {
+  const WebPData In{Bytes.data(), Bytes.size()};
+  WebPMux* M = WebPMuxCreate(&In, 1);
+  const WebPData Chunk{Data.data(), Data.size()};
+  WebPMuxSetChunk(M, Kind, &Chunk, 1);
+  WebPData Out;
+  WebPDataInit(&Out);
+  WebPMuxAssemble(M, &Out);
+  std::vector<std::uint8_t> Result(Out.bytes, Out.bytes + Out.size);
+  WebPDataClear(&Out);
+  WebPMuxDelete(M);
+  return Result;
+}
