@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "picture/FileFormats.h"
+#include "support/GraphicTests.h"
 #include "support/GifFiles.h"
 #include "toolkit/Timer.h"
 
@@ -18,12 +19,7 @@ class GifTest : public ::testing::Test {
     SetTimerScheduler(nullptr);
     FinalizeGifSupport();
   }
-  static std::unique_ptr<TGifImage> Load(const std::vector<std::uint8_t>& Bytes) {
-    auto G = std::make_unique<TGifImage>();
-    auto S = TMemoryStream::Over(Bytes);
-    G->LoadFromStream(*S);
-    return G;
-  }
+  static std::unique_ptr<TGifImage> Load(const std::vector<std::uint8_t>& Bytes) { return LoadGraphic<TGifImage>(Bytes); }
   // The graphic drawn at its own size over Background: pixel (X, Y) as 0x00RRGGBB.
   static std::uint32_t Shown(TGraphic& G, int X, int Y, TColor Background = clWhite) {
     TBitmap B(G.Width(), G.Height());
@@ -35,16 +31,6 @@ class GifTest : public ::testing::Test {
 
   TManualTimerScheduler FClock;
 };
-
-template <class F>
-std::string ErrorOf(F&& Fn) {
-  try {
-    Fn();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return "";
-}
 
 TGifFrameSpec Whole(int W, int H, std::function<int(int, int)> Index) {
   TGifFrameSpec F;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "picture/FileFormats.h"
+#include "support/GraphicTests.h"
 #include "support/PngFiles.h"
 
 namespace {
@@ -23,20 +24,7 @@ class PngTest : public ::testing::Test {
   void SetUp() override { InitializePngSupport(); }
   void TearDown() override { FinalizePngSupport(); }
 
-  static std::unique_ptr<TPngImage> Load(const std::vector<std::uint8_t>& Bytes) {
-    auto P = std::make_unique<TPngImage>();
-    auto S = TMemoryStream::Over(Bytes);
-    P->LoadFromStream(*S);
-    return P;
-  }
-  // Draws G at its own size over a bitmap filled with Background; returns the bitmap.
-  static std::unique_ptr<TBitmap> DrawOver(TGraphic& G, TColor Background) {
-    auto B = std::make_unique<TBitmap>(G.Width(), G.Height());
-    B->Canvas().Brush().Color = Background;
-    B->Canvas().FillRect(Rect(0, 0, G.Width(), G.Height()));
-    G.DrawInto(B->Canvas(), Rect(0, 0, G.Width(), G.Height()));
-    return B;
-  }
+  static std::unique_ptr<TPngImage> Load(const std::vector<std::uint8_t>& Bytes) { return LoadGraphic<TPngImage>(Bytes); }
   static std::uint32_t PixelOf(const TBitmap& B, int X, int Y) { return B.View().PixelAt(X, Y) & 0xFFFFFF; }
 
   std::uint64_t FClock = 1000;
@@ -51,16 +39,6 @@ class PngTest : public ::testing::Test {
     };
   }
 };
-
-template <class F>
-std::string ErrorOf(F&& Fn) {
-  try {
-    Fn();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return "";
-}
 
 std::uint32_t Rgb(std::uint32_t R, std::uint32_t G, std::uint32_t B) { return R << 16 | G << 8 | B; }
 

@@ -3,6 +3,7 @@
 
 #include "picture/png/Png.h"
 #include "picture/webp/Webp.h"
+#include "support/GraphicTests.h"
 #include "support/PhotoFiles.h"
 #include "support/PngFiles.h"
 #include "support/WebpFiles.h"
@@ -29,13 +30,6 @@ std::vector<std::uint8_t> WebpWith(const std::vector<std::uint8_t>& Exif, const 
   return Bytes;
 }
 
-template <class G>
-std::unique_ptr<G> Load(const std::vector<std::uint8_t>& Bytes) {
-  auto P = std::make_unique<G>();
-  P->LoadFromStream(*TMemoryStream::Over(Bytes));
-  return P;
-}
-
 std::uint32_t Shown(TGraphic& G, int X, int Y) {
   TBitmap B(G.Width(), G.Height());
   G.DrawInto(B.Canvas(), Rect(0, 0, G.Width(), G.Height()));
@@ -50,7 +44,7 @@ void ExpectTurnedByTheirOrientation(std::vector<std::uint8_t> (*Make)(const std:
                                     bool Prefixes) {
   for (int O = 1; O <= 8; ++O) {
     SCOPED_TRACE(O);
-    auto P = Load<G>(Make(MakeExif(O, O % 2 == 0, Prefixes && O > 4), {}));
+    auto P = LoadGraphic<G>(Make(MakeExif(O, O % 2 == 0, Prefixes && O > 4), {}));
     const auto Or = static_cast<TOrientation>(O);
     EXPECT_EQ(P->Orientation(), Or);
     EXPECT_EQ(P->Width(), SwapsAxes(Or) ? 2 : 3);
@@ -72,8 +66,8 @@ TEST(WebOrientation, WebpFollowsItsExifOrientation) { ExpectTurnedByTheirOrienta
 
 TEST(WebOrientation, EmbeddedProfilesAreConvertedToSrgb) {
   // A profile that swaps red and blue: the stored red pixel shows blue.
-  auto Png = Load<TPngImage>(PngWith({}, MakeSwappedPrimariesProfile()));
-  auto Webp = Load<TWebPImage>(WebpWith({}, MakeSwappedPrimariesProfile()));
+  auto Png = LoadGraphic<TPngImage>(PngWith({}, MakeSwappedPrimariesProfile()));
+  auto Webp = LoadGraphic<TWebPImage>(WebpWith({}, MakeSwappedPrimariesProfile()));
   for (TGraphic* G : std::initializer_list<TGraphic*>{Png.get(), Webp.get()}) {
     const std::uint32_t P = Shown(*G, 0, 0);
     EXPECT_LE(P >> 16, 3u) << std::hex << P;

@@ -5,6 +5,7 @@
 #include <webp/decode.h>
 
 #include "picture/FileFormats.h"
+#include "support/GraphicTests.h"
 #include "support/WebpFiles.h"
 #include "toolkit/Timer.h"
 
@@ -20,34 +21,11 @@ class WebpTest : public ::testing::Test {
     SetTimerScheduler(nullptr);
     FinalizeWebpSupport();
   }
-  static std::unique_ptr<TWebPImage> Load(const std::vector<std::uint8_t>& Bytes) {
-    auto G = std::make_unique<TWebPImage>();
-    auto S = TMemoryStream::Over(Bytes);
-    G->LoadFromStream(*S);
-    return G;
-  }
-  // The graphic drawn at its own size over Background.
-  static std::unique_ptr<TBitmap> DrawOver(TGraphic& G, TColor Background) {
-    auto B = std::make_unique<TBitmap>(G.Width(), G.Height());
-    B->Canvas().Brush().Color = Background;
-    B->Canvas().FillRect(Rect(0, 0, G.Width(), G.Height()));
-    G.DrawInto(B->Canvas(), Rect(0, 0, G.Width(), G.Height()));
-    return B;
-  }
+  static std::unique_ptr<TWebPImage> Load(const std::vector<std::uint8_t>& Bytes) { return LoadGraphic<TWebPImage>(Bytes); }
   static std::uint32_t At(const TBitmap& B, int X, int Y) { return B.View().PixelAt(X, Y) & 0xFFFFFF; }
 
   TManualTimerScheduler FClock;
 };
-
-template <class F>
-std::string ErrorOf(F&& Fn) {
-  try {
-    Fn();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return "";
-}
 
 std::uint32_t Pattern(int X, int Y) {
   return 0xFF000000u | static_cast<std::uint32_t>((X * 9) & 0xFF) << 16 | static_cast<std::uint32_t>((Y * 5) & 0xFF) << 8 |
