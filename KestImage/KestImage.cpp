@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "KestImage/Cursors.h"
 #include "toolkit/SysUtils.h"
@@ -18,6 +19,13 @@ namespace {
 // +-2^30 are held there, so that differences of two of them still fit into
 // 32 bits (a picture of 2^28 pixels in one row zoomed 1000 times would not).
 constexpr double CoordLimit = 1073741824.0;
+constexpr std::int64_t IntCoordLimit = std::int64_t{1} << 30;
+
+// A size or position held within +-2^30, whatever a graphic reports.
+std::int32_t Hold(std::int64_t V) { return static_cast<std::int32_t>(std::clamp(V, -IntCoordLimit, IntCoordLimit)); }
+
+// Posted to the view when a graphic's size changed at its drawing.
+constexpr std::uint32_t KM_PICTURERESIZED = WM_USER + 0x4B1;
 
 std::int32_t Trunc(double V) {
   if (!(V == V)) return 0;
@@ -114,9 +122,34 @@ void TCustomKestImage::SetScale(double V) {
 double TCustomKestImage::GetFitScale() {
   const std::int32_t W = FPicture->Width(), H = FPicture->Height();
   if (W == 0 || H == 0) return 0;
-  const double A = static_cast<double>(ClientWidth()) / W;
-  const double B = static_cast<double>(ClientHeight()) / H;
+  // The fitted picture needs no scroll bars: it is fitted to the room they
+  // leave when hidden.
+  const TPoint C = ClientSizeWithoutBars();
+  const double A = static_cast<double>(C.X) / W;
+  const double B = static_cast<double>(C.Y) / H;
   return A >= B ? B : A;
+}
+
+TPoint TCustomKestImage::ClientSizeWithoutBars() {
+  const TPoint C{ClientWidth(), ClientHeight()};
+  if (!FHideScrollBars) return C;
+  TCreateParams P;
+  CreateParams(P);
+  const TRect F = FrameMargins(P.Style, P.ExStyle);
+  return TPoint{std::max(C.X, Width() - F.Left - F.Right), std::max(C.Y, Height() - F.Top - F.Bottom)};
+}
+
+TPoint TCustomKestImage::DisplayedSize() {
+  const std::int32_t W = FPicture->Width(), H = FPicture->Height();
+  switch (FScaleMode) {
+    case smStretch: return TPoint{ClientWidth(), ClientHeight()};
+    case smScale: return TPoint{Trunc(W * FScale), Trunc(H * FScale)};
+    case smResize: {
+      const double F = GetFitScale();
+      return TPoint{Trunc(W * F), Trunc(H * F)};
+    }
+    default: return TPoint{Hold(W), Hold(H)};
+  }
 }
 
 void TCustomKestImage::Zoom(TZoomKind Kind, std::int32_t X, std::int32_t Y) {
@@ -126,22 +159,22 @@ void TCustomKestImage::Zoom(TZoomKind Kind, std::int32_t X, std::int32_t Y) {
     ScrollTo(TPoint{0, 0});
     return;
   }
-  // Every entry needed is converted before anything changes, so that a bad
-  // entry leaves the scale and the view as they were.
+  // Every entry is converted before anything changes, so that a bad entry
+  // leaves the scale and the view as they were. The list is kept in text
+  // order, which is numeric order only for entries of equal width: the steps
+  // are taken in the order of their values.
+  std::vector<double> Steps;
+  for (int K = 0; K < FStandardScales->Count(); ++K) Steps.push_back(StrToFloat(FStandardScales->Get(K)));
+  std::sort(Steps.begin(), Steps.end());
+  Steps.erase(std::unique(Steps.begin(), Steps.end()), Steps.end());
   double T = FScale;
-  const int N = FStandardScales->Count();
-  if (N > 0) {
-    int I = N;
-    for (int K = 0; K < N; ++K) {
-      T = StrToFloat(FStandardScales->Get(K));
-      if (T > FScale) {
-        I = K;
-        break;
-      }
-    }
+  if (!Steps.empty()) {
+    // The first step above the scale; past the largest step, the largest.
+    const std::size_t I = static_cast<std::size_t>(std::upper_bound(Steps.begin(), Steps.end(), FScale) - Steps.begin());
+    T = I < Steps.size() ? Steps[I] : Steps.back();
     if (Kind == zkOut && I >= 1) {
-      T = StrToFloat(FStandardScales->Get(I - 1));
-      if (T == FScale && I >= 2) T = StrToFloat(FStandardScales->Get(I - 2));
+      T = Steps[I - 1];
+      if (T == FScale && I >= 2) T = Steps[I - 2];
     }
   }
   const double Ratio = T / FScale;
@@ -183,18 +216,21 @@ void TCustomKestImage::SetStandardScales(const TStrings& Value) {
 // Geometry
 
 void TCustomKestImage::UpdateLayout() {
-  const std::int32_t W = FPicture->Width(), H = FPicture->Height();
-  const std::int32_t Cw = ClientWidth(), Ch = ClientHeight();
-  TPoint M;
-  switch (FScaleMode) {
-    case smNormal: M = TPoint{W - Cw, H - Ch}; break;
-    case smStretch: M = TPoint{-1, -1}; break;
-    case smScale: M = TPoint{Trunc(W * FScale) - Cw, Trunc(H * FScale) - Ch}; break;
-    case smResize: {
-      const double F = GetFitScale();
-      M = TPoint{-std::abs(Trunc(W * F) - Cw), -std::abs(Trunc(H * F) - Ch)};
-      break;
+  FLayoutSize = TPoint{FPicture->Width(), FPicture->Height()};
+  FRelayoutPosted = false;
+  TPoint M{-1, -1};
+  if (FScaleMode != smStretch) {
+    const TPoint D = DisplayedSize();
+    TPoint C{ClientWidth(), ClientHeight()};
+    // A picture that fits the client area once the bars are hidden needs no
+    // bars: it is measured against that area, so the bars go instead of
+    // scrolling the picture by their own thickness.
+    if (FHideScrollBars) {
+      const TPoint B = ClientSizeWithoutBars();
+      if (D.X <= B.X && D.Y <= B.Y) C = B;
     }
+    const std::int64_t Dx = std::int64_t{D.X} - C.X, Dy = std::int64_t{D.Y} - C.Y;
+    M = FScaleMode == smResize ? TPoint{Hold(-std::llabs(Dx)), Hold(-std::llabs(Dy))} : TPoint{Hold(Dx), Hold(Dy)};
   }
   SetMaxOffset(M);
   RebuildCache();
@@ -252,7 +288,8 @@ void TCustomKestImage::ScrollTo(TPoint P) {
 }
 
 TPoint TCustomKestImage::GetViewCenter() {
-  return TPoint{Div2(ClientWidth()) + FOffset.X, Div2(ClientHeight()) + FOffset.Y};
+  return TPoint{ClampToInt(std::int64_t{Div2(ClientWidth())} + FOffset.X),
+                ClampToInt(std::int64_t{Div2(ClientHeight())} + FOffset.Y)};
 }
 
 void TCustomKestImage::CenterOn(TPoint P) {
@@ -264,18 +301,9 @@ TRect TCustomKestImage::GetImageRect() {
   const std::int32_t W = FPicture->Width(), H = FPicture->Height();
   if (W == 0 || H == 0) return TRect{};
   if (FScaleMode == smStretch) return TRect{0, 0, ClientWidth(), ClientHeight()};
-  TRect R;
-  switch (FScaleMode) {
-    case smScale: R = TRect{0, 0, Trunc(W * FScale), Trunc(H * FScale)}; break;
-    case smResize: {
-      const double F = GetFitScale();
-      R = TRect{0, 0, Trunc(W * F), Trunc(H * F)};
-      break;
-    }
-    default: R = TRect{0, 0, W, H}; break;
-  }
-  OffsetRect(R, -FOffset.X, -FOffset.Y);
-  return R;
+  const TPoint D = DisplayedSize();
+  return TRect{ClampToInt(-std::int64_t{FOffset.X}), ClampToInt(-std::int64_t{FOffset.Y}),
+               ClampToInt(std::int64_t{D.X} - FOffset.X), ClampToInt(std::int64_t{D.Y} - FOffset.Y)};
 }
 
 void TCustomKestImage::SetImageAlignment(TImageAlignment V) {
@@ -322,7 +350,7 @@ void TCustomKestImage::CreateWnd() {
 
 std::int32_t TCustomKestImage::DisplayedExtent(bool Horizontal) const {
   const std::int32_t E = Horizontal ? FPicture->Width() : FPicture->Height();
-  return FScaleMode == smScale ? Trunc(E * FScale) : E;
+  return FScaleMode == smScale ? Trunc(E * FScale) : Hold(E);
 }
 
 void TCustomKestImage::UpdateScrollBars() {
@@ -429,6 +457,9 @@ void TCustomKestImage::WndProc(TMessage& Message) {
     case CM_BIDIMODECHANGED:
       SetImageAlignment(FImageAlignment);
       UpdateScrollBars();
+      return;
+    case KM_PICTURERESIZED:
+      PictureResized();
       return;
     default:
       TCustomControl::WndProc(Message);
@@ -569,6 +600,7 @@ void TCustomKestImage::RebuildCache() {
     case smScale: BuildScaledCache(); break;
     case smResize: DropCache(); break;
   }
+  CheckDrawnSize();
 }
 
 void TCustomKestImage::DropCache() {
@@ -581,7 +613,44 @@ namespace {
 // A graphic that paints every pixel of the rectangle it is drawn into, so the
 // cache need not be filled before.
 bool CoversWholly(const TGraphic* G) { return G && G->ClassType() == TBitmap::StaticClass() && !G->Transparent(); }
+
+// A graphic that does not draw by stretching pixels: a metafile draws itself
+// sharp at any size, an icon at its own size whatever it is given. Enlarging
+// its picture at its own size while painting would show what it never draws,
+// so when no cache at the displayed size can be had it draws itself.
+bool DrawsItself(const TGraphic* G) { return G && (G->Is<TMetafile>() || G->Is<TIcon>()); }
 }  // namespace
+
+void TCustomKestImage::PrepareCache(std::int32_t W, std::int32_t H) {
+  FRenderCache->SetSize(W, H, false);
+  if (CoversWholly(FPicture->Graphic())) return;
+  // What the graphic leaves undrawn shows the background, as on screen when
+  // the graphic draws itself; never what an earlier picture left in the cache.
+  TCanvas& C = FRenderCache->Canvas();
+  const TBrush Saved = C.Brush();
+  C.Brush().Color = Color();
+  C.Brush().Style = bsSolid;
+  C.FillRect(TRect{0, 0, FRenderCache->Width(), FRenderCache->Height()});
+  C.Brush() = Saved;
+}
+
+void TCustomKestImage::SetColor(TColor C) {
+  if (C == Color()) return;
+  TCustomControl::SetColor(C);
+  if (FRenderCacheState != cstNone && FPicture->Graphic() && !CoversWholly(FPicture->Graphic())) RebuildCache();
+}
+
+void TCustomKestImage::CheckDrawnSize() {
+  if (FRelayoutPosted || (FPicture->Width() == FLayoutSize.X && FPicture->Height() == FLayoutSize.Y)) return;
+  FRelayoutPosted = PostMessage(Handle(), KM_PICTURERESIZED, 0, 0);
+}
+
+void TCustomKestImage::PictureResized() {
+  FRelayoutPosted = false;
+  if (FPicture->Width() == FLayoutSize.X && FPicture->Height() == FLayoutSize.Y) return;
+  UpdateLayout();
+  SetImageAlignment(FImageAlignment);
+}
 
 void TCustomKestImage::BuildUnscaledCache() {
   const std::int32_t W = FPicture->Width(), H = FPicture->Height();
@@ -590,9 +659,8 @@ void TCustomKestImage::BuildUnscaledCache() {
     return;
   }
   try {
-    TGraphic* G = FPicture->Graphic();
-    FRenderCache->SetSize(W, H, !CoversWholly(G));
-    DrawGraphic(FRenderCache->Canvas(), 0, 0, G);
+    PrepareCache(W, H);
+    DrawGraphic(FRenderCache->Canvas(), 0, 0, FPicture->Graphic());
     FRenderCache->Dormant();
     if (FMaxOffset.X > 0 && FMaxOffset.Y > 0)
       FRenderCacheState = cstUnscaled;
@@ -607,7 +675,10 @@ void TCustomKestImage::BuildScaledCache() {
   const std::int64_t W = RoundEven(FPicture->Width() * FScale);
   const std::int64_t H = RoundEven(FPicture->Height() * FScale);
   if (AtCacheLimit(W, H)) {
-    BuildUnscaledCache();
+    if (DrawsItself(FPicture->Graphic()))
+      DropCache();
+    else
+      BuildUnscaledCache();
     return;
   }
   if (FMaxOffset.X <= 0 && FMaxOffset.Y <= 0) {
@@ -615,13 +686,16 @@ void TCustomKestImage::BuildScaledCache() {
     return;
   }
   try {
-    TGraphic* G = FPicture->Graphic();
-    FRenderCache->SetSize(static_cast<std::int32_t>(W), static_cast<std::int32_t>(H), !CoversWholly(G));
-    StretchDrawGraphic(FRenderCache->Canvas(), TRect{0, 0, FRenderCache->Width(), FRenderCache->Height()}, G);
+    PrepareCache(static_cast<std::int32_t>(W), static_cast<std::int32_t>(H));
+    StretchDrawGraphic(FRenderCache->Canvas(), TRect{0, 0, FRenderCache->Width(), FRenderCache->Height()},
+                       FPicture->Graphic());
     FRenderCache->Dormant();
     FRenderCacheState = cstScaled;
   } catch (...) {
-    BuildUnscaledCache();
+    if (DrawsItself(FPicture->Graphic()))
+      DropCache();
+    else
+      BuildUnscaledCache();
   }
 }
 
@@ -668,7 +742,10 @@ void TCustomKestImage::Paint() {
       C.StretchBltFrom(GetImageRect(), Cache, Whole);
       break;
     default:
-      if (TGraphic* G = FPicture->Graphic()) StretchDrawGraphic(C, GetImageRect(), G);
+      if (TGraphic* G = FPicture->Graphic()) {
+        StretchDrawGraphic(C, GetImageRect(), G);
+        CheckDrawnSize();
+      }
       break;
   }
 }

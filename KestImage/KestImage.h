@@ -169,8 +169,27 @@ class TCustomKestImage : public TCustomControl {
   void DropCache();
   void BuildUnscaledCache();
   void BuildScaledCache();
+  // Sizes the cache for drawing the graphic into all of it; the background
+  // colour goes first where the graphic may leave pixels undrawn.
+  void PrepareCache(std::int32_t W, std::int32_t H);
   // The picture's displayed extent on an axis for the scroll bars.
   std::int32_t DisplayedExtent(bool Horizontal) const;
+  // The picture's displayed width and height in the current mode, held within
+  // +-2^30 whatever size the graphic reports.
+  TPoint DisplayedSize();
+  // The client size once bars that the view may hide are hidden.
+  TPoint ClientSizeWithoutBars();
+  // A graphic that learns its size at its first drawing (an icon) makes the
+  // view lay itself out again, posted so that no paint is re-entered.
+  void CheckDrawnSize();
+  void PictureResized();
+
+  TPoint FLayoutSize;
+  bool FRelayoutPosted = false;
+
+ public:
+  // A cache that holds background pixels is drawn again in the new colour.
+  void SetColor(TColor C) override;
 };
 
 // The published face of the view: properties visible to stored layouts, with

@@ -7,23 +7,6 @@
 
 namespace {
 
-// What direct drawing shows: the background, and the graphic stretched into
-// the image rectangle.
-QImage DirectDrawing(TCustomKestImage& V) {
-  QImage Expected(V.ClientWidth(), V.ClientHeight(), QImage::Format_RGB32);
-  Expected.fill(ColorToPixel(V.Color()));
-  TCanvas C([&] { return &Expected; });
-  StretchDrawGraphic(C, V.GetImageRect(), V.Picture()->Graphic());
-  return Expected;
-}
-
-QImage RepaintAll(TCustomKestImage& V) {
-  V.EraseBackground();
-  V.Invalidate();
-  V.Update();
-  return V.ClientSurface().copy();
-}
-
 TEST(KestImagePaint, CacheStateFollowsModeAndScrolling) {
   auto V = FixedClientView(200, 150);
   const struct {

@@ -99,6 +99,72 @@ TEST(KestImageScale, ZoomStepsThroughTheListAndStopsAtItsEnds) {
   EXPECT_EQ(Ins, (std::vector<double>{1.5, 2.0, 4.0, 8.0, 8.0}));
 }
 
+TEST(KestImageScale, ZoomStepsGoByValueWhateverTheTextOrder) {
+  auto V = FixedClientView(400, 300);
+  SetCoordinatePicture(*V, 100, 100);
+  V->SetStandardScales(TStringList{"2", "10", "0.5"});  // kept as "0.5", "10", "2"
+  const struct {
+    double From;
+    TZoomKind Kind;
+    double To;
+  } Cases[] = {
+      {1.0, zkIn, 2},   {3, zkOut, 2},  {3, zkIn, 10},     {2, zkIn, 10},      {10, zkOut, 2},
+      {10, zkIn, 10},   {20, zkIn, 10}, {20, zkOut, 10},   {0.5, zkOut, 0.5},  {0.25, zkOut, 0.5},
+      {0.25, zkIn, 0.5}, {2, zkOut, 0.5},
+  };
+  for (const auto& C : Cases) {
+    V->SetScale(C.From);
+    V->Zoom(C.Kind, -1, -1);
+    EXPECT_EQ(V->Scale(), C.To) << C.From << (C.Kind == zkIn ? " in" : " out");
+  }
+  EXPECT_EQ(V->StandardScales()->ToVector(), (std::vector<std::string>{"0.5", "10", "2"}));
+}
+
+// A view whose bars come and go with the picture, as in the viewer.
+std::unique_ptr<TKestImage> HidingBarsView(int ClientW, int ClientH) {
+  auto V = std::make_unique<TKestImage>(nullptr);
+  V->SetBorderStyle(bsNone);
+  V->SetBounds(0, 0, ClientW, ClientH);
+  return V;
+}
+
+TEST(KestImageScale, BestFitIsTheSameFromEveryZoomAndNeedsNoBars) {
+  const struct {
+    int W, H;
+    double Fit;
+  } Pictures[] = {{1000, 800, 317.0 / 800}, {834, 634, 0.5}, {2000, 300, 417.0 / 2000}};
+  for (const auto& P : Pictures) {
+    for (double From : {0.1, 1.0, 2.0, 8.0}) {
+      auto V = HidingBarsView(417, 317);
+      SetCoordinatePicture(*V, P.W, P.H);
+      V->SetScale(From);
+      for (int Twice = 0; Twice < 2; ++Twice) {
+        V->Zoom(zkBestFit, -1, -1);
+        EXPECT_EQ(V->Scale(), P.Fit) << P.W << "x" << P.H << " from " << From;
+        EXPECT_FALSE(V->ScrollBar(SB_HORZ).Visible);
+        EXPECT_FALSE(V->ScrollBar(SB_VERT).Visible);
+        EXPECT_LE(V->MaxOffset().X, 0);
+        EXPECT_LE(V->MaxOffset().Y, 0);
+      }
+    }
+  }
+}
+
+TEST(KestImageScale, ResizeModeFitsTheRoomTheBarsLeave) {
+  // Bars that hide: the whole window; bars that stay: what they leave.
+  for (bool Hide : {true, false}) {
+    auto V = HidingBarsView(417, 317);
+    V->SetHideScrollBars(Hide);
+    SetCoordinatePicture(*V, 834, 634);
+    V->SetScale(3);
+    V->SetScaleMode(smResize);
+    const TRect R = V->GetImageRect();
+    EXPECT_EQ(R.Width(), Hide ? 417 : 394) << Hide;
+    EXPECT_LE(R.Height(), V->ClientHeight());
+    EXPECT_EQ(V->ClientWidth(), Hide ? 417 : 400);
+  }
+}
+
 TEST(KestImageScale, ZoomNeedsAPictureAndScaleMode) {
   auto V = FixedClientView(400, 300);
   int Events = 0;

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <QImage>
+#include <QString>
 
 #include "KestImage/KestImage.h"
 
@@ -44,4 +46,37 @@ inline std::unique_ptr<TKestImage> FixedClientView(int ClientW, int ClientH) {
 
 inline std::uint32_t SurfacePixel(TWinControl& C, int X, int Y) {
   return reinterpret_cast<const std::uint32_t*>(C.ClientSurface().constScanLine(Y))[X];
+}
+
+// What direct drawing shows: the background, and the graphic stretched into
+// the image rectangle.
+inline QImage DirectDrawing(TCustomKestImage& V) {
+  QImage Expected(V.ClientWidth(), V.ClientHeight(), QImage::Format_RGB32);
+  Expected.fill(ColorToPixel(V.Color()));
+  TCanvas C([&] { return &Expected; });
+  StretchDrawGraphic(C, V.GetImageRect(), V.Picture()->Graphic());
+  return Expected;
+}
+
+// The whole client area painted again, as the view shows it.
+inline QImage RepaintAll(TCustomKestImage& V) {
+  V.EraseBackground();
+  V.Invalidate();
+  V.Update();
+  return V.ClientSurface().copy();
+}
+
+// Where two client images differ first, or nothing when they are equal.
+inline std::string Difference(const QImage& A, const QImage& B) {
+  if (A.size() != B.size()) return "sizes differ";
+  for (int Y = 0; Y < A.height(); ++Y)
+    for (int X = 0; X < A.width(); ++X)
+      if (A.pixel(X, Y) != B.pixel(X, Y))
+        return QString("(%1, %2): %3 against %4")
+            .arg(X)
+            .arg(Y)
+            .arg(A.pixel(X, Y) & 0xFFFFFF, 6, 16)
+            .arg(B.pixel(X, Y) & 0xFFFFFF, 6, 16)
+            .toStdString();
+  return "";
 }
