@@ -542,7 +542,7 @@ void TCustomKestImage::PictureFrame(TObject*, const TRect& R) {
   const std::int64_t W = G->Width(), H = G->Height();
   if (FRenderCacheState != cstNone) {
     // The cache holds the picture at its own or its displayed size: the area
-    // is drawn again there, over white as a freshly sized cache is.
+    // is drawn again there, over the background as when the cache is built.
     const TRect Whole{0, 0, FRenderCache->Width(), FRenderCache->Height()};
     const TRect Area = IntersectRect(ScaledArea(R, W, H, Whole.Right, Whole.Bottom), Whole);
     TCanvas& C = FRenderCache->Canvas();
@@ -550,8 +550,11 @@ void TCustomKestImage::PictureFrame(TObject*, const TRect& R) {
     C.SetClipRegion(&Clip);
     try {
       if (G->Transparent()) {
-        C.Brush().Color = clWhite;
+        const TBrush Saved = C.Brush();
+        C.Brush().Color = Color();
+        C.Brush().Style = bsSolid;
         C.FillRect(Area);
+        C.Brush() = Saved;
       }
       StretchDrawGraphic(C, Whole, G);
     } catch (...) {

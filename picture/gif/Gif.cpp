@@ -8,7 +8,7 @@
 #include <gif_lib.h>
 
 #include "picture/FileFormats.h"
-#include "toolkit/ByteReader.h"
+#include "picture/Limits.h"
 #include "toolkit/SysUtils.h"
 
 KEST_CLASS_IMPL(TGifImage, TImageGraphic)

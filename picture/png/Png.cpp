@@ -10,7 +10,7 @@
 
 #include "picture/ColorProfile.h"
 #include "picture/FileFormats.h"
-#include "toolkit/ByteReader.h"
+#include "picture/Limits.h"
 #include "toolkit/SysUtils.h"
 
 KEST_CLASS_IMPL(TPngImage, TImageGraphic)
