@@ -10,6 +10,7 @@ PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turb
           libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core fonts-liberation
           desktop-file-utils appstream
           liblcms2-dev libtiff-dev libavif-dev libheif-dev libgdk-pixbuf-2.0-dev qt6-image-formats-plugins)
+PACKAGES+=(libspng-dev libpng-dev libgif-dev libwebp-dev)
 
 install_packages() {
   local missing=() p sudo=""

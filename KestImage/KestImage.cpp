@@ -68,6 +68,7 @@ TCustomKestImage::TCustomKestImage(TComponent* AOwner) : TCustomControl(AOwner) 
                                 const TRect& R, const std::string& Msg) {
     PictureProgress(Sender, Stage, Percent, Redraw, R, Msg);
   };
+  FPicture->OnFrame = [this](TObject* Sender, const TRect& R) { PictureFrame(Sender, R); };
   SetHeight(192);
   SetWidth(192);
   FHideScrollBars = true;
@@ -523,6 +524,51 @@ void TCustomKestImage::PictureProgress(TObject* Sender, TProgressStage Stage, st
     }
   }
   if (OnProgress) OnProgress(Sender, Stage, PercentDone, RedrawNow, R, Msg);
+}
+
+namespace {
+// The part of a W2 x H2 drawing of a W x H picture that shows its area R,
+// widened by a pixel on each side for the nearest-neighbour sampling.
+TRect ScaledArea(const TRect& R, std::int64_t W, std::int64_t H, std::int64_t W2, std::int64_t H2) {
+  auto Down = [](std::int64_t A, std::int64_t B, std::int64_t C) { return ClampToInt(A * B / C - 1); };
+  auto Up = [](std::int64_t A, std::int64_t B, std::int64_t C) { return ClampToInt((A * B + C - 1) / C + 1); };
+  return TRect{Down(R.Left, W2, W), Down(R.Top, H2, H), Up(R.Right, W2, W), Up(R.Bottom, H2, H)};
+}
+}  // namespace
+
+void TCustomKestImage::PictureFrame(TObject*, const TRect& R) {
+  TGraphic* G = FPicture->Graphic();
+  if (!G || R.IsEmpty() || G->Width() <= 0 || G->Height() <= 0) return;
+  const std::int64_t W = G->Width(), H = G->Height();
+  if (FRenderCacheState != cstNone) {
+    // The cache holds the picture at its own or its displayed size: the area
+    // is drawn again there, over the background as when the cache is built.
+    const TRect Whole{0, 0, FRenderCache->Width(), FRenderCache->Height()};
+    const TRect Area = IntersectRect(ScaledArea(R, W, H, Whole.Right, Whole.Bottom), Whole);
+    TCanvas& C = FRenderCache->Canvas();
+    const QRegion Clip(Area.Left, Area.Top, Area.Width(), Area.Height());
+    C.SetClipRegion(&Clip);
+    try {
+      if (G->Transparent()) {
+        const TBrush Saved = C.Brush();
+        C.Brush().Color = Color();
+        C.Brush().Style = bsSolid;
+        C.FillRect(Area);
+        C.Brush() = Saved;
+      }
+      StretchDrawGraphic(C, Whole, G);
+    } catch (...) {
+      // As when the cache is built: a failed drawing leaves what is there.
+    }
+    C.SetClipRegion(nullptr);
+  }
+  const TRect Image = GetImageRect();
+  TRect Client = ScaledArea(R, W, H, Image.Width(), Image.Height());
+  OffsetRect(Client, Image.Left, Image.Top);
+  Client = IntersectRect(Client, Image);
+  // Drawn straight from the graphic, a transparent picture needs the
+  // background under it first.
+  InvalidateRect(this, &Client, FRenderCacheState == cstNone && G->Transparent());
 }
 
 bool TCustomKestImage::NotifyPaletteChange() {

@@ -110,6 +110,9 @@ class TCustomKestImage : public TCustomControl {
   virtual void DoOffsetChange();
   virtual void PictureProgress(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone, bool RedrawNow,
                                const TRect& R, const std::string& Msg);
+  // A new frame of an animated picture changed R (picture pixels): that area
+  // is drawn again in the render cache and repainted; zoom, offset and layout stay.
+  virtual void PictureFrame(TObject* Sender, const TRect& R);
   bool NotifyPaletteChange();
   void RebuildCache();
   void EraseBackground();

@@ -81,6 +81,9 @@ void TPicture::Hold(std::unique_ptr<TGraphic> G) {
                                   const TRect& R, const std::string& Msg) {
       if (OnProgress) OnProgress(Sender, Stage, Percent, Redraw, R, Msg);
     };
+    FGraphic->OnFrame = [this](TObject* Sender, const TRect& R) {
+      if (OnFrame) OnFrame(Sender, R);
+    };
   }
 }
 

@@ -23,6 +23,10 @@ enum TProgressStage : std::uint8_t { psStarting, psRunning, psEnding };
 using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone,
                                           bool RedrawNow, const TRect& R, const std::string& Msg)>;
 
+// A new frame of an animation changed R of the picture (in picture pixels).
+// It is not a change of the picture: its size and everything else stay.
+using TFrameEvent = std::function<void(TObject* Sender, const TRect& R)>;
+
 class TGraphic;
 using TGraphicClass = const TMetaClass*;
 
@@ -81,6 +85,7 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
 
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
+  TFrameEvent OnFrame;
 
  protected:
   bool FTransparent = false;
@@ -122,6 +127,8 @@ class TPicture : public TPersistent {
 
   TNotifyEvent OnChange;
   TProgressEvent OnProgress;
+  // Raised when the held graphic shows a new frame; Sender is the graphic.
+  TFrameEvent OnFrame;
 
  private:
   // Holds G (or none) in place of the previous graphic and binds its notifications.

@@ -4,12 +4,18 @@
 
 #include "picture/FileFormats.h"
 #include "picture/avif/Avif.h"
+#include "picture/gif/Gif.h"
 #include "picture/heif/Heif.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/png/Png.h"
 #include "picture/tiff/Tiff.h"
+#include "picture/webp/Webp.h"
 
 void InitializePictureFormats() {
   InitializeJpegSupport();
+  InitializePngSupport();
+  InitializeGifSupport();
+  InitializeWebpSupport();
   InitializeTiffSupport();
   InitializeAvifSupport();
   InitializeHeifSupport();
@@ -19,6 +25,9 @@ void FinalizePictureFormats() {
   FinalizeHeifSupport();
   FinalizeAvifSupport();
   FinalizeTiffSupport();
+  FinalizeWebpSupport();
+  FinalizeGifSupport();
+  FinalizePngSupport();
   FinalizeJpegSupport();
 }
 

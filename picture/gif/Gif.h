@@ -1,0 +1,33 @@
+// TGifImage: a GIF file kept as its bytes, decoded at its first drawing;
+// animated files play their frames.
+#pragma once
+
+#include "picture/ImageGraphic.h"
+#include "toolkit/Exceptions.h"
+
+// A GIF file that cannot be read: "GIF image is not valid (%s)" with the
+// decoder's reason, or "GIF image is too large (%d x %d)".
+KEST_EXCEPTION(EGIF, EInvalidGraphic);
+
+// Start-up of the GIF support: registers "gif" as "GIF Image File". Calling it
+// again does not register twice.
+void InitializeGifSupport();
+// Shutdown: removes the GIF class from the format registry.
+void FinalizeGifSupport();
+
+// Still and animated GIF files, interlaced or not, with their transparent
+// colour. The frames are decoded once, at the first drawing, and composed by
+// their disposal rules as they play. A file that ends early or is damaged
+// inside a frame shows what was decoded; when not even the first frame could
+// be read whole, the first drawing raises EGIF once.
+class TGifImage : public TImageGraphic {
+  KEST_CLASS(TGifImage)
+ public:
+  TGifImage();
+
+ protected:
+  THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
+  std::unique_ptr<TFrameSource> OpenFrames(std::span<const std::uint8_t> Bytes) override;
+  void DecodeStill(std::span<const std::uint8_t>, TBitmap&) override {}
+  std::string SizeChangeMessage() const override { return "Cannot change the size of a GIF image"; }
+};
