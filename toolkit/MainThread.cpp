@@ -1,0 +1,62 @@
+#include "toolkit/MainThread.h"
+
+#include <deque>
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+
+#include "toolkit/Exceptions.h"
+
+namespace {
+
+std::mutex QueueMutex;
+std::deque<std::function<void()>> Queue;
+
+const QEvent::Type WakeUp = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Runs what is queued, one call at a time: a call may queue further calls or
+// run the event loop itself.
+void RunQueuedCalls() {
+  for (;;) {
+    std::function<void()> Fn;
+    {
+      const std::lock_guard<std::mutex> Lock(QueueMutex);
+      if (Queue.empty()) return;
+      Fn = std::move(Queue.front());
+      Queue.pop_front();
+    }
+    RunGuarded(Fn);
+  }
+}
+
+class TMainThreadReceiver : public QObject {
+ public:
+  bool event(QEvent* E) override {
+    if (E->type() != WakeUp) return QObject::event(E);
+    RunQueuedCalls();
+    return true;
+  }
+};
+
+// Lives in the application's thread whichever thread first asks for it; it is
+// never destroyed, as wake-ups may still be posted while the program ends.
+QObject* Receiver() {
+  static QObject* const R = [] {
+    auto* O = new TMainThreadReceiver;
+    if (QCoreApplication* App = QCoreApplication::instance()) O->moveToThread(App->thread());
+    return O;
+  }();
+  return R;
+}
+
+}  // namespace
+
+void QueueMainThreadCall(std::function<void()> Fn) {
+  {
+    const std::lock_guard<std::mutex> Lock(QueueMutex);
+    Queue.push_back(std::move(Fn));
+  }
+  QCoreApplication::postEvent(Receiver(), new QEvent(WakeUp));
+}
