@@ -477,6 +477,7 @@ void TCustomKestImage::SetTransparent(bool V) {
 void TCustomKestImage::SetPicture(const TPicture* Value) { FPicture->CopyFrom(Value); }
 
 void TCustomKestImage::HandlePictureChange(TObject*) {
+  FShowingBackground = false;
   if (ComponentState().Contains(csUpdating)) return;
   Updating();
   // The mark is cleared however the handling ends: a mark left set would make
@@ -505,6 +506,7 @@ void TCustomKestImage::HandlePictureChange(TObject*) {
 
 void TCustomKestImage::PictureProgress(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone,
                                        bool RedrawNow, const TRect& R, const std::string& Msg) {
+  if (Stage == psEnding && FShowingBackground) BackgroundDecodeEnded();
   if (FIncrementalDisplay && RedrawNow) {
     if (NotifyPaletteChange()) {
       Update();
@@ -550,7 +552,30 @@ HPALETTE TCustomKestImage::GetPalette() {
 // ---------------------------------------------------------------------------
 // Render cache
 
+bool TCustomKestImage::Decoding() const {
+  const TGraphic* G = FPicture->Graphic();
+  return G && G->BackgroundDecoding();
+}
+
+bool TCustomKestImage::AwaitingDecode() {
+  TGraphic* G = FPicture->Graphic();
+  if (!FBackgroundDecoding || !G) return false;
+  G->StartBackgroundDecode();
+  if (G->BackgroundDecoding()) FShowingBackground = true;
+  return G->BackgroundDecoding();
+}
+
+void TCustomKestImage::BackgroundDecodeEnded() {
+  FShowingBackground = false;
+  RebuildCache();
+  Invalidate();
+}
+
 void TCustomKestImage::RebuildCache() {
+  if (AwaitingDecode()) {
+    DropCache();
+    return;
+  }
   switch (FScaleMode) {
     case smNormal: BuildUnscaledCache(); break;
     case smStretch: DropCache(); break;
@@ -699,7 +724,12 @@ void TCustomKestImage::Paint() {
       C.StretchBltFrom(GetImageRect(), Cache, Whole);
       break;
     default:
-      if (TGraphic* G = FPicture->Graphic()) {
+      if (AwaitingDecode()) {
+        // Painted over whatever the client area held, also where the view is opaque.
+        C.Brush().Color = Color();
+        C.Brush().Style = bsSolid;
+        C.FillRect(Clip);
+      } else if (TGraphic* G = FPicture->Graphic()) {
         StretchDrawGraphic(C, GetImageRect(), G);
         CheckDrawnSize();
       }
@@ -820,6 +850,7 @@ void TKestImage::DefineProperties(TPropList& L) const {
       prop::Enum<K, TBorderStyle>("BorderStyle", &K::BorderStyle, &K::SetBorderStyle, BorderStyleNames, bsSingle));
   L.push_back(prop::Bool<K>("IncrementalDisplay", &K::IncrementalDisplay, &K::SetIncrementalDisplay, false));
   L.push_back(prop::Bool<K>("Transparent", &K::Transparent, &K::SetTransparent, false));
+  L.push_back(prop::Bool<K>("BackgroundDecoding", &K::BackgroundDecoding, &K::SetBackgroundDecoding, false));
   L.push_back(prop::Event("OnProgress", &K::OnProgress));
   PublishAlign(L);
   PublishColor(L);
