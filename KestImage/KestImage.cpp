@@ -477,7 +477,8 @@ void TCustomKestImage::SetTransparent(bool V) {
 void TCustomKestImage::SetPicture(const TPicture* Value) { FPicture->CopyFrom(Value); }
 
 void TCustomKestImage::HandlePictureChange(TObject*) {
-  FShowingBackground = false;
+  // A decode of the picture before is over: its busy cursor goes with it.
+  if (FShowingBackground) StopShowingBackground();
   if (ComponentState().Contains(csUpdating)) return;
   Updating();
   // The mark is cleared however the handling ends: a mark left set would make
@@ -561,12 +562,22 @@ bool TCustomKestImage::AwaitingDecode() {
   TGraphic* G = FPicture->Graphic();
   if (!FBackgroundDecoding || !G) return false;
   G->StartBackgroundDecode();
-  if (G->BackgroundDecoding()) FShowingBackground = true;
-  return G->BackgroundDecoding();
+  if (!G->BackgroundDecoding()) return false;
+  if (!FShowingBackground) {
+    FShowingBackground = true;
+    FCursorBeforeDecode = Cursor();
+    SetCursor(crHourGlass);
+  }
+  return true;
+}
+
+void TCustomKestImage::StopShowingBackground() {
+  FShowingBackground = false;
+  if (Cursor() == crHourGlass) SetCursor(FCursorBeforeDecode);
 }
 
 void TCustomKestImage::BackgroundDecodeEnded() {
-  FShowingBackground = false;
+  StopShowingBackground();
   RebuildCache();
   Invalidate();
 }
@@ -798,7 +809,9 @@ void TCustomKestImage::KeyDown(std::uint16_t& Key, TShiftState Shift) {
 void TCustomKestImage::KeyUp(std::uint16_t&, TShiftState Shift) { UpdateCursor(Shift); }
 
 void TCustomKestImage::UpdateCursor(TShiftState Shift) {
-  if (Shift.Contains(ssCtrl) && FScaleMode == smScale)
+  if (FShowingBackground)
+    SetCursor(crHourGlass);
+  else if (Shift.Contains(ssCtrl) && FScaleMode == smScale)
     SetCursor(Shift.Contains(ssShift) ? crZoomOut : crZoomIn);
   else if (FPanning)
     SetCursor(crHandGrab);

@@ -193,12 +193,16 @@ class TCustomKestImage : public TCustomControl {
   bool AwaitingDecode();
   // The picture of a finished background decode replaces the background.
   void BackgroundDecodeEnded();
+  // Ends the background and busy cursor shown for a decode.
+  void StopShowingBackground();
 
   TPoint FLayoutSize;
   bool FRelayoutPosted = false;
   bool FBackgroundDecoding = false;
   // The view shows its background in place of a picture being decoded.
   bool FShowingBackground = false;
+  // The cursor the busy cursor stands in for while a background decode runs.
+  TCursor FCursorBeforeDecode = crDefault;
 
  public:
   // A cache that holds background pixels is drawn again in the new colour.

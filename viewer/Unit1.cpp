@@ -46,6 +46,18 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   RegisterHandlers();
   ReadLayout(*this, Form1Layout());
   FindComponents();
+  // Pictures decode on a worker thread: the window stays responsive, showing
+  // the busy cursor over the picture and the percent in the file panel.
+  KestImage1->SetBackgroundDecoding(true);
+  KestImage1->OnProgress = [this](TObject*, TProgressStage Stage, std::uint8_t Percent, bool, const TRect&,
+                                  const std::string&) { KestImage1Progress(Stage, Percent); };
+}
+
+void TForm1::KestImage1Progress(TProgressStage Stage, std::uint8_t Percent) {
+  if (Stage == psEnding)
+    StatusBar->SetPanelText(1, FFileName);
+  else
+    StatusBar->SetPanelText(1, Format("%s  %d%%", {FFileName, static_cast<int>(Percent)}));
 }
 
 void TForm1::RegisterHandlers() {
@@ -170,7 +182,8 @@ void TForm1::ShowFile(std::int32_t Index) {
   FFileIndex = Index;
   const std::string Name = Files[Index];
   KestImage1->Picture()->LoadFile(Name);
-  StatusBar->SetPanelText(1, ExtractFileName(Name));
+  FFileName = ExtractFileName(Name);
+  StatusBar->SetPanelText(1, FFileName);
   for (TAction* A : {FileNext, FileLast, FilePrior, FileFirst}) A->SetEnabled(true);
   if (FFileIndex == Files.Count() - 1) {
     FileNext->SetEnabled(false);

@@ -83,12 +83,16 @@ class TForm1 : public TForm {
   void FileLastExecute(TObject* Sender);
   void KestImage1MouseWheelDown(TObject* Sender, TShiftState Shift, TPoint MousePos, bool& Handled);
   void KestImage1MouseWheelUp(TObject* Sender, TShiftState Shift, TPoint MousePos, bool& Handled);
+  // A decode's progress: the percent beside the file name while it runs.
+  void KestImage1Progress(TProgressStage Stage, std::uint8_t Percent);
 
  private:
   void RegisterHandlers();
   void FindComponents();
 
   std::int32_t FFileIndex = 0;
+  // The name the file panel shows.
+  std::string FFileName;
 };
 
 // The window's stored layout (text of our layout format).
