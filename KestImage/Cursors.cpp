@@ -4,7 +4,7 @@
 #include <span>
 
 #include "KestImage/KestImage.h"
-#include "toolkit/CursorReader.h"
+#include "picture/icon/CursorReader.h"
 
 // The cursor files, embedded at build time.
 namespace kest_cursor_data {

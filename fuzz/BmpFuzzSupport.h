@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "picture/BmpFormat.h"
+#include "picture/Dib.h"
 
 // Whether the bitmap file in Bytes declares such a large but allowed picture.
 inline bool LargeButAllowedBitmap(std::span<const std::uint8_t> Bytes) {

@@ -94,7 +94,3 @@ inline std::optional<std::uint64_t> CheckedAdd(std::uint64_t A, std::uint64_t B)
   if (B > std::numeric_limits<std::uint64_t>::max() - A) return std::nullopt;
   return A + B;
 }
-
-// No picture may have more pixels than this: a file never makes the program
-// allocate far more than it could need.
-constexpr std::uint64_t MaxPicturePixels = std::uint64_t{1} << 28;

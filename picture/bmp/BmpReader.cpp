@@ -7,7 +7,7 @@
 #include <new>
 
 #include "picture/Bitmap.h"
-#include "picture/BmpFormat.h"
+#include "picture/Dib.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/SysUtils.h"
 
@@ -37,32 +37,8 @@ TBmpFile ReadBmpFile(std::span<const std::uint8_t> Bytes) {
   // inside the headers or one past the end leaves the pixels right after it.
   std::size_t Start = R.Position();
   if (PixelOffset >= Start && PixelOffset < Bytes.size()) Start = PixelOffset;
-  const std::size_t Available = Bytes.size() - Start;
-  std::uint64_t Length = Available;
-  if (F.Info.ImageSize) {
-    Length = F.Info.ImageSize;
-  } else if (F.Info.Compression != bcRLE8 && F.Info.Compression != bcRLE4) {
-    // Encoded data has no size of its own to compute; it ends at its end code.
-    const std::uint64_t Row = BitmapRowSize(F.Info.Width, F.Info.BitsPerPixel);
-    Length = Row * static_cast<std::uint64_t>(F.Info.AbsHeight());
-  }
-  F.Pixels = Bytes.subspan(Start, static_cast<std::size_t>(std::min<std::uint64_t>(Length, Available)));
+  F.Pixels = BmpPixelBytes(F.Info, Bytes.subspan(Start));
   return F;
-}
-
-// Copies uncompressed rows in file order into the top-down image. Rows the
-// data does not reach, and the rest of a row it ends in, become zero (black for
-// the direct-colour depths).
-void CopyRows(std::span<const std::uint8_t> Pixels, bool TopDown, TBitmap& B) {
-  const auto Stride = static_cast<std::size_t>(B.Stride());
-  const std::int32_t H = B.Height();
-  for (std::int32_t I = 0; I < H; ++I) {
-    std::uint8_t* Dst = B.ScanLine(TopDown ? I : H - 1 - I);
-    const std::size_t From = static_cast<std::size_t>(I) * Stride;
-    const std::size_t N = From < Pixels.size() ? std::min(Stride, Pixels.size() - From) : 0;
-    if (N) std::memcpy(Dst, Pixels.data() + From, N);
-    if (N < Stride) std::memset(Dst + N, 0, Stride - N);
-  }
 }
 
 // No image, no colour table, default masks.
@@ -93,7 +69,7 @@ void TBitmap::LoadFromStream(TStream& Stream) {
     return;
   }
   TBmpFile F = ReadBmpFile(Bytes);
-  const bool Encoded = F.Info.Compression == bcRLE8 || F.Info.Compression == bcRLE4;
+  const bool Encoded = F.Info.Encoded();
   const auto W = static_cast<std::int32_t>(F.Info.Width);
   const auto H = static_cast<std::int32_t>(F.Info.AbsHeight());
   try {
@@ -102,10 +78,7 @@ void TBitmap::LoadFromStream(TStream& Stream) {
     MakeEmpty(*this);
     throw EOSError(Format("System Error.  Code: %d.\r\n%s", {ENOMEM, SysErrorMessage(ENOMEM)}), ENOMEM);
   }
-  if (Encoded)
-    DecodeBmpRle(F.Pixels, F.Info.BitsPerPixel, ScanLine(0), Stride(), W, H);
-  else
-    CopyRows(F.Pixels, F.Info.TopDown(), *this);
+  DecodeBmpPixels(F.Info, F.Pixels, ScanLine(0), Stride());
   // Zero masks stand for the default layouts of 16 and 32 bits.
   SetColorMasks(F.Info.Masks[0], F.Info.Masks[1], F.Info.Masks[2]);
   FPaletteModified = !F.ColorTable.empty();

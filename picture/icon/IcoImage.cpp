@@ -7,19 +7,13 @@
 #include <QPainter>
 
 #include "picture/Bitmap.h"
-#include "picture/BmpFormat.h"
+#include "picture/Dib.h"
 #include "toolkit/Blit.h"
 #include "toolkit/SysUtils.h"
 
 namespace {
 
 [[noreturn]] void Refused() { throw EOutOfResources("Out of system resources"); }
-
-QImage NewImage(std::int32_t W, std::int32_t H) {
-  QImage I(W, H, QImage::Format_ARGB32);
-  if (I.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
-  return I;
-}
 
 // The image in the form it is drawn in.
 QImage Premultiplied(const QImage& I) {
@@ -50,12 +44,13 @@ QImage DecodePng(std::span<const std::uint8_t> Bytes) {
   return Premultiplied(I);
 }
 
-// Sets the alpha of every pixel: from the alpha bytes of a 32-bit image that
-// has any, otherwise opaque where the AND mask bit is clear.
+// Sets the alpha of every pixel of the RGB32 image and makes it ARGB32: from
+// the alpha bytes of a 32-bit image that has any or that comes without a mask,
+// otherwise opaque where the AND mask bit is clear.
 void ApplyTransparency(QImage& Img, const TPixelView& Colors, std::span<const std::uint8_t> Mask,
                        std::size_t MaskStride) {
   const std::int32_t W = Img.width(), H = Img.height();
-  bool HasAlpha = false;
+  bool HasAlpha = Colors.BitsPerPixel == 32 && Mask.empty();
   for (std::int32_t Y = 0; Y < H && Colors.BitsPerPixel == 32 && !HasAlpha; ++Y) {
     const std::uint8_t* Row = Colors.Bits + Y * Colors.Stride;
     for (std::int32_t X = 0; X < W && !HasAlpha; ++X) HasAlpha = Row[4 * X + 3] != 0;
@@ -63,38 +58,35 @@ void ApplyTransparency(QImage& Img, const TPixelView& Colors, std::span<const st
   for (std::int32_t Y = 0; Y < H; ++Y) {
     auto* Out = reinterpret_cast<std::uint32_t*>(Img.scanLine(Y));
     const std::uint8_t* Bits = Colors.Bits + Y * Colors.Stride;
-    const std::uint8_t* M = Mask.data() + static_cast<std::size_t>(H - 1 - Y) * MaskStride;
+    const std::uint8_t* M = HasAlpha ? nullptr : Mask.data() + static_cast<std::size_t>(H - 1 - Y) * MaskStride;
     for (std::int32_t X = 0; X < W; ++X) {
       const std::uint32_t A = HasAlpha ? Bits[4 * X + 3] : ((M[X >> 3] >> (7 - (X & 7))) & 1) ? 0 : 0xFF;
       Out[X] = (Out[X] & 0xFFFFFFu) | (A << 24);
     }
   }
+  Img.reinterpretAsFormat(QImage::Format_ARGB32);
 }
 
-QImage DecodeDib(std::span<const std::uint8_t> Bytes) {
+// A bitmap image: the header's height counts the colour rows and the mask
+// rows, both stored bottom-up and uncompressed (or with bit fields).
+QImage DecodeBitmapImage(std::span<const std::uint8_t> Bytes) {
   TByteReader R(Bytes);
   TBmpInfo Info = ReadBmpInfo(R);
-  // The header's height counts the colour rows and the mask rows.
   Info.Height /= 2;
-  if (Info.Compression != bcRGB || Info.TopDown() || !BmpLayoutSupported(Info)) Refused();
+  if (Info.Encoded() || Info.TopDown() || !BmpLayoutSupported(Info)) Refused();
   const std::vector<std::uint32_t> Table = ReadBmpColorTable(R, Info);
-  const auto W = static_cast<std::int32_t>(Info.Width);
-  const auto H = static_cast<std::int32_t>(Info.Height);
-  const std::size_t ColorStride = BitmapRowSize(W, Info.BitsPerPixel);
-  const std::size_t MaskStride = BitmapRowSize(W, 1);
-  const std::span<const std::uint8_t> ColorBits = R.Bytes(ColorStride * static_cast<std::size_t>(H));
-  const auto Mask = R.Bytes(MaskStride * static_cast<std::size_t>(H));
-  // A top-down view of the bottom-up colour rows.
-  TPixelView V;
-  V.Bits = ColorBits.data() + static_cast<std::size_t>(H - 1) * ColorStride;
-  V.Stride = -static_cast<std::ptrdiff_t>(ColorStride);
-  V.Width = W;
-  V.Height = H;
-  V.BitsPerPixel = Info.BitsPerPixel;
-  V.Palette = Table.data();
-  V.PaletteSize = static_cast<int>(Table.size());
-  QImage Img = NewImage(W, H);
-  StretchBlt(Img, TRect{0, 0, W, H}, nullptr, V, TRect{0, 0, W, H});
+  const auto H = static_cast<std::size_t>(Info.Height);
+  const std::size_t ColorStride = BitmapRowSize(Info.Width, Info.BitsPerPixel);
+  const std::size_t MaskStride = BitmapRowSize(Info.Width, 1);
+  const auto ColorBits = R.Bytes(ColorStride * H);
+  // 32-bit images may end with their colour rows: their alpha bytes are the
+  // transparency, and there is no mask.
+  const bool NoMask = Info.BitsPerPixel == 32 && R.AtEnd();
+  const auto Mask = NoMask ? std::span<const std::uint8_t>() : R.Bytes(MaskStride * H);
+  std::vector<std::uint8_t> Storage;
+  const TPixelView V = BmpPixelView(Info, Table, ColorBits, Storage);
+  QImage Img = BmpViewToImage(V, QRect(0, 0, V.Width, V.Height));
+  if (Img.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
   ApplyTransparency(Img, V, Mask, MaskStride);
   return Premultiplied(Img);
 }
@@ -103,7 +95,7 @@ QImage DecodeDib(std::span<const std::uint8_t> Bytes) {
 
 QImage DecodeIconImage(std::span<const std::uint8_t> Bytes) {
   try {
-    return IsPng(Bytes) ? DecodePng(Bytes) : DecodeDib(Bytes);
+    return IsPng(Bytes) ? DecodePng(Bytes) : DecodeBitmapImage(Bytes);
   } catch (const EReadError&) {
     Refused();
   }

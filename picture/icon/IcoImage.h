@@ -11,7 +11,8 @@
 // bits (1, 4, 8, 16, 24 or 32 bits per pixel, bottom-up) and the 1-bit AND mask
 // (set bits are transparent), or a PNG file. The height in the info header
 // counts the colour bits and the mask together. A 32-bit image whose alpha
-// bytes are not all zero takes its transparency from them instead of the mask.
+// bytes are not all zero, or whose bytes end with its colour bits, takes its
+// transparency from them instead of the mask.
 // Raises EOutOfResources "Out of system resources" when the bytes do not form
 // an image that can be built (unsupported layout, more than MaxPicturePixels
 // pixels, data cut short), and EOutOfResources with the system's text when

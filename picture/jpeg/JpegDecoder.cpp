@@ -6,19 +6,9 @@
 #include <jerror.h>
 
 #include "toolkit/ByteReader.h"
+#include "picture/Limits.h"
 #include "picture/jpeg/Jpeg.h"
 #include "toolkit/SysUtils.h"
-
-namespace {
-
-// What the library may take for its whole-image buffers (the coefficients of a
-// multi-scan file, kept until its last scan). Beyond it the library raises its
-// "backing store" error rather than allocating: four bytes per pixel of the
-// largest picture allowed, enough for any sampling of such a picture but one
-// that is both progressive and unsubsampled at full size.
-constexpr std::uint64_t MaxDecoderMemory = MaxPicturePixels * 4;
-
-}  // namespace
 
 TJpegDecoder::TJpegDecoder() {
   jpeg_std_error(&FError);

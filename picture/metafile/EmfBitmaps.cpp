@@ -6,7 +6,7 @@
 #include <QPainter>
 
 #include "toolkit/ByteReader.h"
-#include "picture/metafile/Dib.h"
+#include "picture/Dib.h"
 #include "picture/metafile/EmfPlayer.h"
 #include "picture/metafile/EmfRecords.h"
 
@@ -71,14 +71,15 @@ TBltFields ReadBlt(TByteReader& R, bool HasSrcSize) {
 // A coordinate from a file as an int: limited to a range where sums stay inside int.
 int ToInt(double V) {
   if (!(V == V)) return 0;
-  return static_cast<int>(std::clamp(V, -1e9, 1e9));
+  constexpr double Max = MaxPixelCoordinate;
+  return static_cast<int>(std::clamp(V, -Max, Max));
 }
 
 // A part of a bitmap from a file's numbers, kept where its far edges do not
 // overflow; it is cut to the bitmap later.
 QRect PartRect(std::int64_t X, std::int64_t Y, std::int64_t W, std::int64_t H) {
-  auto Pos = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -1000000000, 1000000000)); };
-  auto Len = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, 0, 1000000000)); };
+  auto Pos = [](std::int64_t V) { return static_cast<int>(std::clamp(V, -MaxPixelCoordinate, MaxPixelCoordinate)); };
+  auto Len = [](std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, 0, MaxPixelCoordinate)); };
   return QRect(Pos(X), Pos(Y), Len(W), Len(H));
 }
 
@@ -95,13 +96,10 @@ QImage TEmfPlayer::DecodeBitmap(TByteReader& R, std::uint32_t OffBmi, std::uint3
                                 std::uint32_t CbBits, std::uint32_t Usage, const QRect* SrcRect, bool KeepAlpha,
                                 std::int32_t Rows) {
   // Both parts must lie inside the record; R spans the whole record.
-  TDibSource S;
-  S.Info = R.Sub(OffBmi, CbBmi).Rest();
-  S.Bits = R.Sub(OffBits, CbBits).Rest();
-  S.PaletteIndices = Usage == DIB_PAL_COLORS;
-  if (FState.Palette) S.Palette = &FState.Palette->Entries;
-  S.Rows = Rows;
-  return DecodeDib(S, SrcRect, KeepAlpha);
+  TColorEntries Form;
+  Form.PaletteIndices = Usage == DIB_PAL_COLORS;
+  if (FState.Palette) Form.Palette = &FState.Palette->Entries;
+  return DecodeRecordBitmap(R.Sub(OffBmi, CbBmi).Rest(), R.Sub(OffBits, CbBits).Rest(), Form, SrcRect, KeepAlpha, Rows);
 }
 
 void TEmfPlayer::DrawImage(const QRectF& Logical, const QImage& Image, std::uint32_t Rop) {
@@ -198,10 +196,10 @@ void TEmfPlayer::StretchDIBits(TByteReader& R) {
     PatBlt(QRectF(XD, YD, CXD, CYD), Rop);
     return;
   }
-  TDibInfo Info;
-  if (!ReadDibInfo(R.Sub(OffBmi, CbBmi).Rest(), Info)) return;
+  TByteReader InfoPart = R.Sub(OffBmi, CbBmi);
+  const TBmpInfo Info = ReadBmpInfo(InfoPart);
   // The source rectangle of a bottom-up bitmap is counted from its bottom row.
-  const std::int64_t Top = Info.BottomUp ? std::int64_t{Info.Height} - YS - CYS : YS;
+  const std::int64_t Top = Info.TopDown() ? YS : Info.AbsHeight() - YS - CYS;
   if (CXS <= 0 || CYS <= 0) return;
   const QRect Part = PartRect(XS, Top, CXS, CYS);
   DrawImage(QRectF(XD, YD, CXD, CYD), DecodeBitmap(R, OffBmi, CbBmi, OffBits, CbBits, Usage, &Part), Rop);
@@ -213,14 +211,17 @@ void TEmfPlayer::SetDIBitsToDevice(TByteReader& R) {
   const std::int32_t XS = R.I32(), YS = R.I32(), CXS = R.I32(), CYS = R.I32();
   const std::uint32_t OffBmi = R.U32(), CbBmi = R.U32(), OffBits = R.U32(), CbBits = R.U32();
   const std::uint32_t Usage = R.U32(), StartScan = R.U32(), Scans = R.U32();
-  TDibInfo Info;
-  if (CXS <= 0 || CYS <= 0 || !ReadDibInfo(R.Sub(OffBmi, CbBmi).Rest(), Info)) return;
-  const std::int64_t Top = Info.BottomUp ? std::int64_t{Info.Height} - YS - CYS : YS;
+  if (CXS <= 0 || CYS <= 0) return;
+  TByteReader InfoPart = R.Sub(OffBmi, CbBmi);
+  const TBmpInfo Info = ReadBmpInfo(InfoPart);
+  const std::int64_t Height = Info.AbsHeight();
+  if (Height == 0) return;
+  const std::int64_t Top = Info.TopDown() ? YS : Height - YS - CYS;
   // The bits hold the scans StartScan to StartScan + Scans - 1, counted from the first stored row.
   std::int64_t Rows = 0, Shift = 0;
-  if (Scans > 0 && StartScan < static_cast<std::uint32_t>(Info.Height) && Scans < static_cast<std::uint32_t>(Info.Height)) {
-    Rows = std::min<std::int64_t>(Scans, Info.Height - std::int64_t{StartScan});
-    Shift = Info.BottomUp ? Info.Height - StartScan - Rows : StartScan;
+  if (Scans > 0 && StartScan < Height && Scans < Height) {
+    Rows = std::min<std::int64_t>(Scans, Height - std::int64_t{StartScan});
+    Shift = Info.TopDown() ? StartScan : Height - StartScan - Rows;
   }
   const QRect Part = PartRect(XS, Top - Shift, CXS, CYS);
   // The bits are copied one to one onto device pixels.

@@ -1,5 +1,6 @@
 #include "picture/metafile/EmfFile.h"
 
+#include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 #include "picture/metafile/EmfRecords.h"
 #include "toolkit/Exceptions.h"
@@ -72,10 +73,10 @@ std::vector<std::uint32_t> ReadEmfPalette(std::span<const std::uint8_t> Bytes) {
     R.Skip(8);
     const std::uint32_t Count = R.U32();
     const std::uint32_t Offset = R.U32();
-    // Entries that do not lie inside the record are not read; more than 256 are cut.
+    // Entries that do not lie inside the record are not read; more than the limit are cut.
     if (Offset < 16 || Offset > R.Size()) break;
     const std::uint64_t Fit = (R.Size() - Offset) / 4;
-    const std::uint64_t N = std::min<std::uint64_t>({Count, Fit, 256});
+    const std::uint64_t N = std::min<std::uint64_t>({Count, Fit, MaxPaletteEntries});
     R.Seek(Offset);
     for (std::uint64_t I = 0; I < N; ++I) {
       const std::uint8_t Red = R.U8(), Green = R.U8(), Blue = R.U8();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include <QPainter>
 
@@ -79,7 +80,9 @@ void TEmfPlayer::Play(const TRect& Inclusive) {
   FDeviceToSurface = QTransform(SX, 0, 0, SY, Inclusive.Left - FL2 * SX, Inclusive.Top - FT2 * SY);
   if (!Finite(FDeviceToSurface)) return;
 
-  FObjects.assign(std::max<std::size_t>(FHeader.Handles, 1), TObjectSlot{});
+  // A header that counts the most handles 16 bits can say may hold a full
+  // table converted from a Windows metafile, whose last index is one more.
+  FObjects.assign(FHeader.Handles == 0xFFFF ? MaxObjectTable : std::max<std::size_t>(FHeader.Handles, 1), TObjectSlot{});
   FPainter.save();
   FHasBaseClip = FPainter.hasClipping();
   if (FHasBaseClip) FBaseClip = FPainter.clipRegion();
@@ -450,8 +453,7 @@ void TEmfPlayer::CreatePatternBrush(TByteReader& R, bool Mono) {
   B.Style = BS_DIBPATTERNPT;
   QImage Image = DecodeBitmap(R, OffBmi, CbBmi, OffBits, CbBits, Usage);
   if (Image.isNull()) return;
-  // Huge patterns are refused: a pattern is a small tile.
-  if (static_cast<std::uint64_t>(Image.width()) * Image.height() > (1u << 20)) return;
+  if (static_cast<std::uint64_t>(Image.width()) * Image.height() > MaxPatternPixels) return;
   if (Mono) {
     // Kept as two colour indexes, so that drawing can give them the text and background colours.
     QImage Two(Image.size(), QImage::Format_Indexed8);
@@ -829,7 +831,7 @@ void TEmfPlayer::ArcLike(TByteReader& R, std::uint32_t Type) {
   const QPointF C = B.center();
   const double RX = B.width() / 2, RY = B.height() / 2;
   // Angles of the radials through the two points, counter-clockwise as seen with y down.
-  auto Angle = [&](QPointF P) { return std::atan2(-(P.y() - C.y()) / RY, (P.x() - C.x()) / RX) * 180 / M_PI; };
+  auto Angle = [&](QPointF P) { return std::atan2(-(P.y() - C.y()) / RY, (P.x() - C.x()) / RX) * 180 / std::numbers::pi; };
   const double A0 = Angle(Start), A1 = Angle(End);
   double Sweep;
   if (FState.ArcDirection == AD_CLOCKWISE) {
@@ -960,15 +962,28 @@ std::optional<QPainterPath> TEmfPlayer::ReadRegion(TByteReader& R, std::uint32_t
 
 namespace {
 
+// Whether the path is one axis-aligned rectangle: a figure of four edges back
+// to its start, each edge along one axis, through four different corners of
+// its bounding box. Points on the corners alone do not make a rectangle: a bow
+// tie has them too.
 bool IsRectPath(const QPainterPath& P, QRectF& Rect) {
-  if (P.elementCount() != 5) return false;
+  if (P.elementCount() != 5 || !P.elementAt(0).isMoveTo()) return false;
   Rect = P.boundingRect();
   for (int I = 0; I < 5; ++I) {
     const QPointF E = P.elementAt(I);
+    if (I > 0 && !P.elementAt(I).isLineTo()) return false;
     if ((E.x() != Rect.left() && E.x() != Rect.right()) || (E.y() != Rect.top() && E.y() != Rect.bottom()))
       return false;
   }
-  return true;
+  if (QPointF(P.elementAt(4)) != QPointF(P.elementAt(0))) return false;
+  for (int I = 0; I < 4; ++I) {
+    // Each edge moves along exactly one axis, turning at every corner: four
+    // such edges through corners of a box visit all four of them.
+    const QPointF A = P.elementAt(I), B = P.elementAt(I + 1), C = P.elementAt((I + 1) % 4 + 1);
+    const bool Across = A.x() != B.x(), Turns = (B.x() != C.x()) != Across;
+    if (Across == (A.y() != B.y()) || !Turns) return false;
+  }
+  return Rect.width() > 0 && Rect.height() > 0;
 }
 
 }  // namespace
@@ -1091,7 +1106,7 @@ void TEmfPlayer::RegionRecord(TByteReader& R, std::uint32_t Type) {
   }
   if (Type == EMR_FRAMERGN) {
     QPainterPathStroker S;
-    S.setWidth(std::clamp(std::max(std::abs(FrameW), std::abs(FrameH)) * 2, 1.0, 1e4));
+    S.setWidth(std::clamp(std::max(std::abs(FrameW), std::abs(FrameH)) * 2, 1.0, MaxFrameWidth));
     Area = S.createStroke(Area).intersected(Area);
   }
   FPainter.fillPath(Area, MakeBrush(Brush));

@@ -19,6 +19,7 @@
 #include <QString>
 #include <QTransform>
 
+#include "picture/Limits.h"
 #include "picture/metafile/EmfFile.h"
 #include "toolkit/Types.h"
 
@@ -84,12 +85,6 @@ class TEmfPlayer {
   // Plays the records with the frame mapped onto the rectangle, whose bounds
   // are inclusive on all four sides.
   void Play(const TRect& Inclusive);
-
-  // Limits against hostile files.
-  static constexpr std::size_t MaxSavedStates = 4096;
-  static constexpr std::uint64_t MaxPathElements = 1u << 22;
-  static constexpr std::uint32_t MaxRegionRects = 1u << 14;
-  static constexpr std::uint32_t MaxTextChars = 1u << 16;
 
  private:
   using TObjectSlot = std::variant<std::monostate, TEmfPen, TEmfBrush, TEmfFont, std::shared_ptr<const TEmfPaletteObject>>;

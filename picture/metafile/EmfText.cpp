@@ -2,6 +2,7 @@
 // point and alignment, spacing arrays, background and clipping rectangles.
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <unordered_map>
 
 #include <QFontDatabase>
@@ -183,7 +184,7 @@ std::optional<QFont> TEmfPlayer::TextFont(double SX, double SY) const {
   // A positive height is the cell height (ascent and descent); a negative one the character height.
   double Em = std::abs(static_cast<double>(F.Height)) * SY;
   if (F.Height == 0) Em = 12.0 * Dpi / 72;
-  if (!(Em > 0.01) || Em > 1e5) return std::nullopt;
+  if (!(Em > 0.01) || Em > MaxFontPixels) return std::nullopt;
   Font.setPointSizeF(Em * 72 / Dpi);
   if (F.Height > 0) {
     const QFontMetricsF M(Font, FPainter.device());
@@ -228,7 +229,7 @@ void TEmfPlayer::DrawText(QPointF Ref, const QString& Text, const std::vector<do
   const QPointF XAxis = FFull.map(QPointF(1, 0)) - Origin, YAxis = FFull.map(QPointF(0, 1)) - Origin;
   const double SX = std::hypot(XAxis.x(), XAxis.y()), SY = std::hypot(YAxis.x(), YAxis.y());
   double Angle = -static_cast<double>(F.Escapement) / 10.0;
-  if (GraphicsMode == GM_ADVANCED) Angle += std::atan2(XAxis.y(), XAxis.x()) * 180 / M_PI;
+  if (GraphicsMode == GM_ADVANCED) Angle += std::atan2(XAxis.y(), XAxis.x()) * 180 / std::numbers::pi;
 
   const std::optional<QFont> Made = TextFont(SX, SY);
   if (!Made) {

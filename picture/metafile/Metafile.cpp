@@ -1,5 +1,6 @@
 #include "picture/metafile/Metafile.h"
 
+#include <cstdlib>
 #include <limits>
 
 #include <QPainter>
@@ -83,9 +84,12 @@ void TMetafile::LoadEnhanced(std::span<const std::uint8_t> Bytes) {
   const TEmfHeader H = ReadEmfHeader(Bytes);
   FEnhanced = true;
   FSource.assign(Bytes.begin(), Bytes.begin() + H.Bytes);
-  // 64-bit differences, limited to the 32-bit range like every size here.
-  FMMWidth = MulDivRound(std::int64_t{H.Frame.Right} - H.Frame.Left, 1, 1);
-  FMMHeight = MulDivRound(std::int64_t{H.Frame.Bottom} - H.Frame.Top, 1, 1);
+  // 64-bit differences, limited to the 32-bit range like every size here. A
+  // frame that runs right to left or bottom to top has the size of its
+  // normalised rectangle; the player maps the frame onto the drawing rectangle
+  // either way round.
+  FMMWidth = MulDivRound(std::abs(std::int64_t{H.Frame.Right} - H.Frame.Left), 1, 1);
+  FMMHeight = MulDivRound(std::abs(std::int64_t{H.Frame.Bottom} - H.Frame.Top), 1, 1);
 }
 
 void TMetafile::LoadPlaceable(std::span<const std::uint8_t> Bytes) {
@@ -107,9 +111,14 @@ void TMetafile::LoadPlaceable(std::span<const std::uint8_t> Bytes) {
   FEnhanced = false;
   FInch = P.Inch;
   const std::int64_t Inch = P.Inch ? P.Inch : 96;
-  FMMWidth = MulDivRound(std::int64_t{P.Right} - P.Left, 2540, Inch);
-  FMMHeight = MulDivRound(std::int64_t{P.Bottom} - P.Top, 2540, Inch);
-  FConverted = ConvertWmfToEmf(Bytes.subspan(PlaceableHeaderSize), P, FMMWidth, FMMHeight);
+  // The converted frame keeps the bounding box's direction, so that an
+  // inverted box still plays into the drawing rectangle; the size is that of
+  // the normalised box.
+  const std::int32_t FrameW = MulDivRound(std::int64_t{P.Right} - P.Left, 2540, Inch);
+  const std::int32_t FrameH = MulDivRound(std::int64_t{P.Bottom} - P.Top, 2540, Inch);
+  FConverted = ConvertWmfToEmf(Bytes.subspan(PlaceableHeaderSize), P, FrameW, FrameH);
+  FMMWidth = std::abs(FrameW);
+  FMMHeight = std::abs(FrameH);
   FSource.assign(Bytes.begin(), Bytes.end());
 }
 

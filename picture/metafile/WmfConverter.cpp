@@ -1,10 +1,15 @@
 #include "picture/metafile/WmfConverter.h"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
+#include <queue>
 #include <variant>
 
 #include <QString>
 
+#include "picture/Dib.h"
+#include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 #include "picture/metafile/Charsets.h"
 #include "picture/metafile/EmfRecords.h"
@@ -86,12 +91,20 @@ class TWmfConverter {
   std::int32_t FMMW, FMMH;
   TEmfWriter W;
   std::vector<TWmfObject> FObjects;
+  // Freed slots, lowest first; every slot from FUnused on has never been used.
+  // So the lowest free slot is found at once, however full the table.
+  std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> FFreed;
+  std::size_t FUnused = 0;
   TTracked FState;
   std::vector<TTracked> FSaved;
   std::vector<std::uint32_t> FPalette;  // the first palette, for the end-of-file record
 };
 
-constexpr std::size_t MaxSaved = 4096;
+// A sum kept inside the 32-bit range: many offsets in a row must not wrap around.
+std::int32_t SaturatedAdd(std::int32_t A, std::int32_t B) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{A} + B, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
 
 TRect ReadBox(TByteReader& R) {  // bottom, right, top, left
   TRect B;
@@ -199,9 +212,12 @@ std::vector<std::uint8_t> TWmfConverter::Assemble() {
 
 int TWmfConverter::NewSlot() {
   // The lowest free slot, as the system numbers them.
-  for (std::size_t I = 0; I < FObjects.size(); ++I)
-    if (std::holds_alternative<std::monostate>(FObjects[I])) return static_cast<int>(I);
-  return -1;
+  if (!FFreed.empty()) {
+    const std::size_t Slot = FFreed.top();
+    FFreed.pop();
+    return static_cast<int>(Slot);
+  }
+  return FUnused < FObjects.size() ? static_cast<int>(FUnused++) : -1;
 }
 
 void TWmfConverter::Create(TWmfObject Obj, int& Slot) {
@@ -230,8 +246,8 @@ void TWmfConverter::Record(std::uint16_t Function, TByteReader& R) {
         FState.WinOrg[0] = X;
         FState.WinOrg[1] = Y;
       } else {
-        FState.WinOrg[0] += X;
-        FState.WinOrg[1] += Y;
+        FState.WinOrg[0] = SaturatedAdd(FState.WinOrg[0], X);
+        FState.WinOrg[1] = SaturatedAdd(FState.WinOrg[1], Y);
       }
       W.Record(EMR_SETWINDOWORGEX, {FState.WinOrg[0], FState.WinOrg[1]});
       break;
@@ -279,7 +295,7 @@ void TWmfConverter::Record(std::uint16_t Function, TByteReader& R) {
       break;
     }
     case META_SAVEDC:
-      if (FSaved.size() < MaxSaved) FSaved.push_back(FState);
+      if (FSaved.size() < MaxSavedStates) FSaved.push_back(FState);
       W.Record(EMR_SAVEDC, {});
       break;
     case META_RESTOREDC: RestoreDC(R.I16()); break;
@@ -335,6 +351,7 @@ void TWmfConverter::Record(std::uint16_t Function, TByteReader& R) {
       if (I >= FObjects.size() || std::holds_alternative<std::monostate>(FObjects[I])) break;
       if (!std::holds_alternative<TRegionObj>(FObjects[I])) W.Record(EMR_DELETEOBJECT, {I + 1});
       FObjects[I] = std::monostate{};
+      FFreed.push(I);
       break;
     }
     case META_FILLREGION: case META_INVERTREGION: case META_PAINTREGION: case META_SELECTCLIPREGION:
@@ -588,28 +605,20 @@ void TWmfConverter::RestoreDC(std::int16_t N) {
 
 bool TWmfConverter::SplitDib(std::span<const std::uint8_t> Dib, std::uint32_t Usage,
                              std::span<const std::uint8_t>& Info, std::span<const std::uint8_t>& Bits) {
-  TByteReader R(Dib);
-  const std::uint32_t Size = R.U32();
-  std::uint64_t InfoSize;
-  if (Size == 12) {
-    R.Seek(10);
-    const std::uint16_t Bpp = R.U16();
-    InfoSize = 12 + (Bpp <= 8 ? (std::uint64_t{1} << Bpp) * (Usage == DIB_PAL_COLORS ? 2 : 3) : 0);
-  } else {
-    if (Size < 40) return false;
-    R.Seek(14);
-    const std::uint16_t Bpp = R.U16();
-    const std::uint32_t Compression = R.U32();
-    R.Seek(32);
-    const std::uint32_t Used = R.U32();
-    std::uint64_t Colors = Used;
-    if (Bpp <= 8 && (Used == 0 || Used > (1u << Bpp))) Colors = std::uint64_t{1} << Bpp;
-    InfoSize = Size + (Compression == 3 && Size == 40 ? 12 : 0) + Colors * (Usage == DIB_PAL_COLORS ? 2 : 4);
+  // The info part is the header, its masks and the colour table, as the
+  // bitmap reader counts them.
+  try {
+    TByteReader R(Dib);
+    const TBmpInfo Header = ReadBmpInfo(R);
+    TColorEntries Form;
+    Form.PaletteIndices = Usage == DIB_PAL_COLORS;
+    R.Skip(static_cast<std::size_t>(BmpColorCount(Header) * BmpColorEntrySize(Header, Form)));
+    Info = Dib.first(R.Position());
+    Bits = Dib.subspan(R.Position());
+    return true;
+  } catch (const EReadError&) {
+    return false;
   }
-  if (InfoSize > Dib.size()) return false;
-  Info = Dib.first(static_cast<std::size_t>(InfoSize));
-  Bits = Dib.subspan(static_cast<std::size_t>(InfoSize));
-  return true;
 }
 
 // Writes a bitmap record: the fixed fields given, then the header and the bits.

@@ -134,6 +134,21 @@ INSTANTIATE_TEST_SUITE_P(Icon, IconDepth,
                                          TDepthCase{"Bits32Mask", 32, false}, TDepthCase{"Bits32Alpha", 32, true}),
                          [](const testing::TestParamInfo<TDepthCase>& I) { return std::string(I.param.Name); });
 
+TEST_F(IconTest, ThirtyTwoBitImagesWithoutAMaskAreDrawnThroughTheirAlpha) {
+  // Converters write 32-bit images whose data ends with the colour rows: the
+  // alpha bytes are the transparency, also where they are all clear.
+  auto WithoutMask = [](const TGrid& Values) {
+    const TGrid NoMask(Values.size(), std::vector<std::uint32_t>(Values[0].size(), 0));
+    TBytes B = IconDib(32, Values, NoMask);
+    B.resize(B.size() - 4 * Values.size());  // the mask rows, 4 bytes each
+    return LoadIcon(IcoFile({{2, 2, 0, B, {}, {}}}));
+  };
+  auto Some = WithoutMask({{0xFF102030, 0x00405060}, {0x00708090, 0xFFA0B0C0}});
+  EXPECT_EQ(ColorsOf(*DrawOnSurface(*Some, TRect{0, 0, 2, 2}, 2, 2)), (TGrid{{0x102030, Background}, {Background, 0xA0B0C0}}));
+  auto None = WithoutMask({{0x00102030, 0x00405060}, {0x00708090, 0x00A0B0C0}});
+  EXPECT_EQ(ColorsOf(*DrawOnSurface(*None, TRect{0, 0, 2, 2}, 2, 2)), (TGrid{{Background, Background}, {Background, Background}}));
+}
+
 // ---------------------------------------------------------------------------
 
 TEST_F(IconTest, ReportsTheStandardSizeUntilFirstDrawn) {

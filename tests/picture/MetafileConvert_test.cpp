@@ -3,10 +3,15 @@
 // pixels must agree.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <limits>
+#include <span>
 
 #include "MetafileBuilder.h"
 #include "MetafileRender.h"
+#include "picture/metafile/EmfFile.h"
+#include "picture/metafile/WmfConverter.h"
 
 namespace {
 
@@ -236,4 +241,130 @@ TEST(TMetafileConvert, ObjectsTakeTheLowestFreeSlot) {
                          .Rec(0x041B, {90, 90, 10, 10})
                          .Bytes();
   EXPECT_EQ(Px(Render(Bytes), 50, 50), 0x0000FFu);
+}
+
+namespace {
+
+// A 100-unit box at 96 units per inch plays one unit onto about one pixel of a
+// 100 x 100 surface. A solid blue brush is selected, from slot 0, and no pen.
+TWmfBuilder Blue100() {
+  TWmfBuilder B(0, 0, 100, 100, 96);
+  B.Rec(0x02FC, {0, 0, 0xFF, 0}).Rec(0x012D, {0}).Rec(0x02FA, {5, 0, 0, 0, 0}).Rec(0x012D, {1});
+  return B;
+}
+
+// The device-context records that a Windows metafile keeps, each checked at
+// pixels that a mistake in it (an axis swapped, a sign, a lost record) would change.
+struct TFamilyCase {
+  const char* Name;
+  std::vector<std::uint8_t> Bytes;
+  std::vector<std::pair<int, int>> Blue, White;
+};
+
+}  // namespace
+
+TEST(TMetafileConvert, DeviceContextRecordsMoveAndShapeWhatFollows) {
+  TBytes Region;  // one scan of one rectangle: 20..40 x 30..50
+  Region.U16(0).U16(6).U32(0).U16(34).U16(1).U16(4).I16(20).I16(30).I16(40).I16(50);
+  Region.U16(2).U16(30).U16(50).U16(20).U16(40).U16(2);
+  const TFamilyCase Cases[] = {
+      // Origin offset by 20 across and 60 down: the square 40..60 lands on 20..40 x -20..0, so a
+      // second square 100..120 x 100..120 lands on 80..100 x 40..60.
+      {"offset window origin",
+       Blue100().Rec(0x020F, {60, 20}).Rec(0x041B, {120, 120, 100, 100}).Bytes(), {{90, 50}}, {{50, 90}, {10, 10}}},
+      {"scale window extent", Blue100().Rec(0x0410, {2, 1, 1, 2}).Rec(0x041B, {30, 60, 10, 20}).Bytes(),
+       {{20, 40}}, {{40, 20}}},  // x halved, y doubled: 10..30 x 20..60
+      {"window origin and extent",
+       Blue100().Rec(0x020B, {-50, 0}).Rec(0x020C, {200, 50}).Rec(0x041B, {-30, 20, -50, 0}).Bytes(),
+       {{20, 5}}, {{5, 20}, {50, 5}}},  // x doubled, y halved, from -50 down: 0..40 x 0..10
+      {"winding fill", Blue100().Rec(0x0106, {2}).Rec(0x0538, {2, 4, 4, 10, 10, 90, 10, 90, 90, 10, 90,
+                                                                 30, 30, 70, 30, 70, 70, 30, 70}).Bytes(),
+       {{20, 20}, {50, 50}}, {}},
+      {"alternate fill", Blue100().Rec(0x0106, {1}).Rec(0x0538, {2, 4, 4, 10, 10, 90, 10, 90, 90, 10, 90,
+                                                                   30, 30, 70, 30, 70, 70, 30, 70}).Bytes(),
+       {{20, 20}}, {{50, 50}}},
+      {"raster operation", Blue100().Rec(0x0104, {11}).Rec(0x041B, {60, 60, 20, 20}).Bytes(), {}, {{40, 40}}},
+      {"paint region", Blue100().Objects(4).Raw(0x06FF, Region.B).Rec(0x012B, {2}).Bytes(), {{30, 40}}, {{30, 60}}},
+      {"frame region", Blue100().Objects(4).Raw(0x06FF, Region.B).Rec(0x0429, {2, 0, 1, 1}).Bytes(), {{30, 40}},
+       {{50, 40}}},
+      {"offset clip region",
+       Blue100().Rec(0x0416, {40, 40, 20, 20}).Rec(0x0220, {40, 10}).Rec(0x041B, {100, 100, 0, 0}).Bytes(),
+       {{40, 70}}, {{30, 30}}},  // the clip 20..40 moved 10 across and 40 down
+      {"map mode of fixed units ignored", Blue100().Rec(0x0103, {2}).Rec(0x041B, {60, 60, 20, 20}).Bytes(), {{40, 40}},
+       {{70, 70}}},
+      {"restore by a relative level",
+       Blue100().Rec(0x001E, {}).Rec(0x020F, {50, 50}).Rec(0x001E, {}).Rec(0x020F, {10, 10}).Rec(0x0127, {-2})
+           .Rec(0x041B, {40, 40, 20, 20}).Bytes(),
+       {{30, 30}}, {{5, 5}}},
+  };
+  for (const auto& C : Cases) {
+    const QImage I = Render(C.Bytes);
+    for (auto [X, Y] : C.Blue) EXPECT_EQ(Px(I, X, Y), 0x0000FFu) << C.Name << " " << X << "," << Y;
+    for (auto [X, Y] : C.White) EXPECT_EQ(Px(I, X, Y), 0xFFFFFFu) << C.Name << " " << X << "," << Y;
+  }
+}
+
+TEST(TMetafileConvert, PalettesAndBitmapsSentToTheDevice) {
+  TBytes Pal;  // start 0, two entries: red, green
+  Pal.U16(0x300).U16(2).U8(255).U8(0).U8(0).U8(0).U8(0).U8(255).U8(0).U8(0);
+  TBytes Dib;  // 1 x 1 at 8 bits, one colour entry given as palette index 1
+  Dib.U32(40).I32(1).I32(1).U16(1).U16(8).U32(0).U32(0).U32(0).U32(0).U32(1).U32(0).U16(1).U16(0).U32(0);
+  const auto Palette = TWmfBuilder(0, 0, 100, 100, 96).Raw(0x00F7, Pal.B).Rec(0x0234, {0}).Rec(0x0035, {})
+                           .Raw(0x0F43, Words({0x0020, 0x00CC, 1, 1, 1, 0, 0, 60, 60, 20, 20}, Dib.B)).Bytes();
+  EXPECT_EQ(Px(Render(Palette), 50, 50), 0x00FF00u);
+
+  std::vector<std::uint8_t> Bits;
+  const std::vector<std::uint8_t> Info = Checker(Bits);  // red green / blue yellow
+  // Usage, scans, first scan, source y and x, height, width, destination y and x.
+  const auto ToDevice = TWmfBuilder(0, 0, 100, 100, 96).Raw(0x0D33, Words({0, 2, 0, 0, 0, 2, 2, 30, 10}, Joined(Info, Bits))).Bytes();
+  const QImage I = Render(ToDevice);
+  EXPECT_EQ(Px(I, 10, 30), 0xFF0000u);
+  EXPECT_EQ(Px(I, 11, 31), 0xFFFF00u);
+  EXPECT_EQ(Px(I, 12, 32), 0xFFFFFFu);
+}
+
+TEST(TMetafileConvert, AHundredThousandObjectRecordsFillTheWholeTable) {
+  // 65,535 brushes fill every slot (the last one red); then a red brush is
+  // deleted from and created again in the last slot 17,000 times, each time
+  // the lowest free slot; selecting the last slot draws red.
+  TWmfBuilder B(0, 0, 100, 100, 96);
+  B.Objects(0xFFFF);
+  for (int I = 0; I < 0xFFFF; ++I) B.Rec(0x02FC, {0, I == 0xFFFE ? 0xFF : 0, I == 0xFFFE ? 0 : 0xFF, 0});
+  for (int I = 0; I < 17000; ++I) B.Rec(0x01F0, {0xFFFE}).Rec(0x02FC, {0, 0xFF, 0, 0});
+  const auto Bytes = B.Rec(0x012D, {0xFFFE}).Rec(0x041B, {60, 60, 20, 20}).Bytes();
+  EXPECT_GT(Bytes.size(), 1200000u);
+  const QImage I = Render(Bytes);
+  EXPECT_EQ(Px(I, 40, 40), 0xFF0000u);
+  EXPECT_EQ(Px(I, 70, 70), 0xFFFFFFu);
+}
+
+TEST(TMetafileConvert, WindowOriginOffsetsSaturate) {
+  TWmfBuilder B(0, 0, 100, 100, 96);
+  for (int I = 0; I < 70000; ++I) B.Rec(0x020F, {-32768, 32767});
+  const auto Bytes = B.Bytes();
+  TPlaceableHeader H;
+  H.Right = H.Bottom = 100;
+  H.Inch = 96;
+  const auto Emf = ConvertWmfToEmf(std::span(Bytes).subspan(22), H, 2646, 2646);
+  TEmfRecordWalker Walker(Emf);
+  std::int32_t X = 0, Y = 0;
+  while (const auto R = Walker.Next())
+    if (R->Type == 10) {  // the window origin
+      std::memcpy(&X, R->Data.data() + 8, 4);
+      std::memcpy(&Y, R->Data.data() + 12, 4);
+    }
+  EXPECT_EQ(X, std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(Y, std::numeric_limits<std::int32_t>::min());
+}
+
+TEST(TMetafileConvert, AnInvertedBoundingBoxPlaysIntoTheRectangle) {
+  // The box runs from 100 to 0 across: the picture is as wide as the box the
+  // right way round, and its records land inside the rectangle, mirrored.
+  const auto M = LoadMetafile(TWmfBuilder(100, 0, 0, 100, 96).Rec(0x02FC, {0, 0, 0xFF, 0}).Rec(0x012D, {0})
+                                  .Rec(0x041B, {30, 30, 10, 10}).Bytes());
+  EXPECT_EQ(M->Width(), 100);
+  EXPECT_EQ(M->Height(), 100);
+  const QImage I = RenderInto(*M, 100, 100, TRect{0, 0, M->Width(), M->Height()});
+  EXPECT_EQ(Px(I, 80, 20), 0x0000FFu);
+  EXPECT_EQ(Px(I, 20, 20), 0xFFFFFFu);
 }

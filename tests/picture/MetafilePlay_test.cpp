@@ -2,6 +2,8 @@
 // mapping modes, transforms, state, objects, clipping, paths, text and bitmaps.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+
 #include "MetafileBuilder.h"
 #include "MetafileRender.h"
 
@@ -288,9 +290,13 @@ TEST(TMetafilePlay, BitmapsAreStretchedTopRowFirst) {
   EXPECT_EQ(Px(I, 30, 70), 0x0000FFu);
   EXPECT_EQ(Px(I, 70, 70), 0x000000u);
   EXPECT_EQ(Px(I, 10, 10), White);
-  // A bitmap whose bits are shorter than its header promises is not drawn.
-  Bits.pop_back();
-  EXPECT_EQ(Inked(Render(TEmfBuilder().StretchDib(20, 20, 60, 60, Info, Bits, 2, 2).Bytes()), 0, 0, 100, 100), 0);
+  // Bits shorter than the header promises leave the missing pixels black, as
+  // in a bitmap file: the stored bottom row is whole, the top row has one pixel.
+  Bits.resize(11);
+  const QImage Short = Render(TEmfBuilder().StretchDib(20, 20, 60, 60, Info, Bits, 2, 2).Bytes());
+  EXPECT_EQ(Px(Short, 30, 30), 0xFF0000u);
+  EXPECT_EQ(Px(Short, 70, 30), 0x000000u);
+  EXPECT_EQ(Px(Short, 30, 70), 0x0000FFu);
 }
 
 TEST(TMetafilePlay, GradientRunsBetweenItsVertexColours) {
@@ -476,4 +482,84 @@ TEST(TMetafilePlay, BoxedFiguresLeaveOutTheirRightAndBottomRow) {
     EXPECT_EQ(Px(I, X, Y), 0x000000u) << X << "," << Y;
   EXPECT_EQ(Px(I, 98, 50), White);
   EXPECT_EQ(Px(I, 50, 50), White);
+}
+
+TEST(TMetafilePlay, ExtentsScaleEachAxisByItsOwnFactor) {
+  // Window and viewport 100 x 100, then one extent scaled by 2 across and 1/2
+  // down (or the reverse): a square 20..60 lands on half or twice its width and
+  // height, which tells x from y.
+  struct TCase {
+    const char* Name;
+    std::uint32_t Record;  // scale the viewport (31) or the window (32)
+    std::int32_t XNum, XDen, YNum, YDen;
+    std::pair<int, int> Inside, Outside;
+  } Cases[] = {
+      {"viewport wider", 31, 2, 1, 1, 2, {100, 20}, {20, 50}},   // 40..120 x 10..30
+      {"viewport taller", 31, 1, 2, 2, 1, {20, 100}, {50, 20}},  // 10..30 x 40..120
+      {"window wider", 32, 2, 1, 1, 2, {20, 100}, {50, 20}},     // 10..30 x 40..120
+      {"window taller", 32, 1, 2, 2, 1, {100, 20}, {20, 50}},    // 40..120 x 10..30
+  };
+  for (const auto& C : Cases) {
+    const QImage I = Render(Filled(Red)
+                                .Rec(SetMapMode, {8})
+                                .Rec(SetWindowExt, {100, 100})
+                                .Rec(SetViewportExt, {100, 100})
+                                .Rec(C.Record, {C.XNum, C.XDen, C.YNum, C.YDen})
+                                .Rec(Rectangle, {20, 20, 60, 60})
+                                .Bytes(),
+                            150, 150);
+    EXPECT_EQ(Px(I, C.Inside.first, C.Inside.second), 0xFF0000u) << C.Name;
+    EXPECT_EQ(Px(I, C.Outside.first, C.Outside.second), White) << C.Name;
+  }
+}
+
+TEST(TMetafilePlay, ClipToAPathOnTheCornersOfItsBoxIsNotARectangleUnlessItIsOne) {
+  // A bow tie (0,0) (100,100) (100,0) (0,100): its points are the corners of
+  // its box, but it leaves out the top and bottom middle; the same corners in
+  // order around the box make a rectangle.
+  auto ClipTo = [](std::initializer_list<std::int32_t> Points) {
+    TBytes P;
+    P.I32(0).I32(0).I32(0).I32(0).U32(4);
+    for (std::int32_t V : Points) P.I32(V);
+    return Filled(Red).Rec(BeginPath, {}).Raw(Polygon, P.B).Rec(EndPath, {}).Rec(SelectClipPath, {5})
+        .Rec(Rectangle, {0, 0, 100, 100}).Bytes();
+  };
+  const QImage Bow = Render(ClipTo({0, 0, 100, 100, 100, 0, 0, 100}));
+  EXPECT_EQ(Px(Bow, 10, 50), 0xFF0000u);
+  EXPECT_EQ(Px(Bow, 90, 50), 0xFF0000u);
+  EXPECT_EQ(Px(Bow, 50, 10), White);
+  EXPECT_EQ(Px(Bow, 50, 90), White);
+  const QImage Box = Render(ClipTo({0, 0, 100, 0, 100, 100, 0, 100}));
+  EXPECT_EQ(Px(Box, 50, 10), 0xFF0000u);
+  EXPECT_EQ(Px(Box, 10, 50), 0xFF0000u);
+}
+
+TEST(TMetafilePlay, EmbeddedPngIsCheckedAgainstThePixelLimitBeforeDecoding) {
+  // A two-colour PNG compresses to little, so a picture just past the limit
+  // (16385 x 16385) is a small file that would otherwise decode.
+  auto Record = [](int Side) {
+    QImage Img(Side, Side, QImage::Format_Mono);
+    Img.setColorTable({qRgb(0, 0, 255), qRgb(255, 255, 255)});
+    Img.fill(0);
+    QByteArray Png;
+    QBuffer Buffer(&Png);
+    Buffer.open(QIODevice::WriteOnly);
+    Img.save(&Buffer, "PNG", 0);
+    TBytes Info;  // the header gives a 1 x 1 bitmap whose pixels are a PNG file
+    Info.U32(40).I32(1).I32(1).U16(1).U16(0).U32(5).U32(static_cast<std::uint32_t>(Png.size())).U32(0).U32(0).U32(0).U32(0);
+    return TEmfBuilder().StretchDib(20, 20, 60, 60, Info.B, std::vector<std::uint8_t>(Png.begin(), Png.end()), 1, 1).Bytes();
+  };
+  EXPECT_EQ(Px(Render(Record(2)), 50, 50), 0x0000FFu);
+  EXPECT_EQ(Inked(Render(Record(16385)), 0, 0, 100, 100), 0);
+}
+
+TEST(TMetafilePlay, AFrameRunningRightToLeftPlaysIntoTheRectangle) {
+  // The frame runs from 990 to 0 across: the picture is 99 pixels wide and
+  // drawn inside the rectangle it is given, mirrored as its frame says.
+  const auto M = LoadMetafile(Filled(Red).Frame(990, 0, 0, 990).Rec(Rectangle, {0, 0, 30, 100}).Bytes());
+  EXPECT_EQ(M->Width(), 99);
+  const QImage I = RenderInto(*M, 200, 100, TRect{50, 0, 150, 100});
+  EXPECT_EQ(Px(I, 140, 50), 0xFF0000u);
+  EXPECT_EQ(Px(I, 60, 50), White);
+  EXPECT_EQ(Inked(I, 0, 0, 50, 100) + Inked(I, 150, 0, 200, 100), 0);
 }

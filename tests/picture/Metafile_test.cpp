@@ -2,6 +2,8 @@
 // their errors, sizes with their rounding, the palette and the stored data.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -42,7 +44,7 @@ TEST(TMetafile, EnhancedSizeFollowsFrameAndReferenceDevice) {
       {0, 50, 1, 1, 1},                   // 0.5 rounds away from zero
       {0, 149, 1, 1, 1},                  // 1.49
       {0, 150, 1, 1, 2},                  // 1.5
-      {100, 50, 1, 1, -1},                // -0.5 rounds away from zero
+      {100, 50, 1, 1, 1},                 // a frame running right to left has its normalised size
       {0, 2000000, 3000, 1, 60000000},    // the product needs 64 bits
       {0, 2540, 1000, 0, 96},             // no millimetres: the screen's 96 per inch
   };
@@ -50,7 +52,7 @@ TEST(TMetafile, EnhancedSizeFollowsFrameAndReferenceDevice) {
     const auto Bytes = TEmfBuilder().Frame(C.FrameL, 0, C.FrameR, 990).Device(C.DevPx, 1000, C.DevMM, 100).Bytes();
     const auto M = LoadMetafile(Bytes);
     EXPECT_EQ(M->Width(), C.Expected) << C.FrameL << ".." << C.FrameR << " at " << C.DevPx << "/" << C.DevMM;
-    EXPECT_EQ(M->MMWidth(), C.FrameR - C.FrameL);
+    EXPECT_EQ(M->MMWidth(), std::abs(C.FrameR - C.FrameL));
     EXPECT_EQ(M->Height(), 99);
     EXPECT_TRUE(M->Enhanced());
   }
@@ -68,7 +70,7 @@ TEST(TMetafile, PlaceableSizeFollowsBoxAndUnitsPerInch) {
       {0, 100, 0, 96, 2646, 100},       // 0 units per inch count as 96; size from the reference device
       {0, 1, 1440, 96, 2, 0},           // 1.76 -> 2, then 0.08 -> 0
       {-100, 100, 100, 96, 5080, 192},  // a box left of the origin
-      {100, 0, 254, 96, -1000, -38},    // a reversed box: -37.8 rounds away from zero
+      {100, 0, 254, 96, 1000, 38},      // a reversed box has its normalised size: 37.8 rounds to 38
   };
   for (const auto& C : Cases) {
     DisplayInfo().PixelsPerInch = C.Ppi;
