@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev
-          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core fonts-liberation)
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-dejavu-core fonts-liberation
+          desktop-file-utils appstream)
 
 install_packages() {
   local missing=() p sudo=""
@@ -27,7 +28,13 @@ case "${1:-}" in
   run)
     install_packages
     build -DKEST_BUILD_TESTS=OFF -DKEST_BUILD_BENCH=OFF
-    exec build/viewer/KestImageDemo
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+      echo "The viewer is built, but it needs a graphical display to run and none is set" >&2
+      echo "(DISPLAY and WAYLAND_DISPLAY are empty). Run it from a desktop session, or under" >&2
+      echo "a virtual display (package xvfb):  xvfb-run ./build.sh run" >&2
+      exit 1
+    fi
+    exec build/viewer/KestImageDemo "${@:2}"
     ;;
   test)
     install_packages

@@ -873,6 +873,7 @@ void TKestImage::DefineProperties(TPropList& L) const {
   PublishDrag(L);
   PublishEnabled(L);
   PublishParentShowHint(L);
+  PublishPopupMenu(L);
   PublishShowHint(L);
   PublishTabStop(L);
   PublishVisible(L);

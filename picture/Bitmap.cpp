@@ -1,6 +1,7 @@
 #include "picture/Bitmap.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -22,10 +23,25 @@ struct TBitmap::TReduction {
 
 void TPixelFree::operator()(std::uint8_t* P) const { std::free(P); }
 
+namespace {
+TPixelMemoryHook& PixelMemoryHook() {
+  static TPixelMemoryHook Hook;
+  return Hook;
+}
+}  // namespace
+
+void SetPixelMemoryHook(TPixelMemoryHook Hook) { PixelMemoryHook() = std::move(Hook); }
+
 TPixelMemory AllocatePixelMemory(std::size_t Bytes) {
+  if (PixelMemoryHook() && !PixelMemoryHook()(Bytes)) throw std::bad_alloc();
   constexpr std::size_t HugePage = std::size_t{2} << 20;
+  // glibc serves requests below its mmap threshold (which grows up to this
+  // value) from the heap, whose pages are mostly in use already; advising huge
+  // pages there makes each first touch clear 2 MB, which costs more than the
+  // translations it saves. Only buffers that get fresh pages anyway take them.
+  constexpr std::size_t MmapThresholdMax = std::size_t{4} * 1024 * 1024 * sizeof(long);
   void* P = nullptr;
-  if (Bytes >= 2 * HugePage && Bytes <= std::numeric_limits<std::size_t>::max() - HugePage) {
+  if (Bytes >= MmapThresholdMax && Bytes <= std::numeric_limits<std::size_t>::max() - HugePage) {
     const std::size_t Rounded = (Bytes + HugePage - 1) / HugePage * HugePage;
     P = std::aligned_alloc(HugePage, Rounded);
 #ifdef MADV_HUGEPAGE
@@ -78,6 +94,28 @@ std::vector<std::uint32_t> DefaultColorTable(int Bpp) {
             0xC0C0C0, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
   if (Bpp == 8) return CreateHalftonePalette()->Entries();
   return {};
+}
+
+// Pixel memory for a bitmap: EOSError (code 12) when it cannot be had.
+TPixelMemory BitmapMemory(std::size_t Bytes) {
+  try {
+    return AllocatePixelMemory(std::max<std::size_t>(Bytes, 1));
+  } catch (const std::bad_alloc&) {
+    RaiseOSError(ENOMEM);
+  }
+}
+
+// The row size and total bytes of an image; EOutOfResources for a size no
+// memory could hold.
+struct TLayout {
+  std::size_t Row = 0;
+  std::size_t Bytes = 0;
+};
+TLayout LayoutOf(std::int32_t Width, std::int32_t Height, int Bpp) {
+  const std::size_t Row = BitmapRowSize(std::max(Width, 0), Bpp);
+  const std::uint64_t Bytes = static_cast<std::uint64_t>(Row) * static_cast<std::uint64_t>(std::max(Height, 0));
+  if ((Width > 0 && Row == 0) || Bytes > (std::uint64_t{1} << 40)) throw EOutOfResources("Out of system resources");
+  return {Row, static_cast<std::size_t>(Bytes)};
 }
 
 // The nearest entry of a colour table to an RGB colour (0x00RRGGBB).
@@ -175,31 +213,46 @@ std::uint8_t* TBitmap::ScanLine(std::int32_t Row) {
 }
 const std::uint8_t* TBitmap::ScanLine(std::int32_t Row) const { return FBits.get() + Row * FStride; }
 
-void TBitmap::Reserve(std::size_t Bytes) {
-  // Small images give their memory back, so that a bitmap dropped to 1 x 1 does
-  // not keep a large buffer alive.
-  if (Bytes <= FCapacity && !(Bytes <= 64 && FCapacity > (1u << 20))) return;
-  FBits = AllocatePixelMemory(std::max<std::size_t>(Bytes, 1));
-  FCapacity = Bytes;
-  ++FAllocations;
+TPixelMemory TBitmap::MemoryFor(std::size_t Bytes) const {
+  if (Bytes > FCapacity) return BitmapMemory(Bytes);
+  // Small images give their memory back, so that a bitmap dropped to 1 x 1
+  // does not keep a large buffer alive; without memory to spare it keeps it.
+  if (Bytes <= 64 && FCapacity > (1u << 20)) {
+    try {
+      return AllocatePixelMemory(std::max<std::size_t>(Bytes, 1));
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  return nullptr;
+}
+
+void TBitmap::Install(TPixelMemory Memory, std::size_t Bytes, std::int32_t W, std::int32_t H, TPixelFormat Format,
+                      std::ptrdiff_t Stride) {
+  if (Memory) {
+    FBits = std::move(Memory);
+    FCapacity = Bytes;
+    ++FAllocations;
+  }
+  FWidth = W;
+  FHeight = H;
+  FPixelFormat = Format;
+  FBpp = BppOf(Format);
+  FStride = Stride;
+  FImageWrap.reset();
+  ++FVersion;
 }
 
 void TBitmap::AllocateImage(std::int32_t AWidth, std::int32_t AHeight, int Bpp, bool ZeroFill) {
-  const std::size_t Row = BitmapRowSize(std::max(AWidth, 0), Bpp);
-  const std::uint64_t Bytes = static_cast<std::uint64_t>(Row) * static_cast<std::uint64_t>(std::max(AHeight, 0));
-  if ((AWidth > 0 && Row == 0) || Bytes > (std::uint64_t{1} << 40)) throw EOutOfResources("Out of system resources");
-  FImageWrap.reset();
-  ++FVersion;
+  const TLayout L = LayoutOf(AWidth, AHeight, Bpp);
   FPalette.reset();
-  FWidth = std::max(AWidth, 0);
-  FHeight = std::max(AHeight, 0);
-  FBpp = Bpp;
-  FPixelFormat = FormatOf(Bpp);
-  FStride = static_cast<std::ptrdiff_t>(Row);
+  // The old pixels go first: a loader replaces them, and holding both would
+  // double the memory a large picture needs. Without new memory the bitmap is empty.
   FBits.reset();
   FCapacity = 0;
-  Reserve(static_cast<std::size_t>(Bytes));
-  if (ZeroFill && Bytes) std::memset(FBits.get(), 0, static_cast<std::size_t>(Bytes));
+  Install(nullptr, 0, 0, 0, FPixelFormat, 0);
+  Install(BitmapMemory(L.Bytes), L.Bytes, std::max(AWidth, 0), std::max(AHeight, 0), FormatOf(Bpp),
+          static_cast<std::ptrdiff_t>(L.Row));
+  if (ZeroFill && L.Bytes) std::memset(FBits.get(), 0, L.Bytes);
 }
 
 void TBitmap::FillRect(std::int32_t L, std::int32_t T, std::int32_t R, std::int32_t B, std::uint32_t Pixel) {
@@ -223,19 +276,17 @@ void TBitmap::SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepConten
   AWidth = std::max(AWidth, 0);
   AHeight = std::max(AHeight, 0);
   if (AWidth == FWidth && AHeight == FHeight) return;
-  const std::size_t Row = BitmapRowSize(AWidth, FBpp);
-  const std::uint64_t Bytes = static_cast<std::uint64_t>(Row) * static_cast<std::uint64_t>(AHeight);
-  if ((AWidth > 0 && Row == 0) || Bytes > (std::uint64_t{1} << 40)) throw EOutOfResources("Out of system resources");
+  const TLayout L = LayoutOf(AWidth, AHeight, FBpp);
+  const std::size_t Row = L.Row;
   const std::int32_t OldW = FWidth, OldH = FHeight;
   const std::ptrdiff_t OldStride = FStride;
   const std::int32_t KeepRows = KeepContent ? std::min(OldH, AHeight) : 0;
   const std::size_t KeepBytes = std::min<std::size_t>(static_cast<std::size_t>(OldStride), Row);
-  if (Bytes > FCapacity || (Bytes <= 64 && FCapacity > (1u << 20))) {
-    TPixelMemory Old = std::move(FBits);
-    FCapacity = 0;
-    Reserve(static_cast<std::size_t>(Bytes));
+  // New memory is had before anything changes, so a failure leaves the bitmap as it was.
+  TPixelMemory New = MemoryFor(L.Bytes);
+  if (New) {
     for (std::int32_t Y = 0; Y < KeepRows; ++Y)
-      std::memcpy(FBits.get() + Y * static_cast<std::ptrdiff_t>(Row), Old.get() + Y * OldStride, KeepBytes);
+      std::memcpy(New.get() + Y * static_cast<std::ptrdiff_t>(Row), FBits.get() + Y * OldStride, KeepBytes);
   } else if (KeepRows > 0 && static_cast<std::ptrdiff_t>(Row) != OldStride) {
     // Rows move inside the same memory: wider rows from the bottom up, narrower from the top down.
     std::uint8_t* Base = FBits.get();
@@ -246,11 +297,7 @@ void TBitmap::SetSize(std::int32_t AWidth, std::int32_t AHeight, bool KeepConten
       for (std::int32_t Y = 0; Y < KeepRows; ++Y)
         std::memmove(Base + Y * static_cast<std::ptrdiff_t>(Row), Base + Y * OldStride, KeepBytes);
   }
-  FWidth = AWidth;
-  FHeight = AHeight;
-  FStride = static_cast<std::ptrdiff_t>(Row);
-  FImageWrap.reset();
-  ++FVersion;
+  Install(std::move(New), L.Bytes, AWidth, AHeight, FPixelFormat, static_cast<std::ptrdiff_t>(Row));
   if (!KeepContent) return;
   // The added area takes the canvas brush colour (white while the canvas is unused).
   const std::uint32_t Fill = ColorToPixel(FCanvas ? FCanvas->Brush().Color : clWhite);
@@ -269,29 +316,33 @@ void TBitmap::SetPixelFormat(TPixelFormat Format) {
   if (Format == pfDevice || Format == pfCustom) Format = pf32bit;
   const int NewBpp = BppOf(Format);
   if (NewBpp == FBpp && Format == FPixelFormat) return;
-  const TPixelView Old = View();
-  TPixelMemory OldBits = std::move(FBits);
-  const std::vector<std::uint32_t> OldTable = FColorTable;
-  TPixelView Src = Old;
-  Src.Bits = OldBits.get();
-  Src.Palette = OldTable.data();
+  // The image is converted into new memory and takes its place only when done.
+  const TLayout L = LayoutOf(FWidth, FHeight, NewBpp);
   std::vector<std::uint32_t> Table = NewBpp <= 8 ? DefaultColorTable(NewBpp) : std::vector<std::uint32_t>{};
-  if (NewBpp <= 8 && FBpp <= 8 && OldTable.size() <= Table.size() && !OldTable.empty()) {
-    std::copy(OldTable.begin(), OldTable.end(), Table.begin());
+  if (NewBpp <= 8 && FBpp <= 8 && FColorTable.size() <= Table.size() && !FColorTable.empty())
+    std::copy(FColorTable.begin(), FColorTable.end(), Table.begin());
+  std::uint32_t Masks[3] = {0, 0, 0};
+  if (Format == pf16bit) {
+    Masks[0] = 0xF800;
+    Masks[1] = 0x07E0;
+    Masks[2] = 0x001F;
+  }
+  TPixelMemory New = BitmapMemory(L.Bytes);
+  if (L.Bytes) std::memset(New.get(), 0, L.Bytes);
+  const TPixelView Src = View();
+  const auto Row = static_cast<std::ptrdiff_t>(L.Row);
+  if (!Empty() && NewBpp == 32) {
+    QImage Target(New.get(), FWidth, FHeight, Row, QImage::Format_RGB32);
+    StretchBlt(Target, TRect{0, 0, FWidth, FHeight}, nullptr, Src, TRect{0, 0, FWidth, FHeight});
+  } else if (!Empty()) {
+    for (std::int32_t Y = 0; Y < FHeight; ++Y)
+      for (std::int32_t X = 0; X < FWidth; ++X)
+        PutPixel(New.get() + Y * Row, X, NewBpp, Src.PixelAt(X, Y), Table, Masks);
   }
   FColorTable = std::move(Table);
-  FMasks[0] = FMasks[1] = FMasks[2] = 0;
-  if (Format == pf16bit) SetColorMasks(0xF800, 0x07E0, 0x001F);
-  FCapacity = 0;
-  AllocateImage(Old.Width, Old.Height, NewBpp, true);
-  FPixelFormat = Format;
-  if (NewBpp == 32 && Src.Bits) {
-    QImage Target(FBits.get(), FWidth, FHeight, FStride, QImage::Format_RGB32);
-    StretchBlt(Target, TRect{0, 0, FWidth, FHeight}, nullptr, Src, TRect{0, 0, FWidth, FHeight});
-  } else if (Src.Bits) {
-    for (std::int32_t Y = 0; Y < FHeight; ++Y)
-      for (std::int32_t X = 0; X < FWidth; ++X) PutPixel(ScanLine(Y), X, FBpp, Src.PixelAt(X, Y), FColorTable, FMasks);
-  }
+  std::copy(std::begin(Masks), std::end(Masks), FMasks);
+  FPalette.reset();
+  Install(std::move(New), L.Bytes, FWidth, FHeight, Format, Row);
   Changed(this);
 }
 
@@ -370,7 +421,11 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
     Re->Height = R.Height();
     Re->Version = FVersion;
     Re->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
-    if (Re->Pixels.isNull()) throw std::bad_alloc();
+    if (Re->Pixels.isNull()) {
+      // Without memory for the reduction the drawing samples the pixels themselves.
+      ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
+      return;
+    }
     StretchBlt(Re->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), TRect{0, 0, FWidth, FHeight});
     FReduction = std::move(Re);
   }
@@ -408,10 +463,14 @@ void TBitmap::Assign(const TPersistent* Source) {
     return;
   }
   if (B == this) return;
-  AllocateImage(B->FWidth, B->FHeight, B->FBpp, false);
-  FPixelFormat = B->FPixelFormat;
-  for (std::int32_t Y = 0; Y < FHeight; ++Y) std::memcpy(ScanLine(Y), B->ScanLine(Y), static_cast<std::size_t>(FStride));
-  FColorTable = B->FColorTable;
+  // Copied into new memory first: when that fails the bitmap is unchanged.
+  const std::size_t Bytes = static_cast<std::size_t>(B->FStride) * static_cast<std::size_t>(B->FHeight);
+  TPixelMemory New = BitmapMemory(Bytes);
+  if (Bytes) std::memcpy(New.get(), B->FBits.get(), Bytes);
+  std::vector<std::uint32_t> Table = B->FColorTable;
+  FPalette.reset();
+  FColorTable = std::move(Table);
+  Install(std::move(New), Bytes, B->FWidth, B->FHeight, B->FPixelFormat, B->FStride);
   std::copy(std::begin(B->FMasks), std::end(B->FMasks), FMasks);
   FTransparent = B->FTransparent;
   FPaletteModified = B->FPaletteModified;

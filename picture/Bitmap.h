@@ -3,15 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "picture/Graphic.h"
 
-// Memory for pixels. Large buffers are aligned to 2 MB and offered huge pages
-// where the system has them: sampling a large picture sparsely (a strong
-// reduction) touches a new page every few pixels, and with small pages the
-// address translations cost more than the pixels.
+// Memory for pixels. Large buffers (32 MB and more, which the C library maps
+// afresh) are aligned to 2 MB and offered huge pages where the system has
+// them: sampling a large picture sparsely (a strong reduction) touches a new
+// page every few pixels, and with small pages the address translations cost
+// more than the pixels.
 struct TPixelFree {
   void operator()(std::uint8_t* P) const;
 };
@@ -19,8 +21,17 @@ using TPixelMemory = std::unique_ptr<std::uint8_t[], TPixelFree>;
 // Raises std::bad_alloc when the memory cannot be had.
 TPixelMemory AllocatePixelMemory(std::size_t Bytes);
 
+// A seam for tests of memory failures: while a hook is set, every request for
+// pixel memory asks it first, and a request it answers false fails as if the
+// system had no memory left. An empty hook removes it.
+using TPixelMemoryHook = std::function<bool(std::size_t Bytes)>;
+void SetPixelMemoryHook(TPixelMemoryHook Hook);
+
 enum TPixelFormat : std::uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 
+// Every change of a bitmap's size or format either completes or leaves the
+// bitmap as it was (AllocateImage: empty); when pixel memory cannot be had it
+// raises EOSError "System Error.  Code: 12.\r\n..." with the system's text.
 class TBitmap : public TGraphic {
   KEST_CLASS(TBitmap)
  public:
@@ -76,7 +87,8 @@ class TBitmap : public TGraphic {
 
   // Replaces the image by an uninitialised one (zero-filled when ZeroFill) of the
   // given size and bits per pixel (1, 4, 8, 16, 24 or 32); for loaders. The
-  // caller has checked that the size is sensible.
+  // caller has checked that the size is sensible. The old pixels are given up
+  // first, so when the new memory cannot be had the bitmap is left empty.
   void AllocateImage(std::int32_t AWidth, std::int32_t AHeight, int Bpp, bool ZeroFill);
 
   // The colour used as transparent: that of the bottom-left pixel, or white
@@ -99,7 +111,12 @@ class TBitmap : public TGraphic {
   std::size_t Capacity() const { return FCapacity; }
 
  private:
-  void Reserve(std::size_t Bytes);
+  // New memory for an image of Bytes bytes, or null when the memory held serves.
+  TPixelMemory MemoryFor(std::size_t Bytes) const;
+  // Makes the image W x H in Format with rows Stride bytes apart, in Memory
+  // (of Bytes bytes) when given, else in the memory held.
+  void Install(TPixelMemory Memory, std::size_t Bytes, std::int32_t W, std::int32_t H, TPixelFormat Format,
+               std::ptrdiff_t Stride);
   QImage* CanvasImage();
   void FillRect(std::int32_t L, std::int32_t T, std::int32_t R, std::int32_t B, std::uint32_t Pixel);
 

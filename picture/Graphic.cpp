@@ -58,7 +58,11 @@ void TGraphic::SetTransparent(bool Value) {
 }
 
 void TGraphic::LoadFromFile(const std::string& FileName) {
-  const TFileBytes Bytes = ReadWholeFile(FileName);
+  TFileBytes Bytes = ReadWholeFile(FileName);
+  ReportingMemory([&] { LoadFromFileBytes(std::move(Bytes)); });
+}
+
+void TGraphic::LoadFromFileBytes(TFileBytes&& Bytes) {
   auto S = TMemoryStream::Over(Bytes);
   LoadFromStream(*S);
 }
@@ -117,7 +121,7 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> G) {
 void TPicture::CopyFrom(const TPicture* Source) { CopyFrom(Source ? Source->Graphic() : nullptr); }
 
 void TPicture::CopyFrom(const TGraphic* Source) {
-  SetGraphic(Source ? Source->Clone() : nullptr);
+  SetGraphic(Source ? ReportingMemory([Source] { return Source->Clone(); }) : nullptr);
 }
 
 void TPicture::Assign(const TPersistent* Source) {

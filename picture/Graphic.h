@@ -4,13 +4,16 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "toolkit/Classes.h"
+#include "toolkit/Exceptions.h"
 #include "toolkit/Graphics.h"
 
 enum TProgressStage : std::uint8_t { psStarting, psRunning, psEnding };
@@ -63,6 +66,9 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
   virtual void SaveToFile(const std::string& FileName) const;
   // Loads from the current position of the stream to its end.
   virtual void LoadFromStream(TStream& Stream) = 0;
+  // Loads a whole file's bytes; a graphic that keeps them takes them over
+  // rather than copying them. By default: LoadFromStream over the bytes.
+  virtual void LoadFromFileBytes(TFileBytes&& Bytes);
   virtual void SaveToStream(TStream& Stream) const = 0;
 
   // The palette-modified flag: a palette was created or changed and not yet realised.
@@ -161,6 +167,17 @@ class TPicture : public TPersistent {
 
   std::unique_ptr<TGraphic> FGraphic;
 };
+
+// Runs Fn, a step that builds a graphic; memory that runs out inside it is
+// reported as the system error it is: EOSError, code 12.
+template <class F>
+decltype(auto) ReportingMemory(F&& Fn) {
+  try {
+    return Fn();
+  } catch (const std::bad_alloc&) {
+    RaiseOSError(ENOMEM);
+  }
+}
 
 // Drawing helpers of a canvas. DrawGraphic draws at the graphic's own size with
 // the surface's background and text colours taken from the canvas's brush and

@@ -165,8 +165,8 @@ void TOpenPictureDialog::ShowNone() {
 
 void TOpenPictureDialog::DoShow() {
   FRememberedName.clear();
-  FPicture->SetGraphic(nullptr);
-  FPaintPanel->SetCaption("(None)");
+  // An empty preview has nothing to show in the preview window either.
+  ShowNone();
   TOpenDialog::DoShow();
 }
 

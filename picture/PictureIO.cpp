@@ -30,11 +30,8 @@ void TPicture::LoadFile(const std::string& FileName) {
                          const std::string& Msg) {
     if (OnProgress) OnProgress(Sender, Stage, Percent, Redraw, R, Msg);
   };
-  {
-    const TFileBytes Bytes = ReadWholeFile(FullPath(FileName));
-    auto S = TMemoryStream::Over(Bytes);
-    G->LoadFromStream(*S);
-  }
+  TFileBytes Bytes = ReadWholeFile(FullPath(FileName));
+  ReportingMemory([&] { G->LoadFromFileBytes(std::move(Bytes)); });
   SetGraphic(std::move(G));
 }
 
@@ -45,7 +42,7 @@ void TPicture::ReadStored(TStream& Stream) {
   std::unique_ptr<TGraphic> G;
   if (const TGraphicClass C = TFileFormatsList::Instance().FindByClassName(Name)) {
     G = CreateGraphic(C);
-    G->ReadData(Stream);
+    ReportingMemory([&] { G->ReadData(Stream); });
   }
   SetGraphic(std::move(G));
 }

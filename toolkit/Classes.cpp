@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCollator>
 #include <QLocale>
@@ -117,35 +118,42 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
 }
 
 TFileBytes ReadWholeFile(const std::string& FileName) {
-  std::FILE* F = std::fopen(FileName.c_str(), "rb");
-  if (!F) throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, SysErrorMessage(errno)}));
-  TFileBytes Bytes;
-  // Read in growing blocks: the size a file reports is not trusted to stay.
-  // Only a regular file's size is a size at all (a folder may report any).
-  std::size_t Block = 1 << 16;
+  auto Refuse = [&FileName](const std::string& Reason) {
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, Reason}));
+  };
+  // The open does not wait: opening a FIFO for reading would block until a
+  // writer came, possibly for ever.
+  const int Fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0) Refuse(SysErrorMessage(errno));
+  const struct TCloser {
+    int Fd;
+    ~TCloser() { ::close(Fd); }
+  } Closer{Fd};
   struct stat St {};
-  if (fstat(fileno(F), &St) == 0 && S_ISREG(St.st_mode) && St.st_size > 0)
-    Block = static_cast<std::size_t>(St.st_size) + 1;
-  int Err = 0;
+  if (::fstat(Fd, &St) != 0) Refuse(SysErrorMessage(errno));
+  // Only a regular file has a size that bounds the read: a pipe or a device
+  // (a link to /dev/zero) could deliver bytes without end.
+  if (S_ISDIR(St.st_mode)) Refuse(SysErrorMessage(EISDIR));
+  if (!S_ISREG(St.st_mode)) Refuse("Not a regular file");
+  // No more than the size at opening is read: a file that grows meanwhile is
+  // cut there, one that shrinks ends early.
+  TFileBytes Bytes;
+  if (static_cast<std::uint64_t>(St.st_size) > Bytes.max_size()) Refuse(SysErrorMessage(ENOMEM));
   try {
-    for (;;) {
-      const std::size_t Old = Bytes.size();
-      Bytes.resize(Old + Block);
-      const std::size_t N = std::fread(Bytes.data() + Old, 1, Block, F);
-      Bytes.resize(Old + N);
-      if (N < Block) break;
-      Block = std::max<std::size_t>(Block, 1 << 16);
-    }
+    Bytes.resize(static_cast<std::size_t>(St.st_size));
   } catch (const std::bad_alloc&) {
     // A file too large for memory is reported like any other failure to read it.
-    Err = ENOMEM;
-  } catch (const std::length_error&) {
-    Err = ENOMEM;
+    Refuse(SysErrorMessage(ENOMEM));
   }
-  const bool Failed = Err || std::ferror(F);
-  if (!Err) Err = errno;
-  std::fclose(F);
-  if (Failed) throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, SysErrorMessage(Err)}));
+  std::size_t Got = 0;
+  while (Got < Bytes.size()) {
+    const ssize_t N = ::read(Fd, Bytes.data() + Got, Bytes.size() - Got);
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0) Refuse(SysErrorMessage(errno));
+    if (N == 0) break;
+    Got += static_cast<std::size_t>(N);
+  }
+  Bytes.resize(Got);
   return Bytes;
 }
 

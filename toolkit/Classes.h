@@ -92,8 +92,9 @@ struct TDefaultInitAllocator : std::allocator<T> {
 };
 using TFileBytes = std::vector<std::uint8_t, TDefaultInitAllocator<std::uint8_t>>;
 
-// Reads a whole file into memory, sharing it with other readers but not with
-// writers while it is open; raises EFOpenError "Cannot open file "%s". %s".
+// Reads a whole regular file into memory, no more than its size at opening;
+// raises EFOpenError "Cannot open file "%s". %s" with the system's text, or
+// "Not a regular file" for pipes, devices and the like (never waiting on them).
 TFileBytes ReadWholeFile(const std::string& FileName);
 
 // ---------------------------------------------------------------------------

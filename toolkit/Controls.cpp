@@ -10,6 +10,7 @@
 #include <QPainter>
 
 #include "toolkit/Exceptions.h"
+#include "toolkit/Menus.h"
 #include "toolkit/QtPresenter_p.h"
 #include "toolkit/SysUtils.h"
 
@@ -344,6 +345,9 @@ void TControl::PublishMouseEvents(TPropList& L) {
   L.push_back(prop::Event("OnMouseMove", &TControl::OnMouseMove));
   L.push_back(prop::Event("OnMouseUp", &TControl::OnMouseUp));
 }
+void TControl::PublishPopupMenu(TPropList& L) {
+  L.push_back(prop::Reference<TControl, TPopupMenu>("PopupMenu", &TControl::PopupMenu, &TControl::SetPopupMenu));
+}
 void TControl::PublishWheelEvents(TPropList& L) {
   L.push_back(prop::Event("OnMouseWheel", &TControl::OnMouseWheel));
   L.push_back(prop::Event("OnMouseWheelDown", &TControl::OnMouseWheelDown));
@@ -460,6 +464,18 @@ void TWinControl::RecreateWnd() {
 QWidget* TWinControl::Widget() {
   HandleNeeded();
   return FWindow->Widget;
+}
+
+void TWinControl::PresentNow() {
+  Update();
+  if (FWindow && FWindow->Widget && FWindow->Widget->isVisible() && !PresenterPainting())
+    FWindow->Widget->Client()->repaint();
+}
+
+TPoint TWinControl::ScreenToClient(TPoint P) {
+  HandleNeeded();
+  const QPoint Q = FWindow->Widget->Client()->mapFromGlobal(QPoint(P.X, P.Y));
+  return TPoint{Q.x(), Q.y()};
 }
 
 void TWinControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWidth, std::int32_t AHeight) {
@@ -696,6 +712,27 @@ void TWinControl::SetFocus() {
     if (OnEnter) OnEnter(this);
   }
   if (FWindow->Widget) FWindow->Widget->Client()->setFocus(Qt::OtherFocusReason);
+}
+
+bool TWinControl::InputContextPopup(TPoint MousePos) {
+  bool Handled = false;
+  if (OnContextPopup) OnContextPopup(this, MousePos, Handled);
+  if (Handled) return true;
+  TPopupMenu* Menu = PopupMenu();
+  if (!Menu || !Menu->AutoPopup()) {
+    if (!FParent) return false;
+    // The parent hears of it in its own client coordinates.
+    const TPoint P = MousePos.X == -1 && MousePos.Y == -1
+                         ? MousePos
+                         : TPoint{MousePos.X + Left() + CurrentFrame().Left, MousePos.Y + Top() + CurrentFrame().Top};
+    return FParent->InputContextPopup(P);
+  }
+  if (MousePos.X == -1 && MousePos.Y == -1) MousePos = TPoint{ClientWidth() / 2, ClientHeight() / 2};
+  QPoint Global(MousePos.X, MousePos.Y);
+  if (HandleAllocated() && FWindow->Widget) Global = FWindow->Widget->Client()->mapToGlobal(Global);
+  Menu->SetPopupComponent(this);
+  Menu->Popup(Global.x(), Global.y());
+  return true;
 }
 
 void TWinControl::FocusChanged(bool Gained) {

@@ -18,6 +18,7 @@
 #include "toolkit/WinApi.h"
 
 class QWidget;
+class TPopupMenu;
 class TWinControl;
 class TWindowWidget;
 
@@ -146,8 +147,9 @@ class TControl : public TComponent {
   void SetHelpKeyword(const std::string& K) { FHelpKeyword = K; }
   int HelpContext() const { return FHelpContext; }
   void SetHelpContext(int C) { FHelpContext = C; }
-  TComponent* PopupMenu() const { return FPopupMenu; }
-  void SetPopupMenu(TComponent* M) { FPopupMenu = M; }
+  // The menu a right click or the menu key over the control shows.
+  TPopupMenu* PopupMenu() const { return FPopupMenu; }
+  void SetPopupMenu(TPopupMenu* M) { FPopupMenu = M; }
 
   TControlStyle ControlStyle() const { return FControlStyle; }
   void SetControlStyle(TControlStyle S) { FControlStyle = S; }
@@ -216,6 +218,7 @@ class TControl : public TComponent {
   static void PublishVisible(TPropList& L);
   static void PublishMouseEvents(TPropList& L);
   static void PublishWheelEvents(TPropList& L);
+  static void PublishPopupMenu(TPropList& L);
 
   virtual void BoundsChanged() {}
   virtual void VisibleChanged() {}
@@ -247,7 +250,7 @@ class TControl : public TComponent {
   THelpType FHelpType = htContext;
   std::string FHelpKeyword;
   int FHelpContext = 0;
-  TComponent* FPopupMenu = nullptr;
+  TPopupMenu* FPopupMenu = nullptr;
   int FWheelAccumulator = 0;
   bool FMouseDownLeft = false;
 };
@@ -324,6 +327,14 @@ class TWinControl : public TControl {
   };
   const TScrollBarState& ScrollBar(int Bar) const;
 
+  // Paints what is invalid and puts it on the screen at once, so that progress
+  // shows during a long operation on this thread; while Qt itself is painting
+  // a window, the screen follows at the next presentation.
+  void PresentNow();
+
+  // A point on the screen in client coordinates (the window is created when needed).
+  TPoint ScreenToClient(TPoint P);
+
   // The Qt widget that presents the window (created with the window). A Qt
   // host places the control in its own layout through it.
   QWidget* Widget();
@@ -345,6 +356,12 @@ class TWinControl : public TControl {
 
   // Called by the presenter when Qt moved the focus here or away.
   void FocusChanged(bool Gained);
+
+  // A right click at client point MousePos, or the menu key (MousePos -1, -1):
+  // OnContextPopup first, then the control's PopupMenu under the pointer (the
+  // key puts it at the control's centre); a control with neither passes the
+  // request to its parent. Returns whether a menu or a handler took it.
+  bool InputContextPopup(TPoint MousePos);
 
  protected:
   virtual void CreateParams(TCreateParams& Params);

@@ -101,6 +101,12 @@ bool TOpenDialog::Execute() {
 
   D.adjustSize();
   if (QScreen* S = DialogScreen()) {
+    // Wide enough that the file list's name, size, type and date columns show
+    // in full beside the extra pane, within the screen.
+    const QRect A = S->availableGeometry();
+    const int PaneWidth = PaneWidget ? Pane->Width() : 0;
+    D.resize(std::min(std::max(D.width(), 760 + PaneWidth), A.width() * 9 / 10),
+             std::min(std::max(D.height(), 460), A.height() * 9 / 10));
     const QRect M = S->geometry();
     D.move(M.left() + (M.width() - D.width()) / 2, M.top() + (M.height() - D.height()) / 3);
   }

@@ -54,9 +54,13 @@ class EOSError : public Exception {
 // Raises EAbort.
 [[noreturn]] void Abort();
 
+// Raises EOSError "System Error.  Code: %d.\r\n%s" with the system's text for Code.
+[[noreturn]] void RaiseOSError(int Code);
+
 // Where exceptions that leave an event handler go: the application's default
 // handler shows them. Until one is set they are written to standard error.
-// The silent EAbort is dropped.
+// The silent EAbort is dropped; memory that ran out is reported as the system
+// error it is (code 12), not as the library's name for it.
 void SetExceptionHandler(std::function<void(const Exception&)> Handler);
 // Call from inside a catch block.
 void HandleCurrentException();

@@ -5,7 +5,10 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -28,9 +31,25 @@ const std::vector<std::string> PositionNames = {"poDesigned",     "poDefault",  
 
 }  // namespace
 
+namespace {
+
+// The local files of a drop, or nothing when it holds anything else.
+std::vector<std::string> DroppedFiles(const QMimeData* M) {
+  std::vector<std::string> Files;
+  if (!M || !M->hasUrls()) return Files;
+  for (const QUrl& U : M->urls()) {
+    if (!U.isLocalFile() || U.toLocalFile().isEmpty()) return {};
+    Files.push_back(U.toLocalFile().toStdString());
+  }
+  return Files;
+}
+
+}  // namespace
+
 // Watches a form's top-level window: activation makes it the active form, a
 // close by the window manager ends a modal run, and keys that reach the window
-// itself (no control has the focus) go to the form.
+// itself (no control has the focus) go to the form; dropped files go to its
+// OnDropFiles.
 class TFormWatcher : public QObject {
  public:
   explicit TFormWatcher(TCustomForm* Form) : FForm(Form) {}
@@ -47,6 +66,26 @@ class TFormWatcher : public QObject {
       case QEvent::Close:
         RunGuarded([F] { F->WindowClosed(); });
         return false;
+      case QEvent::DragEnter:
+      case QEvent::DragMove: {
+        auto* D = static_cast<QDragMoveEvent*>(E);
+        if (F->OnDropFiles && !DroppedFiles(D->mimeData()).empty())
+          D->acceptProposedAction();
+        else
+          D->ignore();
+        return true;
+      }
+      case QEvent::Drop: {
+        auto* D = static_cast<QDropEvent*>(E);
+        const std::vector<std::string> Files = DroppedFiles(D->mimeData());
+        if (!F->OnDropFiles || Files.empty()) {
+          D->ignore();
+          return true;
+        }
+        D->acceptProposedAction();
+        RunGuarded([&] { F->OnDropFiles(F, Files); });
+        return true;
+      }
       case QEvent::KeyPress: {
         if (Watched != F->Widget()) return false;
         auto* K = static_cast<QKeyEvent*>(E);
@@ -96,6 +135,7 @@ void TCustomForm::CreateWnd() {
   QWidget* W = Widget();
   W->setWindowTitle(QString::fromStdString(FCaption));
   if (FToolWindow) W->setWindowFlags(W->windowFlags() | Qt::Tool);
+  W->setAcceptDrops(true);
   FWatcher = new TFormWatcher(this);
   FWatcher->setParent(W);
   W->installEventFilter(FWatcher);
@@ -140,11 +180,33 @@ void TCustomForm::Show() {
     }
   }
   W->move(Left() + CurrentFrame().Left, Top() + CurrentFrame().Top);
+  // The window manager keeps the window at least as large as the constraints ask.
+  const TRect F = CurrentFrame();
+  W->setMinimumSize(std::max(Constraints().MinWidth - F.Left - F.Right, 0),
+                    std::max(Constraints().MinHeight - F.Top - F.Bottom, 0));
   SetVisible(true);
-  W->show();
+  switch (FWindowState) {
+    case wsNormal: W->show(); break;
+    case wsMinimized: W->showMinimized(); break;
+    case wsMaximized: W->showMaximized(); break;
+    case wsFullScreen: W->showFullScreen(); break;
+  }
   GActiveForm = this;
   if (FActiveControl && FActiveControl->CanFocus()) FActiveControl->SetFocus();
   if (OnShow) OnShow(this);
+}
+
+void TCustomForm::SetWindowState(TWindowState S) {
+  if (FWindowState == S) return;
+  FWindowState = S;
+  if (!HandleAllocated() || !Widget()->isVisible()) return;
+  QWidget* W = Widget();
+  switch (S) {
+    case wsNormal: W->showNormal(); break;
+    case wsMinimized: W->showMinimized(); break;
+    case wsMaximized: W->showMaximized(); break;
+    case wsFullScreen: W->showFullScreen(); break;
+  }
 }
 
 void TCustomForm::Close() {
@@ -208,11 +270,14 @@ void SetApplication(TApplication* A) { GApplication = A; }
 
 namespace {
 
-// Whether a Qt widget shows part of a toolkit window.
+// Whether a Qt widget shows part of a toolkit window (and not of a Qt dialog
+// that merely has one as its parent), and that window takes input: while a
+// modal window is up, the windows behind it take none.
 bool InToolkitWindow(QObject* O) {
-  for (; O; O = O->parent())
-    if (dynamic_cast<TWindowWidget*>(O)) return true;
-  return false;
+  auto* W = qobject_cast<QWidget*>(O);
+  if (!W || !dynamic_cast<TWindowWidget*>(W->window())) return false;
+  const QWidget* Modal = QApplication::activeModalWidget();
+  return !Modal || Modal == W->window();
 }
 
 // A wheel turn goes to the control with the keyboard focus, wherever the
@@ -291,6 +356,13 @@ void TApplication::ShowException(const Exception& E) {
     QWidget* Parent = QApplication::activeWindow();
     QMessageBox Box(QMessageBox::Critical, QString::fromStdString(Caption), QString::fromStdString(Text),
                     QMessageBox::Ok, Parent);
+    // The box sizes itself to its text; the title bar (caption and the window
+    // manager's buttons) needs room as well, or the caption is cut.
+    if (auto* Grid = qobject_cast<QGridLayout*>(Box.layout())) {
+      const int Title = Box.fontMetrics().horizontalAdvance(Box.windowTitle()) + 160;
+      Grid->addItem(new QSpacerItem(std::max(Title, 300), 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                    Grid->rowCount(), 0, 1, Grid->columnCount());
+    }
     Box.exec();
   });
 }

@@ -14,6 +14,10 @@ class QEventLoop;
 class QObject;
 class TFormWatcher;
 
+enum TWindowState : std::uint8_t { wsNormal, wsMinimized, wsMaximized, wsFullScreen };
+// Files dropped on a form from another program, as full local paths.
+using TDropFilesEvent = std::function<void(TObject* Sender, const std::vector<std::string>& Files)>;
+
 enum TPosition : std::uint8_t { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
                                 poDesktopCenter, poMainFormCenter, poOwnerFormCenter };
 
@@ -44,6 +48,9 @@ class TCustomForm : public TWinControl {
   void SetModalResult(int R) { FModalResult = R; }
   bool ShowHint() const { return FShowHint; }
   void SetShowHint(bool V) { FShowHint = V; }
+  // Normal, minimised, maximised, or covering the whole screen without a frame.
+  TWindowState WindowState() const { return FWindowState; }
+  void SetWindowState(TWindowState S);
   // A tool window: a small caption and no entry in the task bar.
   bool ToolWindow() const { return FToolWindow; }
   void SetToolWindow(bool V) { FToolWindow = V; }
@@ -59,6 +66,9 @@ class TCustomForm : public TWinControl {
 
   TNotifyEvent OnShow;
   TNotifyEvent OnClose;
+  // Assigned: the form takes files dropped on it (a list of local files; any
+  // other drop is refused).
+  TDropFilesEvent OnDropFiles;
 
  protected:
   friend class TFormWatcher;
@@ -77,6 +87,7 @@ class TCustomForm : public TWinControl {
   TPosition FPosition = poDesigned;
   TWinControl* FActiveControl = nullptr;
   bool FShowHint = false;
+  TWindowState FWindowState = wsNormal;
   bool FToolWindow = false;
   int FPixelsPerInch = 96;
   int FTextHeight = 13;

@@ -1,6 +1,7 @@
 #include "toolkit/QtPresenter_p.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -78,6 +79,16 @@ void Guarded(F&& Fn) {
   }
 }
 
+int GPaintDepth = 0;
+
+// Counts the paint events of toolkit windows under way.
+struct TPaintDepth {
+  TPaintDepth() { ++GPaintDepth; }
+  ~TPaintDepth() { --GPaintDepth; }
+  TPaintDepth(const TPaintDepth&) = delete;
+  TPaintDepth& operator=(const TPaintDepth&) = delete;
+};
+
 TMouseButton ButtonFromQt(Qt::MouseButton B) {
   if (B == Qt::RightButton) return mbRight;
   if (B == Qt::MiddleButton) return mbMiddle;
@@ -85,6 +96,8 @@ TMouseButton ButtonFromQt(Qt::MouseButton B) {
 }
 
 }  // namespace
+
+bool PresenterPainting() { return GPaintDepth > 0; }
 
 // ---------------------------------------------------------------------------
 // TWindowWidget
@@ -214,6 +227,7 @@ bool TWindowWidget::event(QEvent* E) {
 
 void TWindowWidget::paintEvent(QPaintEvent*) {
   if (!FControl || !FControl->FWindow) return;
+  const TPaintDepth Depth;
   QPainter P(this);
   const auto& Wn = *FControl->FWindow;
   const QColor Face(240, 240, 240);
@@ -268,6 +282,7 @@ TClientWidget::TClientWidget(TWinControl* Control, TWindowWidget* Frame) : QWidg
 
 void TClientWidget::paintEvent(QPaintEvent* E) {
   if (!FControl || !FControl->FWindow) return;
+  const TPaintDepth Depth;
   TWinControl* C = FControl;
   // Whatever is still invalid is painted before it is shown.
   if (!C->FWindow->Invalid.isEmpty()) Guarded([C] { C->PaintCycle(); });
@@ -324,6 +339,11 @@ void TClientWidget::wheelEvent(QWheelEvent* E) {
 void TClientWidget::keyPressEvent(QKeyEvent* E) {
   if (!FControl) return;
   TWinControl* C = FControl;
+  if (E->key() == Qt::Key_Menu) {
+    // The menu key asks for the context menu of the focused control.
+    Guarded([C] { C->InputContextPopup(TPoint{-1, -1}); });
+    return;
+  }
   const std::uint16_t Vk = VirtualKeyFromQt(E->key(), E->modifiers());
   const TShiftState S = ShiftFromQt(E->modifiers(), QApplication::mouseButtons());
   Guarded([&] {
@@ -340,6 +360,16 @@ void TClientWidget::keyReleaseEvent(QKeyEvent* E) {
   const std::uint16_t Vk = VirtualKeyFromQt(E->key(), E->modifiers());
   const TShiftState S = ShiftFromQt(E->modifiers(), QApplication::mouseButtons());
   if (Vk) Guarded([&] { C->InputKeyUp(Vk, S); });
+}
+
+void TClientWidget::contextMenuEvent(QContextMenuEvent* E) {
+  // The keyboard's request arrives as the menu key (keyPressEvent).
+  if (!FControl || E->reason() == QContextMenuEvent::Keyboard) return;
+  TWinControl* C = FControl;
+  const QPoint P = E->pos();
+  bool Taken = false;
+  Guarded([&] { Taken = C->InputContextPopup(TPoint{P.x(), P.y()}); });
+  E->setAccepted(Taken);
 }
 
 void TClientWidget::focusInEvent(QFocusEvent* E) {

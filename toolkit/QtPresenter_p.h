@@ -69,6 +69,7 @@ class TClientWidget : public QWidget {
   void keyPressEvent(QKeyEvent* E) override;
   void keyReleaseEvent(QKeyEvent* E) override;
   void focusInEvent(QFocusEvent* E) override;
+  void contextMenuEvent(QContextMenuEvent* E) override;
 
  private:
   TWinControl* FControl;
@@ -86,6 +87,10 @@ struct TWinControl::TWindow {
   bool PaintPosted = false;
   QPointer<TWindowWidget> Widget;
 };
+
+// Whether Qt is painting a toolkit window now: a synchronous repaint has to
+// wait for the next presentation then.
+bool PresenterPainting();
 
 // Qt keyboard and mouse state to the toolkit's.
 TShiftState ShiftFromQt(Qt::KeyboardModifiers M, Qt::MouseButtons B);

@@ -142,6 +142,7 @@ QWidget* TComboBox::CreateHosted(QWidget* Parent) {
   });
   QObject::connect(B, &QComboBox::editTextChanged, B, [this](const QString& T) {
     if (!FSyncing) FText = T.toStdString();
+    FitEditText();
   });
   return B;
 }
@@ -161,6 +162,7 @@ void TComboBox::SyncHosted() {
   FSyncing = false;
   // A switch to editable brings a new line edit, whose keys go through the bridge too.
   BridgeChildren();
+  FitEditText();
 }
 
 void TComboBox::ItemsChanged() {
@@ -190,6 +192,20 @@ void TComboBox::SetText(const std::string& T) {
   FSyncing = true;
   Box()->setEditText(QString::fromStdString(T));
   FSyncing = false;
+  FitEditText();
+}
+
+void TComboBox::FitEditText() {
+  QLineEdit* E = HostedExists() ? Box()->lineEdit() : nullptr;
+  if (!E) return;
+  // A text wider than the edit shows in a smaller font rather than cut off;
+  // the edit keeps 2 pixels free on each side.
+  QFont F = Font().ToQFont();
+  const int Room = E->contentsRect().width() - 4;
+  const QString T = E->text();
+  for (int Px = QFontInfo(F).pixelSize(); Px > 7 && QFontMetrics(F).horizontalAdvance(T) > Room; --Px)
+    F.setPixelSize(Px - 1);
+  E->setFont(F);
 }
 
 void TComboBox::DefineProperties(TPropList& L) const {

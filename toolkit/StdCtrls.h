@@ -80,6 +80,7 @@ class TComboBox : public TWidgetControl {
  private:
   QComboBox* Box();
   void ItemsChanged();
+  void FitEditText();
 
   TComboBoxStyle FStyle = csDropDown;
   bool FAutoComplete = true;

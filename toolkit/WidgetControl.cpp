@@ -172,6 +172,11 @@ void TWidgetControl::CreateWnd() {
   ApplyToolTip(*this);
 }
 
+void TWidgetControl::Loaded() {
+  TWinControl::Loaded();
+  ApplyToolTip(*this);
+}
+
 void TWidgetControl::BridgeChildren() {
   if (!FHosted || !FBridge) return;
   FHosted->installEventFilter(FBridge);

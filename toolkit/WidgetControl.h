@@ -36,6 +36,9 @@ class TWidgetControl : public TWinControl {
 
   // The Qt widget that covers the client area (the window is created when needed).
   QWidget* Hosted();
+  // A stored layout gives the hint and the hint switches after the window may
+  // already exist: the tool tip follows them then.
+  void Loaded() override;
 
  protected:
   // Creates the hosted widget as a child of Parent; the control keeps showing

@@ -1,37 +1,92 @@
-// The picture viewer program: the units start (the JPEG support, then the
+// The picture viewer program: the units start (the picture formats, then the
 // toolkit's classes and the view's cursors), the main window is built from its
-// stored layout and the message loop runs until it closes. The program reads
-// no arguments or settings and writes nothing.
+// stored layout, opens the files named on the command line, and the message
+// loop runs until it closes. The program reads no settings and writes nothing.
+#include <cstdio>
+
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QTimer>
 
-#include "picture/jpeg/Jpeg.h"
+#include "toolkit/Exceptions.h"
 #include "toolkit/QtApplication.h"
+#include "viewer/Formats.h"
 #include "viewer/Unit1.h"
+
+#ifndef KEST_VERSION
+#define KEST_VERSION "0"
+#endif
 
 namespace kest_viewer_data {
 extern const unsigned char KestImageDemo_png[];
 extern const std::size_t KestImageDemo_png_size;
 }  // namespace kest_viewer_data
 
+namespace {
+
+// Qt aborts without a display it can reach; say what is missing instead.
+bool DisplayReachable() {
+  return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  for (int I = 1; I < argc; ++I) {
+    const std::string A = argv[I];
+    if (A == "--") break;
+    // Help and version answer without a display.
+    if (A == "--help" || A == "-h" || A == "--help-all" || A == "--version" || A == "-v") {
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+      break;
+    }
+  }
+  if (!DisplayReachable()) {
+    std::fprintf(stderr,
+                 "KestImageDemo needs a graphical display, and none is set (DISPLAY and WAYLAND_DISPLAY are empty).\n"
+                 "Start it from a desktop session, or under a virtual display: xvfb-run KestImageDemo\n");
+    return 1;
+  }
   TQtApplication App(argc, argv);
+  QCoreApplication::setApplicationVersion(QStringLiteral(KEST_VERSION));
+  QCommandLineParser Parser;
+  Parser.setApplicationDescription(QStringLiteral("Shows pictures: bitmaps, icons, metafiles, JPEG and more.\n"
+                                                  "One file: steps through the pictures of its folder.\n"
+                                                  "Several files: steps through those."));
+  Parser.addHelpOption();
+  Parser.addVersionOption();
+  Parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Pictures to show."),
+                               QStringLiteral("[FILE...]"));
+  Parser.process(App);  // answers --help and --version and exits
+  std::vector<std::string> Files;
+  for (const QString& F : Parser.positionalArguments()) Files.push_back(F.toStdString());
+
   // The desktop entry's name, so the desktop pairs the window with its entry and icon.
   QGuiApplication::setDesktopFileName("KestImageDemo");
   QImage Icon;
   Icon.loadFromData(kest_viewer_data::KestImageDemo_png, static_cast<int>(kest_viewer_data::KestImageDemo_png_size));
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(Icon)));
-  InitializeJpegSupport();
+  InitializePictureFormats();
   InitializeViewerUnits();
   int Result = 0;
   {
     TApplication Application(nullptr);
     Application.Initialize();
-    Application.CreateForm(std::make_unique<TForm1>(&Application));
+    TForm1* Form = Application.CreateForm(std::make_unique<TForm1>(&Application));
+    // The files open once the window is on the screen, so that a long decode
+    // shows its progress there. A file that cannot be shown is reported as for
+    // the dialog; the window stays open all the same.
+    if (!Files.empty())
+      QTimer::singleShot(0, &App, [&] {
+        Application.ProcessMessages();
+        RunGuarded([&] { Form->OpenFiles(Files); });
+      });
     Result = Application.Run();
   }
   FinalizeViewerUnits();
-  FinalizeJpegSupport();
+  FinalizePictureFormats();
   return Result;
 }

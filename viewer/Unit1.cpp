@@ -1,11 +1,20 @@
 #include "viewer/Unit1.h"
 
+#include <algorithm>
+
+#include <QClipboard>
+#include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/StoredLayout.h"
 #include "toolkit/SysUtils.h"
+#include "viewer/PictureFolder.h"
 
 // The layout text, embedded at build time.
 namespace kest_viewer_data {
@@ -28,6 +37,7 @@ void InitializeViewerUnits() {
   RegisterStdCtrlsClasses();
   RegisterComCtrlsClasses();
   RegisterActnListClasses();
+  RegisterMenusClasses();
   RegisterImgListClasses();
   RegisterDialogsClasses();
   RegisterOpenPictureDialogClasses();
@@ -46,18 +56,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   RegisterHandlers();
   ReadLayout(*this, Form1Layout());
   FindComponents();
-  // Pictures decode on a worker thread: the window stays responsive, showing
-  // the busy cursor over the picture and the percent in the file panel.
+  // Pictures decode on a worker thread: the window stays usable while they do.
   KestImage1->SetBackgroundDecoding(true);
-  KestImage1->OnProgress = [this](TObject*, TProgressStage Stage, std::uint8_t Percent, bool, const TRect&,
-                                  const std::string&) { KestImage1Progress(Stage, Percent); };
-}
-
-void TForm1::KestImage1Progress(TProgressStage Stage, std::uint8_t Percent) {
-  if (Stage == psEnding)
-    StatusBar->SetPanelText(1, FFileName);
-  else
-    StatusBar->SetPanelText(1, Format("%s  %d%%", {FFileName, static_cast<int>(Percent)}));
 }
 
 void TForm1::RegisterHandlers() {
@@ -78,6 +78,16 @@ void TForm1::RegisterHandlers() {
   Notify("FilePriorExecute", &TForm1::FilePriorExecute);
   Notify("FileNextExecute", &TForm1::FileNextExecute);
   Notify("FileLastExecute", &TForm1::FileLastExecute);
+  Notify("ActualSizeExecute", &TForm1::ActualSizeExecute);
+  Notify("FullScreenExecute", &TForm1::FullScreenExecute);
+  RegisterMethod("KestImage1MouseWheel",
+                 TMouseWheelEvent([this](TObject* S, TShiftState Sh, int D, TPoint P, bool& H) {
+                   KestImage1MouseWheel(S, Sh, D, P, H);
+                 }));
+  RegisterMethod("KestImage1Progress", TProgressEvent([this](TObject* S, TProgressStage St, std::uint8_t Pc, bool Rn,
+                                                             const TRect& R, const std::string& M) {
+                   KestImage1Progress(S, St, Pc, Rn, R, M);
+                 }));
   RegisterMethod("ComboBox1KeyPress",
                  TKeyPressEvent([this](TObject* Sender, char& Key) { ComboBox1KeyPress(Sender, Key); }));
   RegisterMethod("KestImage1MouseWheelDown",
@@ -135,22 +145,140 @@ void TForm1::FindComponents() {
   FileLast = Find<TAction>(*this, "FileLast");
   Stretch = Find<TAction>(*this, "Stretch");
   Resize = Find<TAction>(*this, "Resize");
+  ActualSize = Find<TAction>(*this, "ActualSize");
+  FullScreen = Find<TAction>(*this, "FullScreen");
   ImageList1 = Find<TImageList>(*this, "ImageList1");
   OpenPictureDialog = Find<TOpenPictureDialog>(*this, "OpenPictureDialog");
+  PopupMenu1 = Find<TPopupMenu>(*this, "PopupMenu1");
+  OnDropFiles = [this](TObject* Sender, const std::vector<std::string>& Names) { FormDropFiles(Sender, Names); };
+  ShowWindowKeysInMenu();
   // The link's width follows its caption in the installed font; the status bar
   // ends 7 pixels before it, as it was laid out.
   StatusBar->SetWidth(Label1->Left() - 7 - StatusBar->Left());
+  // The window never gets so small that the tool bar hides a button: the last
+  // one keeps the indent's distance to the right edge, and the view keeps room.
+  std::int32_t ToolsRight = 0;
+  for (int I = 0; I < ToolBar1->ControlCount(); ++I)
+    ToolsRight = std::max(ToolsRight, ToolBar1->Controls(I)->Left() + ToolBar1->Controls(I)->Width());
+  const TRect Frame = FrameMargins(0, 0);
+  TSizeConstraints Min = Constraints();
+  Min.MinWidth = ToolsRight + ToolBar1->Indent() + Frame.Left + Frame.Right;
+  Min.MinHeight = 200 + Frame.Top + Frame.Bottom;
+  SetConstraints(Min);
 }
 
 // ---------------------------------------------------------------------------
-// Zoom, scale mode and link
+// The window's keys
 
-void TForm1::KestImage1ScaleChange(TObject*) {
-  ComboBox1->SetText(KestImage1->GetScaleText());
-  StatusBar->SetPanelText(0, KestImage1->GetScaleText());
+namespace {
+
+enum TWindowCommand : std::uint8_t {
+  wcZoomIn, wcZoomOut, wcActualSize, wcFullScreen, wcLeaveFullScreen,
+  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy,
+};
+
+// Keys of the window beside the actions' own shortcuts and the view's key
+// table (arrows scroll, keypad keys zoom). Where a command has several keys,
+// the first is the one its menu entry shows.
+const struct {
+  TShortCut Key;
+  TWindowCommand Command;
+} WindowKeys[] = {
+    {scCtrl | VK_OEM_PLUS, wcZoomIn},            // Ctrl+= (and Ctrl++ where plus has its own key)
+    {scCtrl | scShift | VK_OEM_PLUS, wcZoomIn},  // Ctrl++ where plus is Shift+=
+    {scCtrl | VK_OEM_MINUS, wcZoomOut},
+    {scCtrl | '0', wcActualSize},
+    {VK_F1 + 10, wcFullScreen},  // F11
+    {VK_ESCAPE, wcLeaveFullScreen},
+    {VK_HOME, wcFirst},
+    {VK_PRIOR, wcPrior},
+    {VK_BACK, wcPrior},
+    {VK_NEXT, wcNext},
+    {VK_SPACE, wcNext},
+    {VK_END, wcLast},
+    {scCtrl | 'W', wcClose},
+    {scCtrl | 'Q', wcQuit},
+    {scCtrl | 'C', wcCopy},
+};
+
+bool IsFunctionKey(TShortCut S) {
+  const int Key = S & 0x1FFF;
+  return Key >= VK_F1 && Key < VK_F1 + 24;
 }
 
-void TForm1::ComboBox1Click(TObject*) { KestImage1->SetScaleText(ComboBox1->Text()); }
+}  // namespace
+
+void TForm1::ShowWindowKeysInMenu() {
+  const std::pair<TAction*, TWindowCommand> Shown[] = {
+      {ZoomIn, wcZoomIn}, {ZoomOut, wcZoomOut}, {ActualSize, wcActualSize}, {FullScreen, wcFullScreen},
+      {FileFirst, wcFirst}, {FilePrior, wcPrior}, {FileNext, wcNext}, {FileLast, wcLast}};
+  for (int I = 0; I < PopupMenu1->Count(); ++I) {
+    TMenuItem* Item = PopupMenu1->Items(I);
+    for (const auto& [Action, Command] : Shown) {
+      if (Item->Action() != Action) continue;
+      for (const auto& K : WindowKeys)
+        if (K.Command == Command) {
+          Item->SetShortCut(K.Key);
+          break;
+        }
+    }
+  }
+}
+
+bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
+  if (TForm::IsShortCut(Key, Shift)) return true;
+  const TShortCut S = ShortCut(Key, Shift);
+  // Plain keys edit the text while the zoom box has the focus.
+  if (!(S & (scCtrl | scAlt)) && !IsFunctionKey(S) && ComboBox1->Focused()) return false;
+  for (const auto& K : WindowKeys) {
+    if (K.Key != S) continue;
+    switch (K.Command) {
+      case wcZoomIn: ZoomIn->Execute(); break;
+      case wcZoomOut: ZoomOut->Execute(); break;
+      case wcActualSize: ActualSize->Execute(); break;
+      case wcFullScreen: FullScreen->Execute(); break;
+      case wcLeaveFullScreen:
+        if (!FFullScreen) return false;
+        SetFullScreen(false);
+        break;
+      case wcFirst: FileFirst->Execute(); break;
+      case wcPrior: FilePrior->Execute(); break;
+      case wcNext: FileNext->Execute(); break;
+      case wcLast: FileLast->Execute(); break;
+      case wcClose: Close(); break;
+      case wcQuit:
+        Close();
+        if (Application()) Application()->Terminate();
+        break;
+      case wcCopy: CopyPicture(); break;
+    }
+    return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Zoom, scale mode, full screen and link
+
+void TForm1::ShowZoomText() {
+  // The list highlights the entry that the text names, or none.
+  const std::string Text = KestImage1->GetScaleText();
+  ComboBox1->SetItemIndex(ComboBox1->Items().IndexOf(Text));
+  ComboBox1->SetText(Text);
+  StatusBar->SetPanelText(0, Text);
+}
+
+void TForm1::KestImage1ScaleChange(TObject*) { ShowZoomText(); }
+
+void TForm1::ComboBox1Click(TObject*) {
+  KestImage1->SetScaleText(ComboBox1->Text());
+  // A zoom chosen while Stretch or Resize is down changes no visible scale and
+  // reports none; the texts show the zoom the view will use all the same.
+  if (KestImage1->ScaleMode() != smScale) ShowZoomText();
+  // After a choice from the list the view takes the focus back, so the wheel
+  // steps through the files again.
+  if (ComboBox1->Focused()) KestImage1->SetFocus();
+}
 
 void TForm1::ComboBox1KeyPress(TObject*, char& Key) {
   if (Key == '\r') {
@@ -163,10 +291,98 @@ void TForm1::ComboBox1KeyPress(TObject*, char& Key) {
 void TForm1::ZoomInExecute(TObject*) { KestImage1->Zoom(zkIn, -1, -1); }
 void TForm1::ZoomOutExecute(TObject*) { KestImage1->Zoom(zkOut, -1, -1); }
 void TForm1::BestFitExecute(TObject*) { KestImage1->Zoom(zkBestFit, -1, -1); }
+void TForm1::ActualSizeExecute(TObject*) {
+  if (KestImage1->ScaleMode() == smScale) KestImage1->SetScale(1.0);
+}
 
 void TForm1::StretchExecute(TObject*) { KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale); }
 void TForm1::ResizeExecute(TObject*) { KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale); }
 void TForm1::LockZoomExecute(TObject*) { KestImage1->SetLockScale(tbLock->Down()); }
+
+void TForm1::ZoomAt(TZoomKind Kind, TPoint P) {
+  // The picture point under P, in picture pixels before the step.
+  const double Before = KestImage1->Scale();
+  const TPoint Offset = KestImage1->Offset();
+  const double X = (P.X + Offset.X) / Before, Y = (P.Y + Offset.Y) / Before;
+  KestImage1->Zoom(Kind, -1, -1);
+  const double After = KestImage1->Scale();
+  if (After == Before) return;
+  KestImage1->ScrollTo(TPoint{static_cast<std::int32_t>(X * After) - P.X, static_cast<std::int32_t>(Y * After) - P.Y});
+}
+
+void TForm1::KestImage1MouseWheel(TObject*, TShiftState Shift, int WheelDelta, TPoint MousePos, bool& Handled) {
+  // Ctrl with the wheel zooms about the pointer; the plain wheel steps through the files.
+  if (!Shift.Contains(ssCtrl)) {
+    FZoomWheel = 0;
+    return;
+  }
+  Handled = true;
+  if (KestImage1->ScaleMode() != smScale) return;
+  const TPoint P = KestImage1->ScreenToClient(MousePos);
+  for (FZoomWheel += WheelDelta; FZoomWheel >= 120 || FZoomWheel <= -120;) {
+    const bool In = FZoomWheel > 0;
+    FZoomWheel += In ? -120 : 120;
+    ZoomAt(In ? zkIn : zkOut, P);
+  }
+}
+
+void TForm1::FullScreenExecute(TObject*) { SetFullScreen(!FFullScreen); }
+
+void TForm1::SetFullScreen(bool On) {
+  if (On == FFullScreen) return;
+  FFullScreen = On;
+  FullScreen->SetChecked(On);
+  // The view's anchors keep its distances to the edges: the picture takes the
+  // whole window in full screen and its old place afterwards, whatever size the
+  // window manager gives the window in between.
+  const std::int32_t Cw = ClientWidth(), Ch = ClientHeight();
+  if (On) {
+    const TRect B = KestImage1->BoundsRect();
+    FViewMargins = TRect{B.Left, B.Top, Cw - B.Right, Ch - B.Bottom};
+  }
+  for (TControl* C : std::initializer_list<TControl*>{ToolBar1, StatusBar, Label1}) C->SetVisible(!On);
+  const TRect M = On ? TRect{} : FViewMargins;
+  KestImage1->SetBounds(M.Left, M.Top, Cw - M.Left - M.Right, Ch - M.Top - M.Bottom);
+  SetWindowState(On ? wsFullScreen : wsNormal);
+  KestImage1->SetFocus();
+}
+
+void TForm1::CopyPicture() {
+  // The part of the client area that the picture covers, as it is shown.
+  const TRect Image = KestImage1->GetImageRect();
+  const QImage& Surface = KestImage1->ClientSurface();
+  const QRect Shown = QRect(Image.Left, Image.Top, Image.Right - Image.Left, Image.Bottom - Image.Top) &
+                      QRect(0, 0, Surface.width(), Surface.height());
+  if (Shown.isEmpty()) return;
+  QGuiApplication::clipboard()->setImage(Surface.copy(Shown));
+}
+
+void TForm1::KestImage1Progress(TObject*, TProgressStage Stage, std::uint8_t PercentDone, bool, const TRect&,
+                                const std::string&) {
+  // A decode that takes long shows the busy cursor and how far it got.
+  const auto Now = std::chrono::steady_clock::now();
+  if (Stage == psStarting) FDecodeStart = Now;
+  const bool Long = Stage != psEnding && Now - FDecodeStart >= FBusyDelay;
+  if (Long && !FBusy) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  const bool WasBusy = FBusy;
+  if (!Long) EndBusy();
+  FBusy = Long;
+  const std::string Name = FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size())
+                               ? ExtractFileName(FFiles[static_cast<std::size_t>(FFileIndex)])
+                               : StatusBar->Panel(1).Text;
+  if (Long) {
+    StatusBar->SetPanelText(1, Format("%s (%d%%)", {Name, static_cast<int>(PercentDone)}));
+    StatusBar->PresentNow();
+  } else if (WasBusy) {
+    StatusBar->SetPanelText(1, Name);
+  }
+}
+
+void TForm1::EndBusy() {
+  if (!FBusy) return;
+  QGuiApplication::restoreOverrideCursor();
+  FBusy = false;
+}
 
 void TForm1::Label1Click(TObject*) {
   // Handed to the desktop's browser without waiting; a failure stays silent.
@@ -176,36 +392,69 @@ void TForm1::Label1Click(TObject*) {
 // ---------------------------------------------------------------------------
 // Navigation through the chosen files
 
+void TForm1::OpenFiles(const std::vector<std::string>& Names) {
+  if (Names.empty()) return;
+  int Start = 0;
+  if (Names.size() == 1) {
+    TPictureSet Set = PicturesBeside(Names[0]);
+    FFiles = std::move(Set.Files);
+    Start = Set.Start;
+  } else {
+    FFiles = Names;
+  }
+  // A new selection starts anew, even at the index shown before.
+  FFileIndex = -1;
+  ShowFile(Start);
+}
+
+void TForm1::UpdateNavigation() {
+  const auto Moves = [this](std::int32_t I) {
+    return I != FFileIndex && I >= 0 && I < static_cast<std::int32_t>(FFiles.size());
+  };
+  FileFirst->SetEnabled(Moves(0));
+  FilePrior->SetEnabled(Moves(FFileIndex - 1));
+  FileNext->SetEnabled(Moves(FFileIndex + 1));
+  FileLast->SetEnabled(Moves(static_cast<std::int32_t>(FFiles.size()) - 1));
+}
+
 void TForm1::ShowFile(std::int32_t Index) {
-  const TStringList& Files = OpenPictureDialog->SelectedFiles();
-  if (Index == FFileIndex || Index < 0 || Index >= Files.Count()) return;
+  if (Index == FFileIndex || Index < 0 || Index >= static_cast<std::int32_t>(FFiles.size())) return;
   FFileIndex = Index;
-  const std::string Name = Files[Index];
-  KestImage1->Picture()->LoadFile(Name);
-  FFileName = ExtractFileName(Name);
-  StatusBar->SetPanelText(1, FFileName);
-  for (TAction* A : {FileNext, FileLast, FilePrior, FileFirst}) A->SetEnabled(true);
-  if (FFileIndex == Files.Count() - 1) {
-    FileNext->SetEnabled(false);
-    FileLast->SetEnabled(false);
+  const std::string Name = FFiles[static_cast<std::size_t>(Index)];
+  try {
+    KestImage1->Picture()->LoadFile(Name);
+  } catch (...) {
+    UpdateNavigation();
+    throw;
   }
-  if (FFileIndex == 0) {
-    FilePrior->SetEnabled(false);
-    FileFirst->SetEnabled(false);
-  }
+  // A decode of the picture before was abandoned: its end never comes.
+  EndBusy();
+  StatusBar->SetPanelText(1, ExtractFileName(Name));
+  SetCaption(ExtractFileName(Name) + " - TKestImage Demo");
+  UpdateNavigation();
+  // The view paints the new picture now rather than from Qt's painting, so a
+  // long decode can put its progress on the screen while it runs. Damage found
+  // by the decode is reported as from painting: the file counts as shown.
+  RunGuarded([this] { KestImage1->Update(); });
 }
 
 void TForm1::FileOpen1Execute(TObject*) {
+  // The dialog starts where the picture shown lies, or in the user's pictures.
+  const std::string Shown =
+      FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size()) ? FFiles[FFileIndex] : std::string();
+  const QString Folder = Shown.empty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
+                                       : QFileInfo(QString::fromStdString(Shown)).absolutePath();
+  OpenPictureDialog->SetInitialDir(QDir(Folder).exists() ? Folder.toStdString() : std::string());
   if (!OpenPictureDialog->Execute()) return;
-  // A new selection starts anew, even at the index shown before.
-  FFileIndex = -1;
-  ShowFile(0);
+  OpenFiles(OpenPictureDialog->SelectedFiles().ToVector());
 }
+
+void TForm1::FormDropFiles(TObject*, const std::vector<std::string>& Names) { OpenFiles(Names); }
 
 void TForm1::FileFirstExecute(TObject*) { ShowFile(0); }
 void TForm1::FilePriorExecute(TObject*) { ShowFile(FFileIndex - 1); }
 void TForm1::FileNextExecute(TObject*) { ShowFile(FFileIndex + 1); }
-void TForm1::FileLastExecute(TObject*) { ShowFile(OpenPictureDialog->SelectedFiles().Count() - 1); }
+void TForm1::FileLastExecute(TObject*) { ShowFile(static_cast<std::int32_t>(FFiles.size()) - 1); }
 
 void TForm1::KestImage1MouseWheelDown(TObject*, TShiftState, TPoint, bool& Handled) {
   ShowFile(FFileIndex + 1);

@@ -3,14 +3,17 @@
 // page; the picture-open dialog and the stepping through the chosen files.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "KestImage/KestImage.h"
 #include "picture/OpenPictureDialog.h"
 #include "toolkit/ActnList.h"
 #include "toolkit/ComCtrls.h"
 #include "toolkit/ImgList.h"
+#include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
 
 // The address the link label opens: the project's home page.
@@ -55,15 +58,34 @@ class TForm1 : public TForm {
   TAction* FileLast = nullptr;
   TAction* Stretch = nullptr;
   TAction* Resize = nullptr;
+  TAction* ActualSize = nullptr;
+  TAction* FullScreen = nullptr;
   TImageList* ImageList1 = nullptr;
   TOpenPictureDialog* OpenPictureDialog = nullptr;
+  TPopupMenu* PopupMenu1 = nullptr;
 
-  // Shows the file at Index of the dialog's selection: nothing for the index
-  // already requested or one outside the list; otherwise the index moves
-  // first, then the file loads (a failure leaves everything else as it was and
-  // passes on), then the status bar and the navigation actions follow.
+  // Opens files as a new selection: one file brings the pictures of its folder
+  // (starting at that file), several files themselves. A file that fails to
+  // load passes its exception on, as ShowFile does.
+  void OpenFiles(const std::vector<std::string>& Names);
+  // The files the navigation steps through.
+  const std::vector<std::string>& Files() const { return FFiles; }
+
+  // Shows the file at Index of the selection: nothing for the index already
+  // requested or one outside the list; otherwise the index moves first, then
+  // the file loads (a failure leaves the picture, title and status bar as they
+  // were and passes on), then the status bar and the title follow. The
+  // navigation actions are enabled exactly when they would move, either way.
   void ShowFile(std::int32_t Index);
   std::int32_t FileIndex() const { return FFileIndex; }
+
+  // The window's own keys, beside the actions' shortcuts and the view's keys.
+  bool IsShortCut(std::uint16_t Key, TShiftState Shift) override;
+  bool IsFullScreen() const { return FFullScreen; }
+  // Copies the picture as the view shows it to the clipboard.
+  void CopyPicture();
+  // How long a decode runs before the busy cursor and its percent show.
+  void SetBusyDelay(std::chrono::milliseconds D) { FBusyDelay = D; }
 
   // Handlers bound by the layout.
   void KestImage1ScaleChange(TObject* Sender);
@@ -83,16 +105,36 @@ class TForm1 : public TForm {
   void FileLastExecute(TObject* Sender);
   void KestImage1MouseWheelDown(TObject* Sender, TShiftState Shift, TPoint MousePos, bool& Handled);
   void KestImage1MouseWheelUp(TObject* Sender, TShiftState Shift, TPoint MousePos, bool& Handled);
-  // A decode's progress: the percent beside the file name while it runs.
-  void KestImage1Progress(TProgressStage Stage, std::uint8_t Percent);
+  void KestImage1MouseWheel(TObject* Sender, TShiftState Shift, int WheelDelta, TPoint MousePos, bool& Handled);
+  void KestImage1Progress(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone, bool RedrawNow,
+                          const TRect& R, const std::string& Msg);
+  void ActualSizeExecute(TObject* Sender);
+  void FullScreenExecute(TObject* Sender);
+  void FormDropFiles(TObject* Sender, const std::vector<std::string>& Names);
 
  private:
   void RegisterHandlers();
   void FindComponents();
+  void UpdateNavigation();
+  // Gives the context menu's entries the window keys of their commands.
+  void ShowWindowKeysInMenu();
+  void SetFullScreen(bool On);
+  // Zooms one step in or out keeping the picture point under client point P in place.
+  void ZoomAt(TZoomKind Kind, TPoint P);
+  void ShowZoomText();
+  // Takes back the busy cursor of a long decode.
+  void EndBusy();
 
   std::int32_t FFileIndex = 0;
-  // The name the file panel shows.
-  std::string FFileName;
+  std::vector<std::string> FFiles;
+  bool FFullScreen = false;
+  // The view's distances to the client edges outside full screen.
+  TRect FViewMargins;
+  // Ctrl+wheel units not yet a full notch.
+  int FZoomWheel = 0;
+  std::chrono::milliseconds FBusyDelay{100};
+  std::chrono::steady_clock::time_point FDecodeStart;
+  bool FBusy = false;
 };
 
 // The window's stored layout (text of our layout format).

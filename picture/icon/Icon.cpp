@@ -99,18 +99,35 @@ void TIcon::Decode() {
   if (Count == 0) throw EInvalidGraphic("Icon image is not valid");
   const std::vector<TIconEntry> Entries = ReadDirectory(R, Count);
   const TIconEntry& E = Entries[ChooseEntry(Entries, DisplayColors())];
-  // Raises "Stream read error" when the image does not lie inside the file.
+  // An image that does not lie inside the file cannot be built, like one whose data is damaged.
+  if (std::uint64_t{E.Offset} + E.Size > FData.size()) throw EOutOfResources("Out of system resources");
   FImage = DecodeIconImage(R.Sub(E.Offset, E.Size).Rest());
 }
 
 void TIcon::DrawInto(TCanvas& ACanvas, const TRect& R) {
-  if (Empty()) return;
-  if (FImage.isNull()) Decode();
+  if (Empty() || FBroken) return;
+  if (FImage.isNull()) {
+    try {
+      Decode();
+    } catch (...) {
+      FBroken = true;
+      throw;
+    }
+  }
   ACanvas.WithPainter([&](QPainter& P) { P.drawImage(QPoint(R.Left, R.Top), FImage); });
 }
 
 void TIcon::LoadFromStream(TStream& Stream) {
-  std::vector<std::uint8_t> Data = Stream.ReadRest();
+  // Read straight into memory that is not cleared first.
+  const std::int64_t Left = Stream.Remaining();
+  TFileBytes Data(Left > 0 ? static_cast<std::size_t>(Left) : 0);
+  Stream.ReadBuffer(Data.data(), Data.size());
+  Hold(std::move(Data));
+}
+
+void TIcon::LoadFromFileBytes(TFileBytes&& Bytes) { Hold(std::move(Bytes)); }
+
+void TIcon::Hold(TFileBytes&& Data) {
   TByteReader R(Data);
   R.Skip(2);
   const std::uint16_t Type = R.U16();
@@ -118,6 +135,7 @@ void TIcon::LoadFromStream(TStream& Stream) {
   if (Type >= 2) throw EInvalidGraphic("Icon image is not valid");
   FData = std::move(Data);
   FImage = QImage();
+  FBroken = false;
   Changed(this);
 }
 
@@ -131,6 +149,7 @@ void TIcon::ReadData(TStream& Stream) {
   // An empty icon writes no data; reading it back gives the empty icon again.
   FData.clear();
   FImage = QImage();
+  FBroken = false;
   Changed(this);
 }
 
@@ -141,6 +160,7 @@ void TIcon::Assign(const TPersistent* Source) {
     // The decoded image is shared, not copied.
     FData = I->FData;
     FImage = I->FImage;
+    FBroken = I->FBroken;
     Changed(this);
     return;
   }

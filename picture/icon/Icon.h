@@ -15,7 +15,9 @@ class TIcon : public TGraphic {
   ~TIcon() override;
 
   // Draws the icon at its own size at R's top-left corner, through its
-  // transparency; R's size is not used. The first drawing decodes the icon.
+  // transparency; R's size is not used. The first drawing decodes the icon;
+  // when that fails it raises, and later drawings draw nothing and raise
+  // nothing until the icon gets new data.
   void DrawInto(TCanvas& ACanvas, const TRect& R) override;
   bool Empty() const override { return FData.empty(); }
   // The chosen image's size once decoded; the standard icon size (32) before.
@@ -32,14 +34,20 @@ class TIcon : public TGraphic {
   void WriteData(TStream& Stream) const override;
   // Keeps the file's bytes and checks only its 6-byte header.
   void LoadFromStream(TStream& Stream) override;
+  // Takes the file's bytes over.
+  void LoadFromFileBytes(TFileBytes&& Bytes) override;
   void SaveToStream(TStream& Stream) const override;
   void Assign(const TPersistent* Source) override;
 
  private:
   // Chooses the image that suits the screen best and decodes it into FImage.
   void Decode();
+  // Holds Data, whose header is checked, in place of the previous bytes.
+  void Hold(TFileBytes&& Data);
 
-  std::vector<std::uint8_t> FData;
+  TFileBytes FData;
   // The decoded image (premultiplied ARGB); null until the first drawing.
   QImage FImage;
+  // The first drawing failed to build the image; it is not tried again.
+  bool FBroken = false;
 };

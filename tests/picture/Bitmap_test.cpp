@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/PixelMemoryFailure.h"
 #include "support/ViewFixtures.h"
 
 namespace {
@@ -188,6 +189,120 @@ TEST(TBitmap, StrongReductionsAreKeptButFollowEveryChange) {
   EXPECT_EQ(Reduced().pixel(0, 0) & 0xFFFFFF, 0x654321u);
   B->Canvas().SetPixels(8, 7, clRed);
   EXPECT_EQ(Reduced().pixel(0, 0) & 0xFFFFFF, 0xFF0000u);
+}
+
+}  // namespace
+
+namespace {
+
+// Memory that runs out: every change of size or format completes or leaves the
+// bitmap as it was (a loader's AllocateImage leaves it empty), and whatever
+// reads the pixels afterwards works.
+
+struct TFailingChange {
+  const char* Name;
+  std::function<void(TBitmap& B, const TBitmap& Other)> Change;
+  bool EmptyAfter;
+};
+
+class BitmapMemoryFailure : public testing::TestWithParam<TFailingChange> {};
+
+TEST_P(BitmapMemoryFailure, LeavesAWholeBitmap) {
+  const TFailingChange& C = GetParam();
+  auto B = CoordinateBitmap(40, 30);
+  B->SetPixelFormat(pf24bit);
+  const auto Other = CoordinateBitmap(50, 20);
+  TBitmap Before;
+  Before.Assign(B.get());
+  {
+    TPixelMemoryFailure Fail;
+    try {
+      C.Change(*B, *Other);
+      FAIL() << "no error";
+    } catch (const EOSError& E) {
+      EXPECT_EQ(E.Message(), OutOfMemoryMessage);
+      EXPECT_EQ(E.ErrorCode(), 12);
+    }
+    EXPECT_GT(Fail.Failures(), 0);
+  }
+  if (C.EmptyAfter) {
+    EXPECT_TRUE(B->Empty());
+    EXPECT_EQ(B->Width(), 0);
+    EXPECT_EQ(B->Height(), 0);
+  } else {
+    EXPECT_TRUE(B->Equals(&Before));
+    EXPECT_EQ(B->PixelFormat(), pf24bit);
+  }
+  // Copying, saving, comparing, the transparent colour, drawing.
+  TBitmap Copy;
+  Copy.Assign(B.get());
+  EXPECT_TRUE(Copy.Equals(B.get()));
+  TMemoryStream S;
+  B->WriteData(S);
+  S.SetPosition(0);
+  TBitmap Read;
+  Read.ReadData(S);
+  EXPECT_EQ(Read.Width(), B->Width());
+  EXPECT_EQ(Read.Height(), B->Height());
+  EXPECT_EQ(B->TransparentColor(), C.EmptyAfter ? clWhite : Before.TransparentColor());
+  TBitmap Dst(8, 8);
+  Dst.Canvas().StretchDraw(TRect{0, 0, 8, 8}, B.get());
+  // A resize that keeps the content, as the view's cache does on a zoom step.
+  B->SetSize(60, 20);
+  EXPECT_EQ(B->Width(), 60);
+  if (!C.EmptyAfter) {
+    EXPECT_EQ(DecodeCoordinate(0xFF000000u | Px(*B, 39, 19)), QPoint(39, 19));
+  }
+  EXPECT_EQ(Px(*B, 59, 19), 0xFFFFFFu);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TBitmap, BitmapMemoryFailure,
+    testing::Values(TFailingChange{"GrowKeepingTheContent", [](TBitmap& B, const TBitmap&) { B.SetSize(4000, 3000); },
+                                   false},
+                    TFailingChange{"GrowWithoutTheContent",
+                                   [](TBitmap& B, const TBitmap&) { B.SetSize(4000, 3000, false); }, false},
+                    TFailingChange{"Width", [](TBitmap& B, const TBitmap&) { B.SetWidth(5000); }, false},
+                    TFailingChange{"PixelFormat", [](TBitmap& B, const TBitmap&) { B.SetPixelFormat(pf8bit); }, false},
+                    TFailingChange{"CanvasOfAnotherFormat",
+                                   [](TBitmap& B, const TBitmap&) { B.Canvas().SetPixels(0, 0, clRed); }, false},
+                    TFailingChange{"Assign", [](TBitmap& B, const TBitmap& Other) { B.Assign(&Other); }, false},
+                    TFailingChange{"AllocateImage",
+                                   [](TBitmap& B, const TBitmap&) { B.AllocateImage(100, 100, 24, false); }, true}),
+    [](const testing::TestParamInfo<TFailingChange>& I) { return std::string(I.param.Name); });
+
+TEST(TBitmap, ShrinkingToATinyImageWithoutMemoryKeepsTheLargeBuffer) {
+  auto B = CoordinateBitmap(600, 500);
+  {
+    TPixelMemoryFailure Fail;
+    B->SetSize(1, 1);
+  }
+  EXPECT_EQ(B->Width(), 1);
+  EXPECT_EQ(DecodeCoordinate(0xFF000000u | Px(*B, 0, 0)), QPoint(0, 0));
+  B->SetSize(2, 1);
+  EXPECT_EQ(Px(*B, 1, 0), 0xFFFFFFu);
+}
+
+TEST(TPicture, CopyWithoutMemoryIsTheSystemErrorAndKeepsThePicture) {
+  TPicture Source;
+  Source.SetGraphic(CoordinateBitmap(6, 4));
+  TPicture P;
+  P.SetGraphic(CoordinateBitmap(2, 2));
+  int Changes = 0;
+  P.OnChange = [&](TObject*) { ++Changes; };
+  {
+    TPixelMemoryFailure Fail;
+    try {
+      P.CopyFrom(&Source);
+      FAIL() << "no error";
+    } catch (const EOSError& E) {
+      EXPECT_EQ(E.Message(), OutOfMemoryMessage);
+    }
+  }
+  EXPECT_EQ(P.Width(), 2);
+  EXPECT_EQ(Changes, 0);
+  P.CopyFrom(&Source);
+  EXPECT_EQ(P.Width(), 6);
 }
 
 }  // namespace

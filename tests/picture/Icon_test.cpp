@@ -213,7 +213,8 @@ TEST_F(IconTest, HeaderErrorsAtLoading) {
 }
 
 // Damaged directories and images: a clean error at the first drawing, which
-// draws nothing and leaves the icon undecoded.
+// draws nothing and leaves the icon undecoded. The failure is kept: later
+// drawings draw nothing and raise nothing, until the icon is loaded again.
 
 enum TErrorKind : std::uint8_t { ekRead, ekInvalid, ekResources };
 
@@ -225,25 +226,37 @@ struct TDrawErrorCase {
 
 class IconDrawErrors : public IconTest, public testing::WithParamInterface<TDrawErrorCase> {};
 
-TEST_P(IconDrawErrors, RaisesAtTheFirstDrawing) {
+void ExpectDrawError(TIcon& Icon, TBitmap& B, TErrorKind Kind) {
+  try {
+    B.Canvas().StretchDraw(TRect{0, 0, 8, 8}, &Icon);
+    FAIL() << "no error";
+  } catch (const EReadError& E) {
+    EXPECT_EQ(Kind, ekRead);
+    EXPECT_EQ(E.Message(), "Stream read error");
+  } catch (const EInvalidGraphic& E) {
+    EXPECT_EQ(Kind, ekInvalid);
+    EXPECT_EQ(E.Message(), "Icon image is not valid");
+  } catch (const EOutOfResources& E) {
+    EXPECT_EQ(Kind, ekResources);
+    EXPECT_EQ(E.Message(), "Out of system resources");
+  }
+}
+
+TEST_P(IconDrawErrors, RaisesOnceAtTheFirstDrawing) {
   const TDrawErrorCase& C = GetParam();
   auto Icon = LoadIcon(C.Bytes);
   auto B = std::make_unique<TBitmap>(8, 8);
-  try {
-    B->Canvas().StretchDraw(TRect{0, 0, 8, 8}, Icon.get());
-    FAIL() << "no error";
-  } catch (const EReadError& E) {
-    EXPECT_EQ(C.Kind, ekRead);
-    EXPECT_EQ(E.Message(), "Stream read error");
-  } catch (const EInvalidGraphic& E) {
-    EXPECT_EQ(C.Kind, ekInvalid);
-    EXPECT_EQ(E.Message(), "Icon image is not valid");
-  } catch (const EOutOfResources& E) {
-    EXPECT_EQ(C.Kind, ekResources);
-    EXPECT_EQ(E.Message(), "Out of system resources");
-  }
+  ExpectDrawError(*Icon, *B, C.Kind);
   EXPECT_EQ(Icon->Width(), 32);
   EXPECT_EQ(B->View().PixelAt(0, 0), 0xFFFFFFu);
+  for (int Paint = 0; Paint < 3; ++Paint) EXPECT_NO_THROW(B->Canvas().StretchDraw(TRect{0, 0, 8, 8}, Icon.get()));
+  EXPECT_EQ(B->View().PixelAt(0, 0), 0xFFFFFFu);
+  EXPECT_EQ(Icon->Width(), 32);
+  // New data are tried again, once.
+  TMemoryStream S(C.Bytes);
+  Icon->LoadFromStream(S);
+  ExpectDrawError(*Icon, *B, C.Kind);
+  EXPECT_NO_THROW(B->Canvas().StretchDraw(TRect{0, 0, 8, 8}, Icon.get()));
 }
 
 TBytes Entry(TIcoEntry E) { return IcoFile({std::move(E)}); }
@@ -273,8 +286,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TDrawErrorCase{"EmptyDirectory", {0, 0, 1, 0, 0, 0}, ekInvalid},
         TDrawErrorCase{"DirectoryPastTheEnd", {0, 0, 1, 0, 3, 0, 16, 16, 0, 0, 1, 0, 32, 0}, ekRead},
-        TDrawErrorCase{"ImageOffsetPastTheEnd", Entry({16, 16, 0, SolidIconDib(16, 16, 1), 100000, {}}), ekRead},
-        TDrawErrorCase{"ImageSizePastTheEnd", Entry({16, 16, 0, SolidIconDib(16, 16, 1), {}, 100000}), ekRead},
+        // An image outside the file cannot be built, like one whose data is damaged.
+        TDrawErrorCase{"ImageOffsetPastTheEnd", Entry({16, 16, 0, SolidIconDib(16, 16, 1), 100000, {}}), ekResources},
+        TDrawErrorCase{"ImageSizePastTheEnd", Entry({16, 16, 0, SolidIconDib(16, 16, 1), {}, 100000}), ekResources},
+        TDrawErrorCase{"ImageEndPast4GB", Entry({16, 16, 0, SolidIconDib(16, 16, 1), 0xFFFFFFF0u, 0x20}), ekResources},
         TDrawErrorCase{"UnsupportedDepth", WithDib([](TDib& D) { D.Bpp = 2; }), ekResources},
         TDrawErrorCase{"Compressed", WithDib([](TDib& D) { D.Compression = 1, D.Bpp = 8; }), ekResources},
         TDrawErrorCase{"TopDown", WithDib([](TDib& D) { D.Height = -4; }), ekResources},

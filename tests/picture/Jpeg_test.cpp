@@ -7,6 +7,7 @@
 
 #include "picture/FileFormats.h"
 #include "support/JpegFiles.h"
+#include "support/PixelMemoryFailure.h"
 
 namespace {
 
@@ -467,6 +468,26 @@ TEST_F(JpegTest, RegisteredForJpegFilesUntilShutdown) {
   FinalizeJpegSupport();
   EXPECT_EQ(Formats.FindByExtension("jpg"), nullptr);
   EXPECT_EQ(Formats.FindByExtension("jpeg"), nullptr);
+}
+
+// Memory that runs out for the decoded pixels: the documented system error,
+// once; later drawings draw nothing, and the graphic can still be copied.
+TEST_F(JpegTest, FirstDrawingWithoutMemoryRaisesOnce) {
+  const auto Bytes = MakeJpeg({});
+  auto J = Load(Bytes);
+  TBitmap Target(8, 8);
+  {
+    TPixelMemoryFailure Fail(64 * 48 * 3);
+    EXPECT_EQ(ErrorOf([&] { J->DrawInto(Target.Canvas(), Rect(0, 0, 8, 8)); }), OutOfMemoryMessage);
+    EXPECT_EQ(ErrorOf([&] { J->DrawInto(Target.Canvas(), Rect(0, 0, 8, 8)); }), "");
+  }
+  EXPECT_EQ(Target.View().PixelAt(0, 0), 0xFFFFFFu);
+  TPicture Copy;
+  Copy.CopyFrom(J.get());
+  EXPECT_EQ(ErrorOf([&] { Target.Canvas().StretchDraw(Rect(0, 0, 8, 8), Copy.Graphic()); }), "");
+  TMemoryStream Stored;
+  Copy.WriteStored(Stored);
+  EXPECT_EQ(Stored.Bytes().size(), 1 + 10 + 4 + Bytes.size());
 }
 
 }  // namespace

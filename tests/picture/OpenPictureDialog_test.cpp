@@ -142,6 +142,7 @@ TEST_F(OpenPictureDialogTest, PreviewShowsTheSizeOfAPictureAndNoneForOtherFiles)
   Dialog->Execute();
   EXPECT_EQ(Seen.back().Label, " (64x48)");
   EXPECT_EQ(Seen.back().Paint, "(None)");
+  EXPECT_FALSE(Seen.back().Button);  // nothing to show in a preview window
   EXPECT_EQ(Dialog->PreviewPicture().Graphic(), nullptr);
 }
 

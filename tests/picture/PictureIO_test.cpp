@@ -2,12 +2,16 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 
 #include "picture/Bitmap.h"
 #include "picture/BmpBuilder.h"
 #include "picture/icon/Icon.h"
+#include "support/PixelMemoryFailure.h"
 #include "toolkit/Exceptions.h"
 
 using namespace bmptest;
@@ -130,6 +134,48 @@ TEST_F(PictureIO, FailingLoadKeepsThePictureWithoutNotice) {
   EXPECT_THROW(W.Picture.LoadFile(FDir.filePath("absent.bmp").toStdString()), EFOpenError);
   EXPECT_EQ(W.Picture.Graphic(), Before);
   EXPECT_EQ(W.Changes, 0);
+}
+
+TEST_F(PictureIO, LoadWithoutMemoryIsTheSystemErrorAndKeepsThePicture) {
+  TWatchedPicture W;
+  W.Picture.LoadFile(Write("good.ico", SmallIcon()));
+  const TGraphic* Before = W.Picture.Graphic();
+  const std::string Path = Write("good.bmp", SmallBitmap());
+  {
+    TPixelMemoryFailure Fail;
+    EXPECT_EQ(MessageOf<EOSError>([&] { W.Picture.LoadFile(Path); }), OutOfMemoryMessage);
+  }
+  EXPECT_EQ(W.Picture.Graphic(), Before);
+  EXPECT_EQ(W.Changes, 1);
+  W.Picture.LoadFile(Path);
+  EXPECT_EQ(W.Picture.Width(), 2);
+}
+
+// Names of pictures that are no files to read: refused at once, never waited
+// on (a FIFO without a writer) nor read without end (a device).
+TEST_F(PictureIO, RefusesWhatIsNotARegularFile) {
+  const std::string Fifo = FDir.filePath("pipe.bmp").toStdString();
+  ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+  const std::string Zero = FDir.filePath("zero.ico").toStdString();
+  ASSERT_EQ(symlink("/dev/zero", Zero.c_str()), 0);
+  const std::string Random = FDir.filePath("random.bmp").toStdString();
+  ASSERT_EQ(symlink("/dev/urandom", Random.c_str()), 0);
+  const std::string Folder = FDir.filePath("folder.emf").toStdString();
+  ASSERT_TRUE(QDir(FDir.path()).mkdir("folder.emf"));
+  const std::pair<std::string, std::string> Cases[] = {
+      {Fifo, "Not a regular file"},
+      {Zero, "Not a regular file"},
+      {Random, "Not a regular file"},
+      {Folder, "Is a directory"},
+  };
+  TWatchedPicture W;
+  W.Picture.LoadFile(Write("good.bmp", SmallBitmap()));
+  const TGraphic* Before = W.Picture.Graphic();
+  for (const auto& [Path, Reason] : Cases)
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { W.Picture.LoadFile(Path); }),
+              "Cannot open file \"" + Path + "\". " + Reason);
+  EXPECT_EQ(W.Picture.Graphic(), Before);
+  EXPECT_EQ(W.Changes, 1);
 }
 
 // ---------------------------------------------------------------------------

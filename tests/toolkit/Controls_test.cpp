@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include <QCoreApplication>
 
 #include "support/ViewFixtures.h"
@@ -220,6 +222,19 @@ TEST(QtApplication, ExceptionsFromEventHandlersReachTheExceptionHandler) {
   ASSERT_NE(dynamic_cast<TQtApplication*>(qApp), nullptr);
   EXPECT_FALSE(QCoreApplication::sendEvent(&Receiver, &E));
   EXPECT_EQ(Seen, "broken");
+  SetExceptionHandler(nullptr);
+}
+
+TEST(QtApplication, MemoryThatRanOutIsReportedAsTheSystemError) {
+  std::vector<std::string> Seen;
+  SetExceptionHandler([&](const Exception& E) { Seen.push_back(E.Message()); });
+  class TThrowing : public QObject {
+   protected:
+    bool event(QEvent*) override { throw std::bad_alloc(); }
+  } Receiver;
+  QEvent E(QEvent::User);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&Receiver, &E));
+  EXPECT_EQ(Seen, std::vector<std::string>{"System Error.  Code: 12.\r\nCannot allocate memory"});
   SetExceptionHandler(nullptr);
 }
 

@@ -9,10 +9,9 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
-#include "picture/jpeg/Jpeg.h"
-#include "support/DialogDriver.h"
 #include "support/JpegFiles.h"
 #include "toolkit/WidgetControl.h"
+#include "viewer/Form1Fixture.h"
 
 namespace {
 
@@ -23,75 +22,6 @@ class TUrlRecorder : public QObject {
   QList<QUrl> Urls;
  public slots:
   void handle(const QUrl& Url) { Urls << Url; }
-};
-
-// The real window, shown under the offscreen platform, with the message box
-// replaced by a recorder.
-class Form1Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    InitializeJpegSupport();
-    InitializeViewerUnits();
-    App = std::make_unique<TApplication>(nullptr);
-    App->MessageBoxHook = [this](const std::string& Caption, const std::string& Text) {
-      Messages.push_back(Caption + ": " + Text);
-    };
-    Form = App->CreateForm(std::make_unique<TForm1>(App.get()));
-    Form->Show();
-    QApplication::processEvents();
-    ASSERT_TRUE(Folder.isValid());
-  }
-
-  void TearDown() override {
-    App.reset();
-    FinalizeViewerUnits();
-    FinalizeJpegSupport();
-  }
-
-  QString Path(const char* Name) const { return Folder.filePath(QString::fromLatin1(Name)); }
-  QComboBox* Combo() const { return static_cast<QComboBox*>(Form->ComboBox1->Hosted()); }
-  static void Click(TToolButton* B) { static_cast<QToolButton*>(B->Hosted())->click(); }
-
-  // Types into the zoom box as a person would after clicking into it.
-  void TypeIntoBox(const QString& Text) {
-    Form->ComboBox1->SetFocus();
-    QLineEdit* Edit = Combo()->lineEdit();
-    Edit->selectAll();
-    QTest::keyClicks(Edit, Text);
-    QTest::keyClick(Edit, Qt::Key_Return);
-  }
-
-  // A wheel turn over the view, of Delta units (positive: away from the user).
-  void Wheel(int Delta) {
-    QWidget* Target = Form->KestImage1->Widget();
-    QWheelEvent E(QPointF(20, 20), Target->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, Delta), Qt::NoButton,
-                  Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(Target, &E);
-  }
-
-  void Open(const QStringList& Names) {
-    ChooseInNextDialog(Folder.path(), Names);
-    Click(Form->ToolButton1);
-  }
-
-  std::string Shown() const {
-    return std::to_string(Form->KestImage1->Picture()->Width()) + "x" +
-           std::to_string(Form->KestImage1->Picture()->Height());
-  }
-
-  // Whether First, Prior, Next and Last are enabled, as "FPNL" with "-" for disabled.
-  std::string Navigation() const {
-    std::string S;
-    const char* Letters = "FPNL";
-    const TAction* A[] = {Form->FileFirst, Form->FilePrior, Form->FileNext, Form->FileLast};
-    for (int I = 0; I < 4; ++I) S += A[I]->Enabled() ? Letters[I] : '-';
-    return S;
-  }
-
-  std::unique_ptr<TApplication> App;
-  TForm1* Form = nullptr;
-  std::vector<std::string> Messages;
-  QTemporaryDir Folder;
 };
 
 TEST_F(Form1Test, StartsAt100PercentWithTheViewFocusedAndNavigationDisabled) {
@@ -112,6 +42,7 @@ TEST_F(Form1Test, StartsAt100PercentWithTheViewFocusedAndNavigationDisabled) {
   for (const TToolButton* B : {Form->tbLock, Form->tbResize, Form->tbStretch}) EXPECT_FALSE(B->Down()) << B->Name();
   // The tool tip is the hint's short part.
   EXPECT_EQ(Form->ToolButton1->Widget()->toolTip().toStdString(), "Open");
+  EXPECT_EQ(Form->Label2->Widget()->toolTip().toStdString(), "Hold down CTRL and SHIFT for zoom options.");
   // The status bar ends 7 pixels before the link, whose right edge keeps 10 pixels to the window's.
   EXPECT_EQ(Form->StatusBar->Left() + Form->StatusBar->Width() + 7, Form->Label1->Left());
   EXPECT_EQ(Form->Label1->Left() + Form->Label1->Width(), 679);
@@ -164,18 +95,39 @@ TEST_F(Form1Test, ZoomActionsStepThroughTheStandardScales) {
   EXPECT_EQ(Combo()->currentText().toStdString(), "75%");
 }
 
-TEST_F(Form1Test, ChoosingAnItemWhileStretchedStoresTheScaleUntilStretchIsReleased) {
-  Click(Form->tbStretch);
-  ASSERT_EQ(Form->KestImage1->ScaleMode(), smStretch);
+TEST_F(Form1Test, ZoomTextsShowTheZoomTheViewWillUseInEveryMode) {
+  // In Stretch and Resize a chosen zoom changes nothing visible, but the box,
+  // its list and the status bar show it, and releasing the mode shows it.
+  const struct {
+    TToolButton* TForm1::*Mode;
+    TScaleMode Expected;
+  } Modes[] = {{&TForm1::tbStretch, smStretch}, {&TForm1::tbResize, smResize}, {nullptr, smScale}};
+  int Item = 5;
+  for (const auto& M : Modes) {
+    if (M.Mode) Click(Form->*M.Mode);
+    ASSERT_EQ(Form->KestImage1->ScaleMode(), M.Expected);
+    Combo()->setCurrentIndex(++Item);
+    emit Combo()->activated(Item);
+    const std::string Text = Combo()->itemText(Item).toStdString();
+    EXPECT_EQ(Form->KestImage1->GetScaleText(), Text) << M.Expected;
+    EXPECT_EQ(Combo()->currentText().toStdString(), Text) << M.Expected;
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Text) << M.Expected;
+    if (M.Mode) Click(Form->*M.Mode);
+    EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Text) << M.Expected;
+  }
+}
+
+TEST_F(Form1Test, TheListHighlightsTheZoomShownAndAChoiceGivesTheFocusBack) {
+  Form->ComboBox1->SetFocus();
   Combo()->setCurrentIndex(6);
   emit Combo()->activated(6);
-  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 2.0);
-  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");  // no scale change is reported outside smScale
-  Click(Form->tbStretch);
-  EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
-  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 2.0);
-  EXPECT_EQ(Combo()->currentText().toStdString(), "200%");
-  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+  EXPECT_TRUE(Form->KestImage1->Focused());  // the next wheel notch steps the files
+  Click(Form->ToolButton8);                  // 200 % -> 400 %
+  EXPECT_EQ(Combo()->currentIndex(), 7);
+  TypeIntoBox("333");
+  EXPECT_EQ(Combo()->currentIndex(), -1);  // no entry for 333 %
+  EXPECT_EQ(Combo()->currentText().toStdString(), "333%");
 }
 
 TEST_F(Form1Test, ResizeAndStretchLetAtMostOneBeDownAndBothUp) {
@@ -267,7 +219,9 @@ TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
   EXPECT_EQ(Messages[0], App->Title() + ": Bitmap image is not valid.");
   EXPECT_EQ(Shown(), Before);
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
-  EXPECT_EQ(Navigation(), "----");
+  EXPECT_EQ(Form->Caption(), "TKestImage Demo");
+  // The index has moved to the failed file: Next and Last would move on.
+  EXPECT_EQ(Navigation(), "--NL");
   EXPECT_EQ(Form->FileIndex(), 0);
   Wheel(-120);
   EXPECT_EQ(Shown(), "33x22");
@@ -344,7 +298,7 @@ TEST_F(Form1Test, ADecodeShowsTheBusyCursorAndPercentWhileNextStepsOnAtOnce) {
   EXPECT_EQ(V->Scale(), 1.5);
   while (Form->StatusBar->Panel(1).Text == "large.jpg" && V->Decoding()) QApplication::processEvents();
   if (V->Decoding()) {
-    EXPECT_EQ(Form->StatusBar->Panel(1).Text.substr(0, 11), "large.jpg  ");
+    EXPECT_EQ(Form->StatusBar->Panel(1).Text.substr(0, 11), "large.jpg (");
   }
   // Next abandons the decode and shows the next file.
   Click(Form->ToolButton7);
