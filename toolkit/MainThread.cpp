@@ -33,10 +33,12 @@ void RunQueuedCalls() {
 
 class TMainThreadReceiver : public QObject {
  public:
+  // The events this object gets are the wake-ups and Qt's own bookkeeping.
+  // The queue is run for any of them without reading the event here: it was
+  // made on another thread, and only Qt's own locking orders that.
   bool event(QEvent* E) override {
-    if (E->type() != WakeUp) return QObject::event(E);
     RunQueuedCalls();
-    return true;
+    return QObject::event(E);
   }
 };
 
