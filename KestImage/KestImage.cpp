@@ -616,6 +616,7 @@ bool DrawsItself(const TGraphic* G) { return G && (G->Is<TMetafile>() || G->Is<T
 
 void TCustomKestImage::PrepareCache(std::int32_t W, std::int32_t H) {
   FRenderCache->SetSize(W, H, false);
+  FRenderCache->Canvas().SetResampling(FResampling);
   if (CoversWholly(FPicture->Graphic())) return;
   // What the graphic leaves undrawn shows the background, as on screen when
   // the graphic draws itself; never what an earlier picture left in the cache.
@@ -692,6 +693,15 @@ void TCustomKestImage::BuildScaledCache() {
   }
 }
 
+void TCustomKestImage::SetResampling(TResampling V) {
+  if (V == FResampling) return;
+  FResampling = V;
+  // Only a scaled cache holds resampled pixels; a cache at the picture's own
+  // size and direct drawing pick the mode up at the next paint.
+  if (FRenderCacheState == cstScaled && !FRenderCache->Empty()) RebuildCache();
+  Invalidate();
+}
+
 // ---------------------------------------------------------------------------
 // Painting
 
@@ -713,6 +723,7 @@ void TCustomKestImage::Paint() {
   } Restore{FDrawing, Saved};
 
   TCanvas& C = Canvas();
+  C.SetResampling(FResampling);
   const TRect Clip = C.ClipRect();
   const TPixelView Cache = FRenderCache->View();
   const TRect Whole{0, 0, Cache.Width, Cache.Height};
@@ -826,6 +837,7 @@ namespace {
 const std::vector<std::string> ScaleModeNames = {"smNormal", "smStretch", "smScale", "smResize"};
 const std::vector<std::string> AlignmentNames = {"iaTopLeft", "iaCenter", "iaTopRight"};
 const std::vector<std::string> BorderStyleNames = {"bsNone", "bsSingle"};
+const std::vector<std::string> ResamplingNames = {"rsNearest", "rsSmooth"};
 using K = TCustomKestImage;
 }  // namespace
 
@@ -865,6 +877,7 @@ void TKestImage::DefineProperties(TPropList& L) const {
   L.push_back(prop::Bool<K>("Transparent", &K::Transparent, &K::SetTransparent, false));
   L.push_back(prop::Bool<K>("BackgroundDecoding", &K::BackgroundDecoding, &K::SetBackgroundDecoding, false));
   L.push_back(prop::Event("OnProgress", &K::OnProgress));
+  L.push_back(prop::Enum<K, TResampling>("Resampling", &K::Resampling, &K::SetResampling, ResamplingNames, rsNearest));
   PublishAlign(L);
   PublishColor(L);
   PublishBiDiMode(L);

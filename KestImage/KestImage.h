@@ -81,6 +81,12 @@ class TCustomKestImage : public TCustomControl {
   void SetImageAlignment(TImageAlignment V);
   TBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(TBorderStyle V);
+  // How a picture shown smaller than its size is resampled: rsNearest (one
+  // picture pixel per screen pixel) or rsSmooth (each screen pixel the mean of
+  // the picture pixels it covers). Larger than its size it shows whole pixels
+  // either way.
+  TResampling Resampling() const { return FResampling; }
+  void SetResampling(TResampling V);
 
   // --- Scale and zoom steps ----------------------------------------------
   // One step through StandardScales (or a best fit) about the anchor (X, Y) in
@@ -155,6 +161,7 @@ class TCustomKestImage : public TCustomControl {
   bool FLockScale = false;
   TImageAlignment FImageAlignment = iaTopLeft;
   TBorderStyle FBorderStyle = bsNone;
+  TResampling FResampling = rsNearest;
 
   // Toolkit hooks.
   void CreateParams(TCreateParams& Params) override;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "KestImage/KestImage.h"
+#include "support/CopyBytes.h"
 
 namespace {
 
@@ -22,16 +23,6 @@ std::unique_ptr<TKestImage> ViewWithPicture(int ClientW, int ClientH, int PicW, 
   }
   V->Picture()->SetGraphic(std::move(B));
   return V;
-}
-
-void CopyBytes(benchmark::State& State, std::size_t Bytes) {
-  std::vector<std::uint8_t> A(Bytes, 1), B(Bytes, 2);
-  for (auto _ : State) {
-    std::memcpy(B.data(), A.data(), Bytes);
-    benchmark::DoNotOptimize(B.data());
-    benchmark::ClobberMemory();
-  }
-  State.SetBytesProcessed(static_cast<std::int64_t>(State.iterations() * Bytes));
 }
 
 // Building the scaled cache of a 2048 x 2048 picture at 1.5 (3072 x 3072).

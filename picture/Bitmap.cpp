@@ -11,6 +11,7 @@
 
 #include <QImage>
 
+#include "picture/Pyramid.h"
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TBitmap, TGraphic)
@@ -18,6 +19,8 @@ KEST_CLASS_IMPL(TBitmap, TGraphic)
 struct TBitmap::TReduction {
   std::int32_t Width = 0, Height = 0;
   std::uint64_t Version = 0;
+  TResampling Mode = rsNearest;
+  bool Filled = false;  // Pixels hold the drawing of this key
   QImage Pixels;
 };
 
@@ -405,6 +408,11 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   }
   // Screens of 8 bits or fewer get an averaged picture rather than dropped pixels.
   O.Halftone = ACanvas.BitsPerPixel() <= 8 && ACanvas.BitsPerPixel() < FBpp;
+  if (ACanvas.Resampling() == rsSmooth && (R.Width() < FWidth || R.Height() < FHeight) && R.Width() > 0 &&
+      R.Height() > 0 && !O.TransparentColor && !O.MonoForeground && !O.Halftone && ACanvas.Surface()) {
+    DrawSmooth(ACanvas, R);
+    return;
+  }
   const std::int64_t Target = std::int64_t{R.Width()} * R.Height();
   const bool Strong = R.Width() > 0 && R.Height() > 0 && Target <= (std::int64_t{1} << 22) &&
                       std::int64_t{FWidth} * FHeight >= 16 * Target;
@@ -412,25 +420,76 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
     ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
     return;
   }
-  // The same sampling as drawing straight into R, made once for R's size and
-  // copied pixel for pixel while the bitmap does not change.
-  if (!FReduction || FReduction->Width != R.Width() || FReduction->Height != R.Height() ||
-      FReduction->Version != FVersion) {
-    auto Re = std::make_unique<TReduction>();
-    Re->Width = R.Width();
-    Re->Height = R.Height();
-    Re->Version = FVersion;
-    Re->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
-    if (Re->Pixels.isNull()) {
-      // Without memory for the reduction the drawing samples the pixels themselves.
-      ACanvas.StretchBltFrom(R, View(), TRect{0, 0, FWidth, FHeight}, O);
-      return;
-    }
-    StretchBlt(Re->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), TRect{0, 0, FWidth, FHeight});
-    FReduction = std::move(Re);
+  // The same sampling as drawing straight into R, kept for R's size and copied
+  // pixel for pixel while the bitmap does not change.
+  const TRect Whole{0, 0, FWidth, FHeight};
+  switch (UseReduction(R, rsNearest)) {
+    case ruDrawDirect: ACanvas.StretchBltFrom(R, View(), Whole, O); return;
+    case ruFill: StretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, View(), Whole); break;
+    case ruCopy: break;
   }
   ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
 }
+
+TBitmap::TReductionUse TBitmap::UseReduction(const TRect& R, TResampling Mode) {
+  const bool Same = FReduction && FReduction->Width == R.Width() && FReduction->Height == R.Height() &&
+                    FReduction->Version == FVersion && FReduction->Mode == Mode;
+  if (Same && FReduction->Filled) return ruCopy;
+  if (!Same) {
+    // A drawing seen for the first time goes straight to the target: a picture
+    // drawn once (or changing between drawings) pays for no copy.
+    if (!FReduction) FReduction = std::make_unique<TReduction>();
+    FReduction->Version = FVersion;
+    FReduction->Mode = Mode;
+    FReduction->Filled = false;
+    if (FReduction->Width != R.Width() || FReduction->Height != R.Height()) {
+      FReduction->Width = R.Width();
+      FReduction->Height = R.Height();
+      FReduction->Pixels = QImage();
+    }
+    return ruDrawDirect;
+  }
+  // Drawn again: kept from now on, in the memory of a reduction of the same
+  // size when there is one (a fresh image faults in page by page).
+  if (FReduction->Pixels.isNull()) {
+    FReduction->Pixels = QImage(R.Width(), R.Height(), QImage::Format_RGB32);
+    // Without memory for the reduction the drawing samples the pixels themselves.
+    if (FReduction->Pixels.isNull()) return ruDrawDirect;
+  }
+  FReduction->Filled = true;
+  return ruFill;
+}
+
+void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
+  if (!FPyramid) FPyramid = std::make_unique<TPyramid>(FVersion);
+  if (FPyramid->Version() != FVersion) FPyramid->Reset(FVersion);
+  const TRect Whole{0, 0, FWidth, FHeight};
+  TReductionLevel Level = FPyramid->LevelFor(View(), R.Width(), R.Height());
+  if (Level.Pixels.Width == R.Width() && Level.Pixels.Height == R.Height()) {
+    // The level is the picture at the target's size: a plain copy (the
+    // bitmap has no alpha, so neither has its level).
+    Level.Pixels.Alpha = akNone;
+    ACanvas.StretchBltFrom(R, Level.Pixels, TRect{0, 0, R.Width(), R.Height()});
+    return;
+  }
+  const bool Keep = std::int64_t{R.Width()} * R.Height() <= (std::int64_t{1} << 22);
+  switch (Keep ? UseReduction(R, rsSmooth) : ruDrawDirect) {
+    case ruDrawDirect:
+      SmoothStretchBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Level, FWidth, FHeight, Whole);
+      return;
+    case ruFill:
+      SmoothStretchBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, Level, FWidth, FHeight, Whole);
+      break;
+    case ruCopy: break;
+  }
+  ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
+}
+
+std::size_t TBitmap::PyramidLevels() const {
+  return FPyramid && FPyramid->Version() == FVersion ? FPyramid->LevelCount() : 0;
+}
+
+std::uint64_t TBitmap::PyramidAllocationCount() const { return FPyramid ? FPyramid->AllocationCount() : 0; }
 
 bool TBitmap::Equals(const TGraphic* Other) const {
   const auto* B = dynamic_cast<const TBitmap*>(Other);

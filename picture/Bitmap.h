@@ -9,6 +9,8 @@
 
 #include "picture/Graphic.h"
 
+class TPyramid;
+
 // Memory for pixels. Large buffers (32 MB and more, which the C library maps
 // afresh) are aligned to 2 MB and offered huge pages where the system has
 // them: sampling a large picture sparsely (a strong reduction) touches a new
@@ -109,6 +111,11 @@ class TBitmap : public TGraphic {
   std::uint64_t AllocationCount() const { return FAllocations; }
   // Bytes of pixel memory held.
   std::size_t Capacity() const { return FCapacity; }
+  // The reduction pyramid that smooth drawing keeps: levels built for the
+  // current pixels (0 when none or when the pixels changed since), and how
+  // many level allocations it made.
+  std::size_t PyramidLevels() const;
+  std::uint64_t PyramidAllocationCount() const;
 
  private:
   // New memory for an image of Bytes bytes, or null when the memory held serves.
@@ -138,6 +145,15 @@ class TBitmap : public TGraphic {
   // reduction a few bytes.
   struct TReduction;
   std::unique_ptr<TReduction> FReduction;
+  // Drawing smaller than the bitmap's size with area averaging, from the
+  // pyramid (built on first need, dropped when the pixels change).
+  void DrawSmooth(TCanvas& ACanvas, const TRect& R);
+  // What a drawing into R in the given mode does with the kept reduction:
+  // draws straight into the target (the first such drawing), fills the
+  // reduction and copies it (the second), or only copies it (later ones).
+  enum TReductionUse : std::uint8_t { ruDrawDirect, ruFill, ruCopy };
+  TReductionUse UseReduction(const TRect& R, TResampling Mode);
+  std::unique_ptr<TPyramid> FPyramid;
   std::uint64_t FVersion = 0;
 };
 

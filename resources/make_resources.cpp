@@ -205,7 +205,7 @@ std::vector<std::uint8_t> EncodeJpeg(const QImage& Img, int Quality) {
 }
 
 // ---------------------------------------------------------------------------
-// Tool-bar images: one palette and one line weight for all eleven.
+// Tool-bar images: one palette and one line weight for all twelve.
 
 const QColor Ink(45, 62, 90), Blue(60, 120, 200), LightBlue(200, 225, 250), Gold(235, 185, 60), Paper(250, 250, 245);
 
@@ -339,6 +339,19 @@ std::vector<QImage> ToolbarImages() {
     Triangle(P, 3, true);
     Bar(P, 11);
   }));
+  // 11 smooth: fine black and white squares that become an even grey.
+  L.push_back(Glyph([](QPainter& P) {
+    P.setPen(Qt::NoPen);
+    for (int Y = 0; Y < 10; ++Y)
+      for (int X = 0; X < 6; ++X) P.fillRect(QRectF(1 + X, 3 + Y, 1, 1), (X + Y) % 2 ? Paper : Ink);
+    QLinearGradient G(QPointF(7, 0), QPointF(15, 0));
+    G.setColorAt(0, QColor(140, 145, 150));
+    G.setColorAt(1, LightBlue);
+    P.fillRect(QRectF(7, 3, 8, 10), G);
+    P.setPen(InkPen(1));
+    P.setBrush(Qt::NoBrush);
+    P.drawRect(QRectF(0.5, 2.5, 15, 11));
+  }));
   return L;
 }
 
@@ -429,11 +442,11 @@ int main(int argc, char** argv) {
   }
   WriteFile(Dir + "/sample.jpg", Jpeg);
 
-  QImage Strip(16 * 11, 16, QImage::Format_ARGB32);
+  const auto Images = ToolbarImages();
+  QImage Strip(16 * static_cast<int>(Images.size()), 16, QImage::Format_ARGB32);
   Strip.fill(Qt::transparent);
   {
     QPainter P(&Strip);
-    const auto Images = ToolbarImages();
     for (std::size_t I = 0; I < Images.size(); ++I) P.drawImage(static_cast<int>(I) * 16, 0, Images[I]);
   }
   const std::vector<std::uint8_t> StripPng = Png(Strip);

@@ -4,11 +4,17 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
 #include <QImage>
 #include <QRegion>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KEST_X86 1
+#endif
 
 namespace {
 
@@ -121,6 +127,20 @@ void OrOpaque(std::uint32_t* __restrict Out, const std::uint8_t* __restrict In, 
   }
 }
 
+// Draws a 32-bit source pixel with alpha over an opaque target pixel.
+inline std::uint32_t BlendOver(std::uint32_t Dst, std::uint32_t Src, TAlphaKind Kind) {
+  const std::uint32_t A = Src >> 24;
+  if (A == 255) return Src;
+  if (A == 0 && Kind == akStraight) return Dst;
+  std::uint32_t Out = 0xFF000000u;
+  for (int Shift = 0; Shift < 24; Shift += 8) {
+    const std::uint32_t S = (Src >> Shift) & 0xFF, D = (Dst >> Shift) & 0xFF;
+    const std::uint32_t V = Kind == akStraight ? (S * A + D * (255 - A) + 127) / 255 : S + (D * (255 - A) + 127) / 255;
+    Out |= std::min<std::uint32_t>(V, 255) << Shift;
+  }
+  return Out;
+}
+
 // Source coordinate for target offset D of a span of DstSize showing SrcSize.
 inline std::int64_t MapCoord(std::int64_t D, std::int64_t SrcSize, std::int64_t DstSize) {
   if (SrcSize == DstSize) return D;
@@ -158,7 +178,9 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
   // Columns outside the source can only lie at the ends of a monotonic mapping.
   const int Count = Last - First + 1;
   const std::int32_t* ColPtr = Cols.data() + First;
-  const bool Identity32 = DefaultMasks32(S) && Sw == Dw && !J.Options->TransparentColor;
+  const bool Blend = S.BitsPerPixel == 32 && S.Alpha != akNone && DefaultMasks32(S);
+  const bool Identity32 = DefaultMasks32(S) && Sw == Dw && !J.Options->TransparentColor && !Blend;
+  const bool Identity24 = S.BitsPerPixel == 24 && Sw == Dw && !J.Options->TransparentColor;
   std::vector<std::uint32_t> Line(J.Options->TransparentColor ? static_cast<std::size_t>(Count) : 0);
   std::int64_t PrevSy = -1;
   std::uint32_t* PrevOut = nullptr;
@@ -169,13 +191,21 @@ void CopyArea(const TJob& J, const TRect& A, std::int32_t RowFrom, std::int32_t 
       continue;
     }
     auto* Out = reinterpret_cast<std::uint32_t*>(J.DstBits + Y * J.DstStride) + A.Left + First;
-    if (Sy == PrevSy && !J.Options->TransparentColor) {
+    if (Sy == PrevSy && !J.Options->TransparentColor && !Blend) {
       std::memcpy(Out, PrevOut, static_cast<std::size_t>(Count) * 4);
       continue;
     }
     const std::uint8_t* Row = S.Bits + Sy * S.Stride;
     if (Identity32) {
       OrOpaque(Out, Row + 4 * static_cast<std::ptrdiff_t>(ColPtr[0]), Count);
+    } else if (Identity24) {
+      ConvertRow24(Out, Row + 3 * static_cast<std::ptrdiff_t>(ColPtr[0]), Count);
+    } else if (Blend) {
+      for (int I = 0; I < Count; ++I) {
+        std::uint32_t V;
+        std::memcpy(&V, Row + 4 * static_cast<std::ptrdiff_t>(ColPtr[I]), 4);
+        Out[I] = BlendOver(Out[I], V, S.Alpha);
+      }
     } else if (J.Options->TransparentColor) {
       const std::uint32_t Tc = *J.Options->TransparentColor & 0xFFFFFF;
       J.Reader->Gather(Row, ColPtr, Count, Line.data());
@@ -251,6 +281,12 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
                 const TBlitOptions& Options) {
   if (DstRect.IsEmpty() || SrcRect.IsEmpty() || !Src.Bits || Src.Width <= 0 || Src.Height <= 0) return;
   if (Dst.isNull() || Dst.depth() != 32) return;
+  const bool Shrinks = DstRect.Width() < SrcRect.Width() || DstRect.Height() < SrcRect.Height();
+  if (Options.Resampling == rsSmooth && Shrinks && !Options.TransparentColor && !Options.MonoForeground &&
+      !Options.MonoBackground && !Options.Halftone) {
+    SmoothStretchBlt(Dst, DstRect, Clip, TReductionLevel{Src, 1}, Src.Width, Src.Height, SrcRect);
+    return;
+  }
   const TRowReader Reader(Src, Options);
   const TJob Job{Dst.bits(), Dst.bytesPerLine(), &Src, &Options, &Reader, DstRect, SrcRect};
   ForEachClipRect(Dst, DstRect, Clip, [&](const TRect& A) {
@@ -261,7 +297,8 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
     // Plain copies are bound by memory bandwidth and gain nothing from a
     // second thread; stretched copies compute per pixel and do.
     const bool Plain = SrcRect.Width() == DstRect.Width() && SrcRect.Height() == DstRect.Height() &&
-                       DefaultMasks32(Src) && !Options.TransparentColor;
+                       (DefaultMasks32(Src) || Src.BitsPerPixel == 24) && !Options.TransparentColor &&
+                       Src.Alpha == akNone;
     // A strong reduction reads one cache line per target pixel and waits on
     // memory: it gains from a second thread already for small targets.
     const bool Sparse = std::int64_t{SrcRect.Width()} >= 8 * std::int64_t{DstRect.Width()};
@@ -297,4 +334,466 @@ TPixelView ViewOf(const QImage& Image) {
   V.Height = Image.height();
   V.BitsPerPixel = 32;
   return V;
+}
+
+// ---------------------------------------------------------------------------
+// Row conversion of 24-bit pixels
+
+void ConvertRow24Scalar(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N) {
+  for (std::int32_t I = 0; I < N; ++I, In += 3)
+    Out[I] = 0xFF000000u | (std::uint32_t{In[2]} << 16) | (std::uint32_t{In[1]} << 8) | In[0];
+}
+
+namespace {
+
+#ifdef KEST_X86
+// Sixteen pixels (48 bytes) per step: each group of four is spread to four
+// words by one shuffle and made opaque.
+__attribute__((target("ssse3"))) void ConvertRow24Ssse3(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N) {
+  const __m128i Spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i Opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  for (; I + 16 <= N; I += 16, In += 48) {
+    const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In));
+    const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 16));
+    const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 32));
+    auto* O = reinterpret_cast<__m128i*>(Out + I);
+    _mm_storeu_si128(O, _mm_or_si128(_mm_shuffle_epi8(A, Spread), Opaque));
+    _mm_storeu_si128(O + 1, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(B, A, 12), Spread), Opaque));
+    _mm_storeu_si128(O + 2, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(C, B, 8), Spread), Opaque));
+    _mm_storeu_si128(O + 3, _mm_or_si128(_mm_shuffle_epi8(_mm_srli_si128(C, 4), Spread), Opaque));
+  }
+  ConvertRow24Scalar(Out + I, In, N - I);
+}
+
+// Eight pixels per 256-bit register: each 128-bit half takes four pixels from
+// its own 16-byte load and spreads them with one shuffle.
+__attribute__((target("avx2"))) void ConvertRow24Avx2(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N) {
+  const __m256i Spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i Opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  for (; I + 16 <= N; I += 16, In += 48) {
+    const __m256i A = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(In + 12), reinterpret_cast<const __m128i*>(In));
+    const __m256i B = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 24))),
+        _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 32)), 4), 1);
+    auto* O = reinterpret_cast<__m256i*>(Out + I);
+    _mm256_storeu_si256(O, _mm256_or_si256(_mm256_shuffle_epi8(A, Spread), Opaque));
+    _mm256_storeu_si256(O + 1, _mm256_or_si256(_mm256_shuffle_epi8(B, Spread), Opaque));
+  }
+  ConvertRow24Ssse3(Out + I, In, N - I);
+}
+#endif
+
+TConvertRow24 ChooseConvertRow24() {
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("avx2")) return ConvertRow24Avx2;
+  if (__builtin_cpu_supports("ssse3")) return ConvertRow24Ssse3;
+#endif
+  return ConvertRow24Scalar;
+}
+
+}  // namespace
+
+void ConvertRow24(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N) {
+  static const TConvertRow24 Best = ChooseConvertRow24();
+  Best(Out, In, N);
+}
+
+std::vector<TConvertRow24> ConvertRow24Variants() {
+  std::vector<TConvertRow24> V = {ConvertRow24Scalar};
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("ssse3")) V.push_back(ConvertRow24Ssse3);
+  if (__builtin_cpu_supports("avx2")) V.push_back(ConvertRow24Avx2);
+#endif
+  return V;
+}
+
+// ---------------------------------------------------------------------------
+// Reduction pyramid and area averaging
+
+namespace {
+
+// Reads N pixels of row Y from column X0 as premultiplied 0xAARRGGBB.
+void ReadPremultiplied(const TPixelView& S, const TRowReader& Reader, std::int32_t Y, std::int32_t X0, std::int32_t N,
+                       std::uint32_t* Out) {
+  const std::uint8_t* Row = S.Bits + Y * S.Stride;
+  if (S.BitsPerPixel == 24) {
+    ConvertRow24(Out, Row + 3 * static_cast<std::ptrdiff_t>(X0), N);
+  } else if (S.BitsPerPixel == 32 && DefaultMasks32(S) && S.Alpha == akPremultiplied) {
+    std::memcpy(Out, Row + 4 * static_cast<std::ptrdiff_t>(X0), static_cast<std::size_t>(N) * 4);
+  } else if (S.BitsPerPixel == 32 && DefaultMasks32(S) && S.Alpha == akStraight) {
+    for (std::int32_t I = 0; I < N; ++I) {
+      std::uint32_t V;
+      std::memcpy(&V, Row + 4 * static_cast<std::ptrdiff_t>(X0 + I), 4);
+      const std::uint32_t A = V >> 24;
+      std::uint32_t P = A << 24;
+      for (int Shift = 0; Shift < 24; Shift += 8) P |= ((((V >> Shift) & 0xFF) * A + 127) / 255) << Shift;
+      Out[I] = P;
+    }
+  } else if (S.BitsPerPixel == 32 && DefaultMasks32(S)) {
+    OrOpaque(Out, Row + 4 * static_cast<std::ptrdiff_t>(X0), N);
+  } else {
+    for (std::int32_t I = 0; I < N; ++I) Out[I] = Reader.At(Row, X0 + I);
+  }
+}
+
+// Sum / Weight rounded to nearest, ties to even.
+inline std::uint32_t DivideEven(std::uint64_t Sum, std::uint64_t Weight) {
+  const std::uint64_t Q = Sum / Weight, R = Sum % Weight;
+  return static_cast<std::uint32_t>(Q + (2 * R > Weight || (2 * R == Weight && (Q & 1))));
+}
+
+// Quarter of a sum of four bytes, rounded to nearest, ties to even.
+inline std::uint32_t QuarterEven(std::uint32_t S) { return (S + 1 + ((S >> 2) & 1)) >> 2; }
+
+#ifdef KEST_X86
+// Four means of 2 x 2 pixels: A0, A1 hold pixels 0..7 of the upper row, B0, B1
+// those of the lower one (0xAARRGGBB each).
+inline __m128i QuadMeans(__m128i A0, __m128i A1, __m128i B0, __m128i B1) {
+  const __m128i Z = _mm_setzero_si128(), One = _mm_set1_epi16(1);
+  auto Round = [&](__m128i S) {  // S / 4, ties to even
+    const __m128i Odd = _mm_and_si128(_mm_srli_epi16(S, 2), One);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(S, One), Odd), 2);
+  };
+  const __m128i S01 = _mm_add_epi16(_mm_unpacklo_epi8(A0, Z), _mm_unpacklo_epi8(B0, Z));
+  const __m128i S23 = _mm_add_epi16(_mm_unpackhi_epi8(A0, Z), _mm_unpackhi_epi8(B0, Z));
+  const __m128i S45 = _mm_add_epi16(_mm_unpacklo_epi8(A1, Z), _mm_unpacklo_epi8(B1, Z));
+  const __m128i S67 = _mm_add_epi16(_mm_unpackhi_epi8(A1, Z), _mm_unpackhi_epi8(B1, Z));
+  const __m128i P0 = _mm_add_epi16(_mm_unpacklo_epi64(S01, S23), _mm_unpackhi_epi64(S01, S23));
+  const __m128i P1 = _mm_add_epi16(_mm_unpacklo_epi64(S45, S67), _mm_unpackhi_epi64(S45, S67));
+  return _mm_packus_epi16(Round(P0), Round(P1));
+}
+#endif
+
+// Out[I] := the mean of R0[2I], R0[2I+1], R1[2I], R1[2I+1], per channel.
+void Halve32(const std::uint32_t* R0, const std::uint32_t* R1, std::int32_t N, std::uint32_t* Out) {
+  std::int32_t I = 0;
+#ifdef KEST_X86
+  for (; I + 4 <= N; I += 4) {
+    auto Load = [](const std::uint32_t* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); };
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I),
+                     QuadMeans(Load(R0 + 2 * I), Load(R0 + 2 * I + 4), Load(R1 + 2 * I), Load(R1 + 2 * I + 4)));
+  }
+#endif
+  for (; I < N; ++I) {
+    const std::uint32_t P[4] = {R0[2 * I], R0[2 * I + 1], R1[2 * I], R1[2 * I + 1]};
+    std::uint32_t V = 0;
+    for (int Shift = 0; Shift < 32; Shift += 8) {
+      std::uint32_t S = 0;
+      for (std::uint32_t Q : P) S += (Q >> Shift) & 0xFF;
+      V |= QuarterEven(S) << Shift;
+    }
+    Out[I] = V;
+  }
+}
+
+#ifdef KEST_X86
+// The same from two rows of 24-bit pixels, read straight from the picture; a
+// load takes 16 bytes, so the loop stops where that would pass Avail bytes.
+__attribute__((target("ssse3"))) std::int32_t Halve24Ssse3(const std::uint8_t* R0, const std::uint8_t* R1,
+                                                            std::int32_t N, std::ptrdiff_t Avail, std::uint32_t* Out) {
+  const __m128i Spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i Opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  for (; I + 4 <= N && 6 * std::ptrdiff_t{I} + 28 <= Avail; I += 4) {
+    const std::uint8_t *A = R0 + 6 * I, *B = R1 + 6 * I;
+    const __m128i A0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A)), Spread);
+    const __m128i A1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A + 12)), Spread);
+    const __m128i B0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(B)), Spread);
+    const __m128i B1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(B + 12)), Spread);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I), _mm_or_si128(QuadMeans(A0, A1, B0, B1), Opaque));
+  }
+  return I;
+}
+#endif
+
+// Halves N output pixels from two 24-bit rows; returns how many it did (the
+// rest go through the general path).
+std::int32_t Halve24(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::ptrdiff_t Avail,
+                     std::uint32_t* Out) {
+#ifdef KEST_X86
+  static const bool Ssse3 = __builtin_cpu_supports("ssse3");
+  if (Ssse3) return Halve24Ssse3(R0, R1, N, Avail, Out);
+#endif
+  (void)R0, (void)R1, (void)N, (void)Avail, (void)Out;
+  return 0;
+}
+
+// The source pixels a level pixel at Index covers on an axis of the given extent.
+inline std::int64_t Coverage(std::int64_t Index, std::int64_t Step, std::int64_t Extent) {
+  return std::min(Step, Extent - Index * Step);
+}
+
+struct THalving {
+  const TReductionLevel* Above;
+  std::int32_t AboveW, AboveH, SourceW, SourceH;
+  std::uint8_t* Dst;
+  std::ptrdiff_t DstStride;
+};
+
+// Level rows [From, To) of the level below.
+void HalveRows(const THalving& H, std::int32_t From, std::int32_t To) {
+  const TPixelView& S = H.Above->Pixels;
+  const std::int64_t Step = H.Above->Step;
+  const std::int32_t OutW = HalfSize(H.AboveW);
+  // Columns whose two children are both whole go through the fast loop; only
+  // the last one can have a partial or missing child.
+  std::int32_t FullCols = H.AboveW / 2;
+  if (FullCols > 0 && 2 * FullCols == H.AboveW && Coverage(H.AboveW - 1, Step, H.SourceW) != Step) --FullCols;
+  const bool Direct = S.BitsPerPixel == 32 && DefaultMasks32(S) && S.Alpha == akPremultiplied;
+  const TBlitOptions NoOptions;
+  const TRowReader Reader(S, NoOptions);
+  constexpr std::int32_t Chunk = 512;  // output columns converted at a time, kept in the fastest cache
+  std::vector<std::uint32_t> T0(Direct ? 0 : 2 * Chunk + 2), T1(T0.size());
+  for (std::int32_t J = From; J < To; ++J) {
+    auto* Out = reinterpret_cast<std::uint32_t*>(H.Dst + J * H.DstStride);
+    const std::int32_t Y0 = 2 * J, Y1 = std::min(2 * J + 1, H.AboveH - 1);
+    const bool FullRow = Y1 == Y0 + 1 && Coverage(Y1, Step, H.SourceH) == Step;
+    const std::int32_t Fast = FullRow ? FullCols : 0;
+    for (std::int32_t C = 0; C < Fast; C += Chunk) {
+      const std::int32_t N = std::min(Chunk, Fast - C);
+      std::int32_t Done = 0;
+      if (Direct) {
+        Halve32(reinterpret_cast<const std::uint32_t*>(S.Bits + Y0 * S.Stride) + 2 * C,
+                reinterpret_cast<const std::uint32_t*>(S.Bits + Y1 * S.Stride) + 2 * C, N, Out + C);
+        continue;
+      }
+      if (S.BitsPerPixel == 24)
+        Done = Halve24(S.Bits + Y0 * S.Stride + 6 * C, S.Bits + Y1 * S.Stride + 6 * C, N, S.Stride - 6 * C, Out + C);
+      if (Done < N) {
+        ReadPremultiplied(S, Reader, Y0, 2 * (C + Done), 2 * (N - Done), T0.data());
+        ReadPremultiplied(S, Reader, Y1, 2 * (C + Done), 2 * (N - Done), T1.data());
+        Halve32(T0.data(), T1.data(), N - Done, Out + C + Done);
+      }
+    }
+    // The rest: children weighted by the source pixels each covers.
+    for (std::int32_t I = Fast; I < OutW; ++I) {
+      std::uint64_t Sum[4] = {0, 0, 0, 0}, Weight = 0;
+      for (std::int32_t Y = Y0; Y <= Y1; ++Y)
+        for (std::int32_t X = 2 * I; X <= 2 * I + 1 && X < H.AboveW; ++X) {
+          std::uint32_t P;
+          ReadPremultiplied(S, Reader, Y, X, 1, &P);
+          const std::uint64_t W = static_cast<std::uint64_t>(Coverage(X, Step, H.SourceW) * Coverage(Y, Step, H.SourceH));
+          for (int K = 0; K < 4; ++K) Sum[K] += ((P >> (8 * K)) & 0xFF) * W;
+          Weight += W;
+        }
+      std::uint32_t V = 0;
+      for (int K = 0; K < 4; ++K) V |= DivideEven(Sum[K], Weight) << (8 * K);
+      Out[I] = V;
+    }
+  }
+}
+
+// Runs Fn(From, To) over [0, Rows), split in two halves on two cores when
+// there is enough work to pay for the thread.
+template <class F>
+void SplitRows(std::int32_t Rows, std::int64_t Work, F&& Fn) {
+  if (Work < (1 << 18) || Rows < 64 || std::thread::hardware_concurrency() < 2) {
+    Fn(0, Rows);
+    return;
+  }
+  const std::int32_t Mid = Rows / 2;
+  std::thread Worker([&] { Fn(Mid, Rows); });
+  Fn(0, Mid);
+  Worker.join();
+}
+
+}  // namespace
+
+void HalveLevels(const TReductionLevel& Above, std::int32_t SourceW, std::int32_t SourceH,
+                 const std::vector<TLevelMemory>& Dsts) {
+  if (Above.Pixels.Width <= 0 || Above.Pixels.Height <= 0 || Dsts.empty()) return;
+  const std::size_t N = Dsts.size();
+  // Level K + 1 is made from level K; Levels[0] is Above.
+  std::vector<TReductionLevel> Levels(N + 1);
+  Levels[0] = Above;
+  std::vector<THalving> Jobs(N + 1);
+  std::vector<std::int32_t> Rows(N + 1);
+  Rows[0] = Above.Pixels.Height;
+  for (std::size_t K = 1; K <= N; ++K) {
+    const TPixelView& Up = Levels[K - 1].Pixels;
+    TPixelView& V = Levels[K].Pixels;
+    V.Bits = Dsts[K - 1].Bits;
+    V.Stride = Dsts[K - 1].Stride;
+    V.Width = HalfSize(Up.Width);
+    V.Height = HalfSize(Up.Height);
+    V.BitsPerPixel = 32;
+    V.Alpha = akPremultiplied;
+    Levels[K].Step = Levels[K - 1].Step * 2;
+    Jobs[K] = THalving{&Levels[K - 1], Up.Width, Up.Height, SourceW, SourceH, Dsts[K - 1].Bits, Dsts[K - 1].Stride};
+    Rows[K] = V.Height;
+  }
+  // Bands of rows of the first new level, each followed by the rows of the
+  // deeper levels it completes while they are still in the cache.
+  constexpr std::int32_t Band = 32;
+  auto Run = [&](std::int32_t From, std::int32_t To) {
+    std::vector<std::int32_t> Done(N + 1);
+    for (std::size_t K = 1; K <= N; ++K) Done[K] = From >> (K - 1);
+    for (std::int32_t B = From; B < To; B += Band) {
+      std::int32_t End = std::min(B + Band, To);
+      HalveRows(Jobs[1], Done[1], End);
+      Done[1] = End;
+      for (std::size_t K = 2; K <= N; ++K) {
+        End = End == Rows[K - 1] ? Rows[K] : End / 2;
+        if (End > Done[K]) HalveRows(Jobs[K], Done[K], End);
+        Done[K] = std::max(Done[K], End);
+      }
+    }
+  };
+  // Two halves on two cores, split where every level's rows split evenly.
+  const std::int32_t Align = std::int32_t{1} << std::min<std::size_t>(N, 16);
+  const std::int32_t Mid = Rows[1] / 2 / Align * Align;
+  if (std::int64_t{Above.Pixels.Width} * Above.Pixels.Height < (1 << 18) || Mid == 0 ||
+      std::thread::hardware_concurrency() < 2) {
+    Run(0, Rows[1]);
+    return;
+  }
+  std::thread Worker([&] { Run(Mid, Rows[1]); });
+  Run(0, Mid);
+  Worker.join();
+}
+
+namespace {
+
+// The level pixels under each target pixel on one axis, with their weights
+// (summing to 1); none when the target pixel's source lies outside the source.
+struct TTaps {
+  std::vector<std::int32_t> First, Count, At;
+  std::vector<float> Weight;
+  std::int32_t Low = std::numeric_limits<std::int32_t>::max(), High = -1;  // level pixels used
+};
+
+// Target offsets [D0, D1) of a span of DstSize showing source [SrcOff, SrcOff + SrcSize).
+TTaps MakeTaps(std::int64_t D0, std::int64_t D1, std::int64_t DstSize, std::int64_t SrcOff, std::int64_t SrcSize,
+               std::int64_t Step, std::int64_t Extent) {
+  TTaps T;
+  const std::int64_t LevelSize = (Extent + Step - 1) / Step;
+  for (std::int64_t D = D0; D < D1; ++D) {
+    T.At.push_back(static_cast<std::int32_t>(T.Weight.size()));
+    std::int32_t First = 0, Count = 0;
+    if (DstSize >= SrcSize) {
+      const std::int64_t S = SrcOff + MapCoord(D, SrcSize, DstSize);
+      if (S >= 0 && S < Extent) {
+        First = static_cast<std::int32_t>(S / Step);
+        Count = 1;
+        T.Weight.push_back(1.0f);
+      }
+    } else {
+      // In units of 1 / DstSize source pixels, where every boundary is whole.
+      const std::int64_t A = std::max<std::int64_t>(SrcOff * DstSize + D * SrcSize, 0);
+      const std::int64_t B = std::min<std::int64_t>(SrcOff * DstSize + (D + 1) * SrcSize, Extent * DstSize);
+      if (A < B) {
+        const std::int64_t Cell = Step * DstSize;
+        const std::int64_t I0 = A / Cell, I1 = std::min((B - 1) / Cell, LevelSize - 1);
+        First = static_cast<std::int32_t>(I0);
+        const double Total = static_cast<double>(B - A);
+        for (std::int64_t I = I0; I <= I1; ++I) {
+          const std::int64_t Lo = std::max(A, I * Cell), Hi = std::min(B, std::min((I + 1) * Step, Extent) * DstSize);
+          T.Weight.push_back(static_cast<float>(static_cast<double>(Hi - Lo) / Total));
+          ++Count;
+        }
+      }
+    }
+    T.First.push_back(First);
+    T.Count.push_back(Count);
+    if (Count) {
+      T.Low = std::min(T.Low, First);
+      T.High = std::max(T.High, First + Count - 1);
+    }
+  }
+  return T;
+}
+
+struct TSmoothJob {
+  QImage* Dst;
+  TRect DstRect, SrcRect;
+  const TReductionLevel* Level;
+  std::int32_t SourceW, SourceH;
+};
+
+// Target rows [RowFrom, RowTo) of the area A, with the column taps X.
+void SmoothRows(const TSmoothJob& J, const TRect& A, const TTaps& X, std::int32_t RowFrom, std::int32_t RowTo) {
+  const TPixelView& S = J.Level->Pixels;
+  const TTaps Y = MakeTaps(RowFrom - J.DstRect.Top, RowTo - J.DstRect.Top, J.DstRect.Height(), J.SrcRect.Top,
+                           J.SrcRect.Height(), J.Level->Step, J.SourceH);
+  if (Y.High < 0) return;
+  const std::int32_t N = A.Width();
+  const std::int32_t Low = X.Low, Used = X.High - Low + 1;
+  const bool Direct = S.BitsPerPixel == 32 && DefaultMasks32(S) && S.Alpha == akPremultiplied;
+  const TBlitOptions NoOptions;
+  const TRowReader Reader(S, NoOptions);
+  std::vector<std::uint32_t> Row(Direct ? 0 : static_cast<std::size_t>(Used));
+  std::vector<float> Acc(4 * static_cast<std::size_t>(N));
+  for (std::int32_t T = RowFrom; T < RowTo; ++T) {
+    const std::size_t Yi = static_cast<std::size_t>(T - RowFrom);
+    if (!Y.Count[Yi]) continue;
+    std::fill(Acc.begin(), Acc.end(), 0.0f);
+    for (std::int32_t K = 0; K < Y.Count[Yi]; ++K) {
+      const std::int32_t Ly = Y.First[Yi] + K;
+      const float Wy = Y.Weight[static_cast<std::size_t>(Y.At[Yi] + K)];
+      const std::uint32_t* P;
+      if (Direct) {
+        P = reinterpret_cast<const std::uint32_t*>(S.Bits + Ly * S.Stride) + Low;
+      } else {
+        ReadPremultiplied(S, Reader, Ly, Low, Used, Row.data());
+        P = Row.data();
+      }
+      for (std::int32_t I = 0; I < N; ++I) {
+        const std::int32_t C = X.Count[static_cast<std::size_t>(I)];
+        if (!C) continue;
+        const float* W = X.Weight.data() + X.At[static_cast<std::size_t>(I)];
+        const std::uint32_t* Q = P + (X.First[static_cast<std::size_t>(I)] - Low);
+        float H[4] = {0, 0, 0, 0};
+        for (std::int32_t M = 0; M < C; ++M) {
+          const std::uint32_t V = Q[M];
+          for (int Ch = 0; Ch < 4; ++Ch) H[Ch] += W[M] * static_cast<float>((V >> (8 * Ch)) & 0xFF);
+        }
+        float* Out = Acc.data() + 4 * static_cast<std::size_t>(I);
+        for (int Ch = 0; Ch < 4; ++Ch) Out[Ch] += Wy * H[Ch];
+      }
+    }
+    auto* Out = reinterpret_cast<std::uint32_t*>(J.Dst->scanLine(T)) + A.Left;
+    for (std::int32_t I = 0; I < N; ++I) {
+      if (!X.Count[static_cast<std::size_t>(I)]) continue;
+      const float* V = Acc.data() + 4 * static_cast<std::size_t>(I);
+      const float Alpha = V[3];
+      std::uint32_t Px = 0xFF000000u;
+      if (Alpha >= 254.5f) {
+        for (int Ch = 0; Ch < 3; ++Ch)
+          Px |= static_cast<std::uint32_t>(std::min(V[Ch] + 0.5f, 255.0f)) << (8 * Ch);
+      } else {
+        const float Keep = 1.0f - Alpha / 255.0f;
+        for (int Ch = 0; Ch < 3; ++Ch) {
+          const float D = static_cast<float>((Out[I] >> (8 * Ch)) & 0xFF);
+          Px |= static_cast<std::uint32_t>(std::min(V[Ch] + D * Keep + 0.5f, 255.0f)) << (8 * Ch);
+        }
+      }
+      Out[I] = Px;
+    }
+  }
+}
+
+}  // namespace
+
+void SmoothStretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TReductionLevel& Level,
+                      std::int32_t SourceW, std::int32_t SourceH, const TRect& SrcRect) {
+  const TPixelView& S = Level.Pixels;
+  if (DstRect.IsEmpty() || SrcRect.IsEmpty() || !S.Bits || S.Width <= 0 || S.Height <= 0 || Level.Step <= 0) return;
+  if (Dst.isNull() || Dst.depth() != 32) return;
+  // The level must be the one of this source and step.
+  if (S.Width != (std::int64_t{SourceW} + Level.Step - 1) / Level.Step ||
+      S.Height != (std::int64_t{SourceH} + Level.Step - 1) / Level.Step)
+    return;
+  const TSmoothJob Job{&Dst, DstRect, SrcRect, &Level, SourceW, SourceH};
+  Dst.bits();  // detached before any thread starts
+  ForEachClipRect(Dst, DstRect, Clip, [&](const TRect& A) {
+    const TTaps X = MakeTaps(A.Left - DstRect.Left, A.Right - DstRect.Left, DstRect.Width(), SrcRect.Left,
+                             SrcRect.Width(), Level.Step, SourceW);
+    if (X.High < 0) return;
+    SplitRows(A.Height(), std::int64_t{A.Width()} * A.Height() * 4, [&](std::int32_t From, std::int32_t To) {
+      SmoothRows(Job, A, X, A.Top + From, A.Top + To);
+    });
+  });
 }

@@ -1,6 +1,7 @@
 #include "toolkit/Graphics.h"
 
 #include <cmath>
+#include <unordered_map>
 
 #include <QFont>
 #include <QFontDatabase>
@@ -73,19 +74,33 @@ void TFont::Assign(const TPersistent* Source) {
   TPersistent::Assign(Source);
 }
 
-QFont TFont::ToQFont() const {
-  QFont F(QString::fromStdString(Name));
-  // A family that is not installed falls back to a sans-serif face of similar
-  // widths (so that captions fit the places laid out for them), else to the
-  // general sans-serif face.
-  if (!QFontDatabase::hasFamily(F.family())) {
-    F = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+namespace {
+
+// The installed family that shows a font name: the name itself, else a
+// sans-serif face of similar widths (so that captions fit the places laid out
+// for them), else empty for the general sans-serif face. Looking a family up
+// asks the system's font configuration, so each name is looked up once.
+const QString& ResolveFamily(const std::string& Name) {
+  static std::unordered_map<std::string, QString> Resolved;
+  if (auto It = Resolved.find(Name); It != Resolved.end()) return It->second;
+  QString Family = QString::fromStdString(Name);
+  if (!QFontDatabase::hasFamily(Family)) {
+    Family.clear();
     for (const char* Similar : {"Liberation Sans", "Arimo", "Nimbus Sans", "FreeSans"})
       if (QFontDatabase::hasFamily(QString::fromLatin1(Similar))) {
-        F = QFont(QString::fromLatin1(Similar));
+        Family = QString::fromLatin1(Similar);
         break;
       }
   }
+  return Resolved.emplace(Name, std::move(Family)).first->second;
+}
+
+}  // namespace
+
+QFont TFont::ToQFont() const {
+  const QString& Family = ResolveFamily(Name);
+  static const QFont General = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  QFont F = Family.isEmpty() ? General : QFont(Family);
   F.setStyleHint(QFont::SansSerif);
   if (Height < 0)
     F.setPixelSize(-Height);

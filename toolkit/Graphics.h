@@ -104,6 +104,10 @@ class TCanvas : public TPersistent {
   TFont& Font() { return FFont; }
   TCopyMode CopyMode() const { return FCopyMode; }
   void SetCopyMode(TCopyMode M) { FCopyMode = M; }
+  // How graphics drawn smaller than their size pick their pixels (nearest by
+  // default); canvas copies (CopyRect) always sample.
+  TResampling Resampling() const { return FResampling; }
+  void SetResampling(TResampling R) { FResampling = R; }
 
   // The surface's background and text colours: a monochrome bitmap is drawn in
   // them (text colour for 0 bits, background colour for 1 bits).
@@ -153,6 +157,7 @@ class TCanvas : public TPersistent {
   TPen FPen;
   TFont FFont;
   TCopyMode FCopyMode = cmSrcCopy;
+  TResampling FResampling = rsNearest;
   TColor FBkColor = clWhite;
   TColor FTextColor = clBlack;
   QRegion FClip;

@@ -48,7 +48,7 @@ QWidget* TLabel::CreateHosted(QWidget* Parent) {
 void TLabel::SyncHosted() {
   QLabel* L = Label();
   L->setText(QString::fromStdString(FCaption));
-  L->setFont(Font().ToQFont());
+  ApplyFont(L, Font());
   QPalette P = L->palette();
   P.setColor(QPalette::WindowText, ToQColor(Font().Color));
   L->setPalette(P);
@@ -150,7 +150,7 @@ QWidget* TComboBox::CreateHosted(QWidget* Parent) {
 void TComboBox::SyncHosted() {
   QComboBox* B = Box();
   FSyncing = true;
-  B->setFont(Font().ToQFont());
+  ApplyFont(B, Font());
   B->setEditable(FStyle != csDropDownList);
   B->clear();
   for (int I = 0; I < FItems.Count(); ++I) B->addItem(QString::fromStdString(FItems[I]));
@@ -346,7 +346,7 @@ void TSpeedButton::SyncHosted() {
   QToolButton* B = Button();
   B->setAutoRaise(FFlat);
   B->setEnabled(Enabled());
-  B->setFont(Font().ToQFont());
+  ApplyFont(B, Font());
   if (!FGlyph.isNull()) {
     B->setIcon(QIcon(QPixmap::fromImage(FGlyph)));
     B->setIconSize(FGlyph.size());

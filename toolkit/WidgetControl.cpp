@@ -1,6 +1,7 @@
 #include "toolkit/WidgetControl.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QKeyEvent>
 #include <QWidget>
 
@@ -25,6 +26,11 @@ void ApplyToolTip(TWinControl& Control) {
   if (!Control.HandleAllocated()) return;
   const std::string Tip = HintsShown(&Control) ? GetShortHint(Control.Hint()) : std::string();
   Control.Widget()->setToolTip(QString::fromStdString(Tip));
+}
+
+void ApplyFont(QWidget* Widget, const TFont& Font) {
+  const QFont F = Font.ToQFont();
+  if (!Widget->testAttribute(Qt::WA_SetFont) || Widget->font() != F) Widget->setFont(F);
 }
 
 void PublishFont(TPropList& L) {

@@ -25,6 +25,10 @@ bool HintsShown(const TControl* Control);
 // are off for it).
 void ApplyToolTip(TWinControl& Control);
 
+// Shows the font in a hosted widget; a widget that already shows it is left
+// alone (setting a font makes Qt resolve it again for the widget and its children).
+void ApplyFont(QWidget* Widget, const TFont& Font);
+
 // The published font properties of a windowed control.
 void PublishFont(TPropList& L);
 

@@ -72,6 +72,7 @@ void TForm1::RegisterHandlers() {
   Notify("StretchExecute", &TForm1::StretchExecute);
   Notify("ResizeExecute", &TForm1::ResizeExecute);
   Notify("LockZoomExecute", &TForm1::LockZoomExecute);
+  Notify("SmoothExecute", &TForm1::SmoothExecute);
   Notify("Label1Click", &TForm1::Label1Click);
   Notify("FileOpen1Execute", &TForm1::FileOpen1Execute);
   Notify("FileFirstExecute", &TForm1::FileFirstExecute);
@@ -132,6 +133,8 @@ void TForm1::FindComponents() {
   ToolButton6 = Find<TToolButton>(*this, "ToolButton6");
   ToolButton7 = Find<TToolButton>(*this, "ToolButton7");
   ToolButton12 = Find<TToolButton>(*this, "ToolButton12");
+  ToolButton18 = Find<TToolButton>(*this, "ToolButton18");
+  tbSmooth = Find<TToolButton>(*this, "tbSmooth");
   StatusBar = Find<TStatusBar>(*this, "StatusBar");
   ActionList1 = Find<TActionList>(*this, "ActionList1");
   FileOpen1 = Find<TAction>(*this, "FileOpen1");
@@ -147,6 +150,7 @@ void TForm1::FindComponents() {
   Resize = Find<TAction>(*this, "Resize");
   ActualSize = Find<TAction>(*this, "ActualSize");
   FullScreen = Find<TAction>(*this, "FullScreen");
+  Smooth = Find<TAction>(*this, "Smooth");
   ImageList1 = Find<TImageList>(*this, "ImageList1");
   OpenPictureDialog = Find<TOpenPictureDialog>(*this, "OpenPictureDialog");
   PopupMenu1 = Find<TPopupMenu>(*this, "PopupMenu1");
@@ -376,6 +380,11 @@ void TForm1::KestImage1Progress(TObject*, TProgressStage Stage, std::uint8_t Per
   } else if (WasBusy) {
     StatusBar->SetPanelText(1, Name);
   }
+void TForm1::SmoothExecute(TObject*) {
+  const bool On = KestImage1->Resampling() != rsSmooth;
+  KestImage1->SetResampling(On ? rsSmooth : rsNearest);
+  Smooth->SetChecked(On);
+  tbSmooth->SetDown(On);
 }
 
 void TForm1::EndBusy() {

@@ -45,6 +45,8 @@ class TForm1 : public TForm {
   TToolButton* ToolButton6 = nullptr;
   TToolButton* ToolButton7 = nullptr;
   TToolButton* ToolButton12 = nullptr;
+  TToolButton* ToolButton18 = nullptr;
+  TToolButton* tbSmooth = nullptr;
   TStatusBar* StatusBar = nullptr;
   TActionList* ActionList1 = nullptr;
   TAction* FileOpen1 = nullptr;
@@ -60,6 +62,7 @@ class TForm1 : public TForm {
   TAction* Resize = nullptr;
   TAction* ActualSize = nullptr;
   TAction* FullScreen = nullptr;
+  TAction* Smooth = nullptr;
   TImageList* ImageList1 = nullptr;
   TOpenPictureDialog* OpenPictureDialog = nullptr;
   TPopupMenu* PopupMenu1 = nullptr;
@@ -97,6 +100,9 @@ class TForm1 : public TForm {
   void StretchExecute(TObject* Sender);
   void ResizeExecute(TObject* Sender);
   void LockZoomExecute(TObject* Sender);
+  // Turns smooth resampling of pictures shown smaller than their size on or
+  // off; the action's Checked and the tool-bar button follow.
+  void SmoothExecute(TObject* Sender);
   void Label1Click(TObject* Sender);
   void FileOpen1Execute(TObject* Sender);
   void FileFirstExecute(TObject* Sender);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include <QPainter>
 
@@ -15,11 +16,12 @@ namespace {
 
 [[noreturn]] void Refused() { throw EOutOfResources("Out of system resources"); }
 
-// The image in the form it is drawn in.
-QImage Premultiplied(const QImage& I) {
-  QImage P = I.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  if (P.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
-  return P;
+// The image in the form it is drawn in, converted in place where Qt can (no
+// second buffer for the converted pixels).
+QImage Premultiplied(QImage I) {
+  I.convertTo(QImage::Format_ARGB32_Premultiplied);
+  if (I.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
+  return I;
 }
 
 bool IsPng(std::span<const std::uint8_t> Bytes) {
@@ -39,9 +41,9 @@ QImage DecodePng(std::span<const std::uint8_t> Bytes) {
   // Both factors are below 2^32, so the product cannot overflow.
   const std::uint64_t Pixels = Be32(Chunk.data() + 4) * Be32(Chunk.data() + 8);
   if (Pixels == 0 || Pixels > MaxPicturePixels || Bytes.size() > INT_MAX) Refused();
-  const QImage I = QImage::fromData(Bytes.data(), static_cast<int>(Bytes.size()), "PNG");
+  QImage I = QImage::fromData(Bytes.data(), static_cast<int>(Bytes.size()), "PNG");
   if (I.isNull()) Refused();
-  return Premultiplied(I);
+  return Premultiplied(std::move(I));
 }
 
 // Sets the alpha of every pixel of the RGB32 image and makes it ARGB32: from
@@ -88,7 +90,7 @@ QImage DecodeBitmapImage(std::span<const std::uint8_t> Bytes) {
   QImage Img = BmpViewToImage(V, QRect(0, 0, V.Width, V.Height));
   if (Img.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
   ApplyTransparency(Img, V, Mask, MaskStride);
-  return Premultiplied(Img);
+  return Premultiplied(std::move(Img));
 }
 
 }  // namespace

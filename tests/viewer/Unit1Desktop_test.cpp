@@ -233,7 +233,7 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
   QApplication::sendEvent(ViewClient(), &E);
   ASSERT_TRUE(Seen->Opened);
   EXPECT_EQ(Seen->Entries, (QStringList{"&Open\tCtrl+O", "-", "Best Fit", "Zoom &In\tCtrl++", "Zoom &Out\tCtrl+-",
-                                        "&100 %\tCtrl+0", "-", "F&ull Screen\tF11", "-", "(off) &First\tHome",
+                                        "&100 %\tCtrl+0", "-", "F&ull Screen\tF11", "[x] Smooth", "-", "(off) &First\tHome",
                                         "(off) &Prior\tPgUp", "&Next\tPgDn", "&Last\tEnd"}));
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
   const struct {
@@ -249,6 +249,7 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
       {"Best Fit", [&] { return Form->StatusBar->Panel(0).Text != "100%"; }},
       {"&100 %", [&] { return Form->StatusBar->Panel(0).Text == "100%"; }},
       {"F&ull Screen", [&] { return Form->IsFullScreen(); }},
+      {"Smooth", [&] { return Form->KestImage1->Resampling() == rsNearest; }},
   };
   for (const auto& C : Choices) {
     Seen = WhenMenuOpens(C.Entry);

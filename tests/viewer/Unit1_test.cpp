@@ -311,3 +311,20 @@ TEST_F(Form1Test, ADecodeShowsTheBusyCursorAndPercentWhileNextStepsOnAtOnce) {
 }
 
 #include "Unit1_test.moc"
+
+namespace {
+
+TEST_F(Form1Test, SmoothShrinkingIsOnAndTheToolBarTogglesIt) {
+  EXPECT_EQ(Form->KestImage1->Resampling(), rsSmooth);
+  EXPECT_TRUE(Form->tbSmooth->Down());
+  EXPECT_TRUE(Form->Smooth->Checked());
+  Click(Form->tbSmooth);
+  EXPECT_EQ(Form->KestImage1->Resampling(), rsNearest);
+  EXPECT_FALSE(Form->tbSmooth->Down());
+  EXPECT_FALSE(Form->Smooth->Checked());
+  Form->Smooth->Execute();  // as a menu item bound to the action does
+  EXPECT_EQ(Form->KestImage1->Resampling(), rsSmooth);
+  EXPECT_TRUE(Form->tbSmooth->Down());
+}
+
+}  // namespace

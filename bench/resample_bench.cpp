@@ -1,0 +1,165 @@
+// Drawing a large picture smaller than its size and at its own size: the
+// reduction pyramid, smooth and nearest first drawings at fit, repaints, and
+// 24-bit rows at 1:1. Each is measured beside its comparison in the same run:
+// a memory copy of the same bytes, or Qt's QPainter drawing the same picture
+// into the same rectangle (from the same 24-bit bytes, and from Qt's own 32-bit
+// form of it).
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <QImage>
+#include <QPainter>
+
+#include "KestImage/KestImage.h"
+#include "support/CopyBytes.h"
+#include "picture/Pyramid.h"
+
+namespace {
+
+constexpr int PicW = 6000, PicH = 4000;  // 24 megapixels
+constexpr int ClientW = 1600, ClientH = 1000;
+
+// A photo-like 24-bit picture: smooth gradients with fine detail.
+TBitmap& Picture24() {
+  static std::unique_ptr<TBitmap> B = [] {
+    auto P = std::make_unique<TBitmap>(PicW, PicH, pf24bit);
+    for (int Y = 0; Y < PicH; ++Y) {
+      std::uint8_t* Row = P->ScanLine(Y);
+      for (int X = 0; X < PicW; ++X) {
+        Row[3 * X] = static_cast<std::uint8_t>(X / 24 + ((X ^ Y) & 7));
+        Row[3 * X + 1] = static_cast<std::uint8_t>(Y / 16 + ((X * Y) & 3));
+        Row[3 * X + 2] = static_cast<std::uint8_t>((X + Y) / 40);
+      }
+    }
+    return P;
+  }();
+  return *B;
+}
+
+// The same picture as Qt holds it: over the same bytes, and in Qt's 32-bit form.
+const QImage& QtPicture(bool SameBytes) {
+  static const QImage Bgr(Picture24().ScanLine(0), PicW, PicH, Picture24().Stride(), QImage::Format_BGR888);
+  static const QImage Rgb32 = Bgr.convertToFormat(QImage::Format_RGB32);
+  return SameBytes ? Bgr : Rgb32;
+}
+
+// A view of the client size showing a copy of the picture.
+std::unique_ptr<TKestImage> View(TResampling Mode) {
+  auto V = std::make_unique<TKestImage>(nullptr);
+  V->SetBorderStyle(bsNone);
+  V->SetHideScrollBars(false);
+  V->SetBounds(0, 0, ClientW + ScrollBarThickness, ClientH + ScrollBarThickness);
+  V->SetResampling(Mode);
+  auto B = std::make_unique<TBitmap>();
+  B->Assign(&Picture24());
+  V->Picture()->SetGraphic(std::move(B));
+  return V;
+}
+
+TBitmap& Shown(TKestImage& V) { return *static_cast<TBitmap*>(V.Picture()->Graphic()); }
+
+void Paint(TKestImage& V) {
+  V.Invalidate();
+  V.Update();
+}
+
+// --- The pyramid -------------------------------------------------------------
+
+void BM_PyramidBuild24MP(benchmark::State& State) {
+  const TPixelView Source = Picture24().View();
+  for (auto _ : State) {
+    TPyramid P(0);
+    benchmark::DoNotOptimize(P.LevelFor(Source, 1, 1).Pixels.Bits);
+  }
+  State.SetBytesProcessed(State.iterations() * std::int64_t{PicW} * PicH * 3);
+}
+BENCHMARK(BM_PyramidBuild24MP)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CopyPictureBytes24MP(benchmark::State& State) { CopyBytes(State, std::size_t{PicW} * PicH * 3); }
+BENCHMARK(BM_CopyPictureBytes24MP)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- First drawings at fit (the pixels change before every paint) -------------
+
+void FirstDrawAtFit(benchmark::State& State, TResampling Mode) {
+  auto V = View(Mode);
+  V->Zoom(zkBestFit, -1, -1);
+  if (V->RenderCacheState() != cstNone) State.SkipWithError("expected direct drawing");
+  for (auto _ : State) {
+    Shown(*V).PixelsChanged();
+    Paint(*V);
+  }
+}
+void BM_SmoothFirstDrawAtFit(benchmark::State& S) { FirstDrawAtFit(S, rsSmooth); }
+void BM_NearestFirstDrawAtFit(benchmark::State& S) { FirstDrawAtFit(S, rsNearest); }
+BENCHMARK(BM_SmoothFirstDrawAtFit)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_NearestFirstDrawAtFit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// QPainter into the rectangle the view fits the picture into.
+void QtDrawAtFit(benchmark::State& State, Qt::TransformationMode Mode, bool SameBytes) {
+  auto V = View(rsNearest);
+  V->Zoom(zkBestFit, -1, -1);
+  const TRect R = V->GetImageRect();
+  QImage Target(ClientW, ClientH, QImage::Format_RGB32);
+  const QImage& Source = QtPicture(SameBytes);
+  for (auto _ : State) {
+    QPainter P(&Target);
+    P.setRenderHint(QPainter::SmoothPixmapTransform, Mode == Qt::SmoothTransformation);
+    P.drawImage(QRect(R.Left, R.Top, R.Width(), R.Height()), Source);
+    P.end();
+    benchmark::DoNotOptimize(Target.constBits());
+  }
+}
+void BM_QtSmoothDrawAtFit_Bgr24(benchmark::State& S) { QtDrawAtFit(S, Qt::SmoothTransformation, true); }
+void BM_QtSmoothDrawAtFit_Rgb32(benchmark::State& S) { QtDrawAtFit(S, Qt::SmoothTransformation, false); }
+void BM_QtFastDrawAtFit_Bgr24(benchmark::State& S) { QtDrawAtFit(S, Qt::FastTransformation, true); }
+void BM_QtFastDrawAtFit_Rgb32(benchmark::State& S) { QtDrawAtFit(S, Qt::FastTransformation, false); }
+BENCHMARK(BM_QtSmoothDrawAtFit_Bgr24)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QtSmoothDrawAtFit_Rgb32)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QtFastDrawAtFit_Bgr24)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QtFastDrawAtFit_Rgb32)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- Repaints ------------------------------------------------------------------
+
+// At fit nothing scrolls: each paint draws the kept reduction again.
+void RepaintAtFit(benchmark::State& State, TResampling Mode) {
+  auto V = View(Mode);
+  V->Zoom(zkBestFit, -1, -1);
+  Paint(*V);
+  for (auto _ : State) Paint(*V);
+}
+void BM_SmoothRepaintAtFit(benchmark::State& S) { RepaintAtFit(S, rsSmooth); }
+void BM_NearestRepaintAtFit(benchmark::State& S) { RepaintAtFit(S, rsNearest); }
+BENCHMARK(BM_SmoothRepaintAtFit)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_NearestRepaintAtFit)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// At 50 % the picture scrolls and is painted from the scaled render cache.
+void RepaintFromScaledCache(benchmark::State& State, TResampling Mode) {
+  auto V = View(Mode);
+  V->SetScale(0.5);
+  V->ScrollTo(TPoint{333, 444});
+  if (V->RenderCacheState() != cstScaled) State.SkipWithError("no scaled cache");
+  for (auto _ : State) Paint(*V);
+}
+void BM_SmoothRepaintFromScaledCache(benchmark::State& S) { RepaintFromScaledCache(S, rsSmooth); }
+void BM_NearestRepaintFromScaledCache(benchmark::State& S) { RepaintFromScaledCache(S, rsNearest); }
+BENCHMARK(BM_SmoothRepaintFromScaledCache)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_NearestRepaintFromScaledCache)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// --- At 100 %: too large for a cache, drawn row by row -----------------------------
+
+void BM_PaintAt100Percent24Bit(benchmark::State& State) {
+  auto V = View(rsNearest);
+  V->ScrollTo(TPoint{1234, 567});
+  if (V->RenderCacheState() != cstNone) State.SkipWithError("expected direct drawing");
+  for (auto _ : State) Paint(*V);
+  State.SetBytesProcessed(State.iterations() * std::int64_t{ClientW} * ClientH * 4);
+}
+BENCHMARK(BM_PaintAt100Percent24Bit)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_CopyClientRows(benchmark::State& State) { CopyBytes(State, std::size_t{ClientW} * ClientH * 4); }
+BENCHMARK(BM_CopyClientRows)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
