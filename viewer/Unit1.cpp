@@ -380,6 +380,8 @@ void TForm1::KestImage1Progress(TObject*, TProgressStage Stage, std::uint8_t Per
   } else if (WasBusy) {
     StatusBar->SetPanelText(1, Name);
   }
+}
+
 void TForm1::SmoothExecute(TObject*) {
   const bool On = KestImage1->Resampling() != rsSmooth;
   KestImage1->SetResampling(On ? rsSmooth : rsNearest);
