@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
+#include <QThread>
 
 #include "toolkit/Exceptions.h"
 
@@ -36,8 +37,10 @@ class TMainThreadReceiver : public QObject {
   // The events this object gets are the wake-ups and Qt's own bookkeeping.
   // The queue is run for any of them without reading the event here: it was
   // made on another thread, and only Qt's own locking orders that.
+  // Qt's bookkeeping also reaches it on the thread that made it, before it
+  // moved: the queue runs on the application's thread only.
   bool event(QEvent* E) override {
-    RunQueuedCalls();
+    if (QThread::currentThread() == thread()) RunQueuedCalls();
     return QObject::event(E);
   }
 };
