@@ -5,12 +5,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "picture/Bitmap.h"
 #include "picture/metafile/Metafile.h"
 #include "toolkit/Exceptions.h"
-
-// The font configuration library keeps its caches until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();
@@ -23,13 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     for (int I = 0; I < 4; ++I) Bytes[48 + I] = static_cast<std::uint8_t>(Size >> (8 * I));
   }
   TMetafile M;
-  try {
-    M.LoadFromBytes(Bytes);
-  } catch (const Exception&) {
-    return 0;
-  }
-  TBitmap B(64, 48);
-  B.Canvas().StretchDraw(TRect{0, 0, 64, 48}, &M);
-  B.Canvas().StretchDraw(TRect{10, 40, 30, 5}, &M);  // a flipped destination
+  LoadAndDraw(TErrors<Exception>{}, TErrors<>{}, M, [&] { M.LoadFromBytes(Bytes); },
+              {TRect{0, 0, 64, 48}, TRect{10, 40, 30, 5}});  // the second one flipped
   return 0;
 }

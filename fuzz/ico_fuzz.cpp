@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "FuzzSupport.h"
-#include "picture/Bitmap.h"
 #include "picture/icon/Icon.h"
 #include "toolkit/Exceptions.h"
 
@@ -17,17 +16,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   auto S = TMemoryStream::Over({Data, Size});
   TIcon Icon;
-  try {
-    Icon.LoadFromStream(*S);
-    TBitmap Surface(40, 40);
-    Surface.Canvas().Draw(4, 4, &Icon);
-  } catch (const EReadError&) {
-    return 0;
-  } catch (const EInvalidGraphic&) {
-    return 0;
-  } catch (const EOutOfResources&) {
-    return 0;
-  }
-  if (Icon.Width() <= 0 || Icon.Height() <= 0) std::abort();
+  using TIconErrors = TErrors<EReadError, EInvalidGraphic, EOutOfResources>;
+  // Icons are drawn unstretched: only the top-left corner of the target counts.
+  if (LoadAndDraw(TIconErrors{}, TIconErrors{}, Icon, [&] { Icon.LoadFromStream(*S); }, {TRect{4, 4, 36, 36}}) &&
+      (Icon.Width() <= 0 || Icon.Height() <= 0))
+    std::abort();
   return 0;
 }

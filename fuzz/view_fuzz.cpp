@@ -12,16 +12,11 @@
 #include <memory>
 #include <vector>
 
-#include <QStandardPaths>
-
+#include "FuzzSupport.h"
 #include "KestImage/KestImage.h"
 #include "picture/FileFormats.h"
 #include "picture/jpeg/Jpeg.h"
 #include "toolkit/Exceptions.h"
-#include "toolkit/QtApplication.h"
-
-// The font configuration library keeps its caches until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
 
@@ -73,16 +68,6 @@ std::unique_ptr<TGraphic> Load(TGraphicClass C, const std::uint8_t* File, std::s
   return G;
 }
 
-// Runs one step of the view; a graphic that cannot draw itself raises one of
-// the documented errors, which reach the application's handler.
-template <typename F>
-void Step(F&& Action) {
-  try {
-    Action();
-  } catch (const Exception&) {
-  }
-}
-
 void Exercise(TKestImage& V) {
   const double Scales[] = {0.3, 1.0, 2.5, 1000.0};
   for (TScaleMode Mode : {smNormal, smStretch, smScale, smResize}) {
@@ -110,16 +95,8 @@ void Exercise(TKestImage& V) {
 
 }  // namespace
 
-// Windowed controls need the widget application, not only the GUI one that
-// the loader targets make.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static int Argc = 1;
-  static char Name[] = "view_fuzz";
-  static char* Argv[] = {Name, nullptr};
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QStandardPaths::setTestModeEnabled(true);
-  static TQtApplication* App = new TQtApplication(Argc, Argv);
-  (void)App;
+  EnsureFuzzApplication();
   InitializeJpegSupport();
   InitializeKestImageUnit();
   return 0;
@@ -137,11 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (LargeBitmapFile(File, FileSize)) return 0;
 
   std::unique_ptr<TGraphic> G;
-  try {
-    G = Load(Format.GraphicClass, File, FileSize);
-  } catch (const Exception&) {
-    return 0;
-  }
+  if (!Completes(TErrors<Exception>{}, [&] { G = Load(Format.GraphicClass, File, FileSize); })) return 0;
   // Large pictures cost seconds to decode and draw at every layout and teach
   // the view nothing new: extreme sizes come through the stand-in.
   if (std::int64_t{G->Width()} * G->Height() > (std::int64_t{1} << 16)) return 0;

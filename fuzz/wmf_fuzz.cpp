@@ -7,12 +7,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "picture/Bitmap.h"
 #include "picture/metafile/Metafile.h"
 #include "toolkit/Exceptions.h"
-
-// The font configuration library keeps its caches until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();
@@ -30,12 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Bytes.push_back(static_cast<std::uint8_t>(Sum >> 8));
   Bytes.insert(Bytes.end(), Data + 10, Data + Size);
   TMetafile M;
-  try {
-    M.LoadFromBytes(Bytes);
-  } catch (const Exception&) {
-    return 0;
-  }
-  TBitmap B(64, 48);
-  B.Canvas().StretchDraw(TRect{0, 0, 64, 48}, &M);
+  LoadAndDraw(TErrors<Exception>{}, TErrors<>{}, M, [&] { M.LoadFromBytes(Bytes); }, {TRect{0, 0, 64, 48}});
   return 0;
 }

@@ -27,7 +27,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include <jpeglib.h>
+#include "JpegEncoder.h"
 
 namespace {
 
@@ -172,36 +172,18 @@ QImage SampleLandscape(int W, int H) {
 
 // Baseline JFIF with libjpeg's defaults (JFIF 1.01, 2 x 2 luminance sampling).
 std::vector<std::uint8_t> EncodeJpeg(const QImage& Img, int Quality) {
-  jpeg_compress_struct C{};
-  jpeg_error_mgr E{};
-  C.err = jpeg_std_error(&E);
-  jpeg_create_compress(&C);
-  unsigned char* Out = nullptr;
-  unsigned long OutSize = 0;
-  jpeg_mem_dest(&C, &Out, &OutSize);
-  C.image_width = static_cast<JDIMENSION>(Img.width());
-  C.image_height = static_cast<JDIMENSION>(Img.height());
-  C.input_components = 3;
-  C.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&C);
-  jpeg_set_quality(&C, Quality, TRUE);
-  jpeg_start_compress(&C, TRUE);
-  std::vector<unsigned char> Line(static_cast<std::size_t>(Img.width()) * 3);
-  while (C.next_scanline < C.image_height) {
-    const auto* Src = reinterpret_cast<const QRgb*>(Img.constScanLine(static_cast<int>(C.next_scanline)));
+  TJpegEncoding E;
+  E.Width = Img.width();
+  E.Height = Img.height();
+  E.Quality = Quality;
+  return CompressJpeg(E, [&](int Y, JSAMPLE* Line) {
+    const auto* Src = reinterpret_cast<const QRgb*>(Img.constScanLine(Y));
     for (int X = 0; X < Img.width(); ++X) {
-      Line[3 * X] = static_cast<unsigned char>(qRed(Src[X]));
-      Line[3 * X + 1] = static_cast<unsigned char>(qGreen(Src[X]));
-      Line[3 * X + 2] = static_cast<unsigned char>(qBlue(Src[X]));
+      Line[3 * X] = static_cast<JSAMPLE>(qRed(Src[X]));
+      Line[3 * X + 1] = static_cast<JSAMPLE>(qGreen(Src[X]));
+      Line[3 * X + 2] = static_cast<JSAMPLE>(qBlue(Src[X]));
     }
-    JSAMPROW Row = Line.data();
-    jpeg_write_scanlines(&C, &Row, 1);
-  }
-  jpeg_finish_compress(&C);
-  std::vector<std::uint8_t> Bytes(Out, Out + OutSize);
-  jpeg_destroy_compress(&C);
-  std::free(Out);
-  return Bytes;
+  });
 }
 
 // ---------------------------------------------------------------------------

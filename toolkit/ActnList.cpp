@@ -40,36 +40,6 @@ void TAction::Changed() {
   for (TActionClient* C : Clients) C->ActionChanged(this);
 }
 
-void TAction::SetCaption(const std::string& V) {
-  if (FCaption == V) return;
-  FCaption = V;
-  Changed();
-}
-
-void TAction::SetChecked(bool V) {
-  if (FChecked == V) return;
-  FChecked = V;
-  Changed();
-}
-
-void TAction::SetEnabled(bool V) {
-  if (FEnabled == V) return;
-  FEnabled = V;
-  Changed();
-}
-
-void TAction::SetHint(const std::string& V) {
-  if (FHint == V) return;
-  FHint = V;
-  Changed();
-}
-
-void TAction::SetImageIndex(int V) {
-  if (FImageIndex == V) return;
-  FImageIndex = V;
-  Changed();
-}
-
 bool TAction::Execute() {
   if (!FEnabled || !OnExecute) return false;
   OnExecute(this);

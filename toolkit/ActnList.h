@@ -41,20 +41,20 @@ class TAction : public TComponent {
   void SetActionList(TActionList* L);
 
   std::string Caption() const { return FCaption; }
-  void SetCaption(const std::string& V);
+  void SetCaption(const std::string& V) { Change(FCaption, V); }
   std::string Category() const { return FCategory; }
   void SetCategory(const std::string& V) { FCategory = V; }
   bool Checked() const { return FChecked; }
-  void SetChecked(bool V);
+  void SetChecked(bool V) { Change(FChecked, V); }
   bool Enabled() const { return FEnabled; }
-  void SetEnabled(bool V);
+  void SetEnabled(bool V) { Change(FEnabled, V); }
   int GroupIndex() const { return FGroupIndex; }
   void SetGroupIndex(int V) { FGroupIndex = V; }
   // The full hint: the tool tip before a "|", a long hint after it.
   std::string Hint() const { return FHint; }
-  void SetHint(const std::string& V);
+  void SetHint(const std::string& V) { Change(FHint, V); }
   int ImageIndex() const { return FImageIndex; }
-  void SetImageIndex(int V);
+  void SetImageIndex(int V) { Change(FImageIndex, V); }
   TShortCut ShortCut() const { return FShortCut; }
   void SetShortCut(TShortCut V) { FShortCut = V; }
 
@@ -71,6 +71,13 @@ class TAction : public TComponent {
   void DefineProperties(TPropList& L) const override;
 
  private:
+  // Sets a field that clients show, telling them when it changed.
+  template <class T>
+  void Change(T& Field, const T& V) {
+    if (Field == V) return;
+    Field = V;
+    Changed();
+  }
   void Changed();
 
   TActionList* FActionList = nullptr;

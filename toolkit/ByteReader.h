@@ -90,7 +90,3 @@ inline std::optional<std::uint64_t> CheckedMul(std::uint64_t A, std::uint64_t B)
   if (A != 0 && B > std::numeric_limits<std::uint64_t>::max() / A) return std::nullopt;
   return A * B;
 }
-inline std::optional<std::uint64_t> CheckedAdd(std::uint64_t A, std::uint64_t B) {
-  if (B > std::numeric_limits<std::uint64_t>::max() - A) return std::nullopt;
-  return A + B;
-}

@@ -1,6 +1,7 @@
 #include "toolkit/ComCtrls.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include <QPainter>
 #include <QToolButton>
@@ -71,11 +72,11 @@ void TToolBar::ArrangeButtons() {
     if (!C->Visible()) continue;
     int W = C->Width(), H = C->Height();
     if (auto* B = dynamic_cast<TToolButton*>(C)) {
-      H = FButtonHeight;
+      H = ClampExtent(FButtonHeight, 0);
       if (!IsSeparator(B->Style())) W = FButtonWidth;
     }
     C->SetBounds(X, std::max(0, (Height() - H) / 2), W, H);
-    X += W;
+    X = C->Left() + C->Width();
   }
 }
 
@@ -106,10 +107,7 @@ TToolButton::TToolButton(TComponent* AOwner) : TSpeedButton(AOwner) {}
 
 TToolButton::~TToolButton() { SetAction(nullptr); }
 
-void TToolButton::SetStyle(TToolButtonStyle S) {
-  FStyle = S;
-  if (HostedExists()) SyncHosted();
-}
+void TToolButton::SetStyle(TToolButtonStyle S) { SetShown(FStyle, S); }
 
 void TToolButton::SetImageIndex(int V) {
   FImageIndex = V;
@@ -144,9 +142,9 @@ void TToolButton::SetDown(bool V) {
     for (TToolButton* B : GroupMembers())
       if (B != this && B->FDown) {
         B->FDown = false;
-        if (B->HostedExists()) B->SyncHosted();
+        B->Resync();
       }
-  if (HostedExists()) SyncHosted();
+  Resync();
 }
 
 void TToolButton::Click() {
@@ -236,15 +234,15 @@ void TStatusBar::SetPanelText(int I, const std::string& Text) {
 
 void TStatusBar::SetPanelWidth(int I, int Width) {
   if (I < 0 || I >= PanelCount()) return;
-  FPanels[static_cast<std::size_t>(I)].Width = Width;
+  FPanels[static_cast<std::size_t>(I)].Width = ClampExtent(Width);
   Invalidate();
 }
 
 TRect TStatusBar::PanelRect(int I) {
-  int X = 0;
+  std::int64_t X = 0;
   for (int P = 0; P < I; ++P) X += FPanels[static_cast<std::size_t>(P)].Width + 2;
-  const int W = I == PanelCount() - 1 ? ClientWidth() - X : FPanels[static_cast<std::size_t>(I)].Width;
-  return Bounds(X, 2, std::max(0, W), std::max(0, ClientHeight() - 2));
+  const std::int64_t W = I == PanelCount() - 1 ? ClientWidth() - X : FPanels[static_cast<std::size_t>(I)].Width;
+  return Bounds(ClampExtent(X), 2, ClampExtent(W, 0), std::max(0, ClientHeight() - 2));
 }
 
 void TStatusBar::Paint() {
@@ -302,8 +300,13 @@ void TStatusBar::DefineProperties(TPropList& L) const {
                [](TComponent& O, const TPropValue& P) {
                  auto& S = static_cast<TStatusBar&>(O);
                  if (S.PanelCount() < static_cast<int>(P.Items.size())) S.SetPanelCount(static_cast<int>(P.Items.size()));
-                 for (std::size_t I = 0; I < P.Items.size(); ++I)
-                   S.SetPanelWidth(static_cast<int>(I), std::atoi(P.Items[I].c_str()));
+                 for (std::size_t I = 0; I < P.Items.size(); ++I) {
+                   // A text that is no number in range gives width 0.
+                   int Width = 0;
+                   const std::string& T = P.Items[I];
+                   std::from_chars(T.data(), T.data() + T.size(), Width);
+                   S.SetPanelWidth(static_cast<int>(I), Width);
+                 }
                }});
   L.push_back(prop::Bool<TStatusBar>("SizeGrip", &TStatusBar::SizeGrip, &TStatusBar::SetSizeGrip, true));
   PublishFont(L);

@@ -104,8 +104,11 @@ void TControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWi
   if (FConstraints.MaxWidth > 0) AWidth = std::min(AWidth, FConstraints.MaxWidth);
   if (FConstraints.MinHeight > 0) AHeight = std::max(AHeight, FConstraints.MinHeight);
   if (FConstraints.MaxHeight > 0) AHeight = std::min(AHeight, FConstraints.MaxHeight);
-  AWidth = std::max(AWidth, 0);
-  AHeight = std::max(AHeight, 0);
+  // Geometry from stored layouts may be anything; kept within a window's reach.
+  ALeft = ClampExtent(ALeft);
+  ATop = ClampExtent(ATop);
+  AWidth = ClampExtent(AWidth, 0);
+  AHeight = ClampExtent(AHeight, 0);
   if (ALeft == FLeft && ATop == FTop && AWidth == FWidth && AHeight == FHeight) return;
   FLeft = ALeft;
   FTop = ATop;
@@ -478,10 +481,6 @@ TPoint TWinControl::ScreenToClient(TPoint P) {
   return TPoint{Q.x(), Q.y()};
 }
 
-void TWinControl::SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWidth, std::int32_t AHeight) {
-  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
-}
-
 void TWinControl::BoundsChanged() {
   if (!FWindow) return;
   RecomputeClient(true);
@@ -674,8 +673,6 @@ const TWinControl::TScrollBarState& TWinControl::ScrollBar(int Bar) const {
   return FWindow ? FWindow->Bars[Bar == SB_VERT ? 1 : 0] : None;
 }
 
-void TWinControl::SetVisible(bool V) { TControl::SetVisible(V); }
-
 void TWinControl::SetEnabled(bool V) {
   TControl::SetEnabled(V);
   if (FWindow && FWindow->Widget) FWindow->Widget->setEnabled(V);
@@ -686,8 +683,6 @@ void TWinControl::SetCursor(TCursor C) {
   TControl::SetCursor(C);
   if (FWindow && FWindow->Widget) FWindow->Widget->Client()->setCursor(Screen().CursorFor(C));
 }
-
-void TWinControl::SetColor(TColor C) { TControl::SetColor(C); }
 
 void TWinControl::SetTabStop(bool V) {
   if (FTabStop == V) return;
@@ -765,7 +760,6 @@ void TWinControl::KeyPress(char& Key) {
   if (OnKeyPress) OnKeyPress(this, Key);
 }
 
-void TWinControl::DefineProperties(TPropList& L) const { TControl::DefineProperties(L); }
 
 void TWinControl::PublishTabStop(TPropList& L) {
   L.push_back(prop::Bool<TWinControl>("TabStop", &TWinControl::TabStop, &TWinControl::SetTabStop, false));

@@ -281,17 +281,14 @@ class TWinControl : public TControl {
   int ControlCount() const { return static_cast<int>(FControls.size()); }
   TControl* Controls(int I) const { return FControls[static_cast<std::size_t>(I)]; }
 
-  void SetBounds(std::int32_t ALeft, std::int32_t ATop, std::int32_t AWidth, std::int32_t AHeight) override;
   std::int32_t ClientWidth() override;
   std::int32_t ClientHeight() override;
   void SetClientSize(std::int32_t W, std::int32_t H);
 
   void Invalidate() override;
   void Update() override;
-  void SetVisible(bool V) override;
   void SetEnabled(bool V) override;
   void SetCursor(TCursor C) override;
-  void SetColor(TColor C) override;
 
   bool TabStop() const { return FTabStop; }
   void SetTabStop(bool V);
@@ -386,7 +383,6 @@ class TWinControl : public TControl {
   // Lays out child controls after a size change (anchors and alignment).
   void Realign();
   void WndProc(TMessage& Message) override;
-  void DefineProperties(TPropList& L) const override;
   static void PublishTabStop(TPropList& L);
   void BoundsChanged() override;
   void VisibleChanged() override;
@@ -460,6 +456,3 @@ class TScreen {
   TWinControl* FActiveControl = nullptr;
 };
 TScreen& Screen();
-
-// Registers the toolkit's control classes for stored layouts.
-void RegisterControlClasses();

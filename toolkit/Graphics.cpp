@@ -1,5 +1,6 @@
 #include "toolkit/Graphics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
@@ -55,7 +56,7 @@ TColor ColorToRGB(TColor Color) {
 
 int TFont::Size() const {
   const int Ppi = DisplayInfo().PixelsPerInch;
-  return static_cast<int>(std::lround(-Height * 72.0 / Ppi));
+  return static_cast<int>(std::lround(-static_cast<double>(Height) * 72.0 / Ppi));
 }
 
 void TFont::SetSize(int Points) {
@@ -102,10 +103,14 @@ QFont TFont::ToQFont() const {
   static const QFont General = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   QFont F = Family.isEmpty() ? General : QFont(Family);
   F.setStyleHint(QFont::SansSerif);
-  if (Height < 0)
-    F.setPixelSize(-Height);
-  else if (Height > 0)
-    F.setPixelSize(std::max(1, Height * 4 / 5));  // cell height: about a fifth is internal leading
+  // Heights from stored layouts may be anything: text stays within what a
+  // screen can show.
+  constexpr std::int64_t MaxPixelSize = 4096;
+  const std::int64_t H = Height;
+  if (H < 0)
+    F.setPixelSize(static_cast<int>(std::min(-H, MaxPixelSize)));
+  else if (H > 0)
+    F.setPixelSize(static_cast<int>(std::clamp<std::int64_t>(H * 4 / 5, 1, MaxPixelSize)));  // cell height: about a fifth is internal leading
   F.setBold(Style.Contains(fsBold));
   F.setItalic(Style.Contains(fsItalic));
   F.setUnderline(Style.Contains(fsUnderline));

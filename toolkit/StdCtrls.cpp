@@ -61,7 +61,7 @@ void TLabel::SetCaption(const std::string& C) {
   if (FCaption == C) return;
   FCaption = C;
   AdjustBounds();
-  if (HostedExists()) SyncHosted();
+  Resync();
 }
 
 void TLabel::SetAutoSize(bool V) {
@@ -69,15 +69,9 @@ void TLabel::SetAutoSize(bool V) {
   AdjustBounds();
 }
 
-void TLabel::SetAlignment(TAlignment A) {
-  FAlignment = A;
-  if (HostedExists()) SyncHosted();
-}
+void TLabel::SetAlignment(TAlignment A) { SetShown(FAlignment, A); }
 
-void TLabel::SetLayout(TTextLayout L) {
-  FLayout = L;
-  if (HostedExists()) SyncHosted();
-}
+void TLabel::SetLayout(TTextLayout L) { SetShown(FLayout, L); }
 
 void TLabel::Loaded() {
   TWidgetControl::Loaded();
@@ -169,21 +163,15 @@ void TComboBox::ItemsChanged() {
   if (HostedExists() && !FSyncing) SyncHosted();
 }
 
-void TComboBox::SetStyle(TComboBoxStyle S) {
-  FStyle = S;
-  if (HostedExists()) SyncHosted();
-}
+void TComboBox::SetStyle(TComboBoxStyle S) { SetShown(FStyle, S); }
 
-void TComboBox::SetAutoComplete(bool V) {
-  FAutoComplete = V;
-  if (HostedExists()) SyncHosted();
-}
+void TComboBox::SetAutoComplete(bool V) { SetShown(FAutoComplete, V); }
 
 void TComboBox::SetItemIndex(int I) {
   if (I < -1 || I >= FItems.Count()) I = -1;
   FItemIndex = I;
   if (I >= 0) FText = FItems[I];
-  if (HostedExists()) SyncHosted();
+  Resync();
 }
 
 void TComboBox::SetText(const std::string& T) {
@@ -357,24 +345,15 @@ void TSpeedButton::SyncHosted() {
   }
 }
 
-void TSpeedButton::SetCaption(const std::string& C) {
-  FCaption = C;
-  if (HostedExists()) SyncHosted();
-}
+void TSpeedButton::SetCaption(const std::string& C) { SetShown(FCaption, C); }
 
-void TSpeedButton::SetGlyph(const QImage& G) {
-  FGlyph = G;
-  if (HostedExists()) SyncHosted();
-}
+void TSpeedButton::SetGlyph(const QImage& G) { SetShown(FGlyph, G); }
 
-void TSpeedButton::SetFlat(bool V) {
-  FFlat = V;
-  if (HostedExists()) SyncHosted();
-}
+void TSpeedButton::SetFlat(bool V) { SetShown(FFlat, V); }
 
 void TSpeedButton::SetEnabled(bool V) {
   TWidgetControl::SetEnabled(V);
-  if (HostedExists()) SyncHosted();
+  Resync();
 }
 
 void TSpeedButton::DefineProperties(TPropList& L) const {

@@ -1,6 +1,7 @@
 #include "toolkit/StoredLayout.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <cmath>
@@ -102,12 +103,22 @@ void WriteObject(const TComponent& Root, const TComponent& C, int Depth, std::st
   throw EReadError("Invalid layout at line " + std::to_string(Line) + ": " + What);
 }
 
+struct TPropText {
+  std::string Name;
+  TPropValue Value;
+  int Line = 0;
+};
+
 struct TObjectText {
   std::string Name, ClassName;
   int Line = 0;
-  std::vector<std::pair<std::string, TPropValue>> Props;
+  std::vector<TPropText> Props;
   std::vector<TObjectText> Children;
 };
+
+// Forms nest a handful of levels; the limit keeps the reader's recursion (and
+// that of the controls it creates) far from the end of the stack.
+constexpr int MaxObjectDepth = 100;
 
 class TParser {
  public:
@@ -242,9 +253,10 @@ std::string_view Trim(std::string_view S) {
   return S;
 }
 
-TObjectText ParseObject(const std::vector<std::string_view>& Lines, std::size_t& I) {
+TObjectText ParseObject(const std::vector<std::string_view>& Lines, std::size_t& I, int Depth) {
   TObjectText O;
   O.Line = static_cast<int>(I + 1);
+  if (Depth > MaxObjectDepth) Bad(O.Line, "objects nested too deeply");
   const std::string_view Head = Trim(Lines[I]);
   if (Head.substr(0, 7) != "object ") Bad(O.Line, "'object' expected");
   const std::string_view Rest = Trim(Head.substr(7));
@@ -257,7 +269,7 @@ TObjectText ParseObject(const std::vector<std::string_view>& Lines, std::size_t&
     if (L.empty()) continue;
     if (L == "end") return O;
     if (L.substr(0, 7) == "object ") {
-      O.Children.push_back(ParseObject(Lines, I));
+      O.Children.push_back(ParseObject(Lines, I, Depth + 1));
       continue;
     }
     const auto Eq = L.find('=');
@@ -265,7 +277,7 @@ TObjectText ParseObject(const std::vector<std::string_view>& Lines, std::size_t&
     TParser P(L.substr(Eq + 1), static_cast<int>(I + 1));
     TPropValue V = P.Value();
     P.ExpectEnd();
-    O.Props.emplace_back(std::string(Trim(L.substr(0, Eq))), std::move(V));
+    O.Props.push_back({std::string(Trim(L.substr(0, Eq))), std::move(V), static_cast<int>(I + 1)});
   }
   Bad(static_cast<int>(Lines.size()), "'end' expected");
 }
@@ -310,20 +322,20 @@ void ReadLayout(TComponent& Root, std::string_view Text) {
   std::size_t I = 0;
   while (I < Lines.size() && Trim(Lines[I]).empty()) ++I;
   if (I == Lines.size()) Bad(1, "empty layout");
-  const TObjectText Top = ParseObject(Lines, I);
+  const TObjectText Top = ParseObject(Lines, I, 1);
   std::vector<std::pair<TComponent*, const TObjectText*>> All{{&Root, &Top}};
   if (!Top.Name.empty()) Root.SetName(Top.Name);
   CreateChildren(Root, Root, Top, All);
   for (auto& [C, O] : All) C->SetLoading(true);
   for (auto& [C, O] : All) {
     const TPropList Published = C->PublishedProperties();
-    for (const auto& [Name, Value] : O->Props)
-      if (std::none_of(Published.begin(), Published.end(), [&N = Name](const TPropInfo& P) { return P.Name == N; }))
-        Bad(O->Line, "property " + Name + " does not exist in " + O->ClassName);
+    for (const TPropText& T : O->Props)
+      if (std::none_of(Published.begin(), Published.end(), [&T](const TPropInfo& P) { return P.Name == T.Name; }))
+        Bad(T.Line, "property " + T.Name + " does not exist in " + O->ClassName);
     // Applied in published order, whatever the order of the lines.
     for (const TPropInfo& P : Published)
-      for (const auto& [Name, Value] : O->Props)
-        if (Name == P.Name) P.Set(*C, Value);
+      for (const TPropText& T : O->Props)
+        if (T.Name == P.Name) P.Set(*C, T.Value);
   }
   for (auto& [C, O] : All) {
     C->SetLoading(false);

@@ -53,7 +53,7 @@ std::string Format(std::string_view Fmt, std::initializer_list<TVarRec> Args) {
     std::size_t J = I;
     while (J < Fmt.size() && Fmt[J] >= '0' && Fmt[J] <= '9') ++J;
     if (J < Fmt.size() && Fmt[J] == ':' && J > I) {
-      Next = std::stoul(std::string(Fmt.substr(I, J - I)));
+      if (std::from_chars(Fmt.data() + I, Fmt.data() + J, Next).ec != std::errc()) BadFormat(Fmt);
       I = J + 1;
     }
     int Precision = -1;

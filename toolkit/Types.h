@@ -48,6 +48,13 @@ inline void OffsetRect(TRect& R, std::int32_t DX, std::int32_t DY) {
 // The common part of two rectangles; empty (all zero) when they do not meet.
 TRect IntersectRect(const TRect& A, const TRect& B);
 
+// The largest position or size of a control (what a Qt widget can have): the
+// sums and differences of a few of them never overflow 32 bits.
+constexpr std::int32_t MaxControlExtent = 16777215;
+inline std::int32_t ClampExtent(std::int64_t V, std::int64_t Min = -MaxControlExtent) {
+  return static_cast<std::int32_t>(V < Min ? Min : V > MaxControlExtent ? MaxControlExtent : V);
+}
+
 // ---------------------------------------------------------------------------
 // A set of the values of a small enumeration (at most 64 values).
 

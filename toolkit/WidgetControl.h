@@ -51,6 +51,16 @@ class TWidgetControl : public TWinControl {
   // Brings the hosted widget up to date with the control's properties.
   virtual void SyncHosted() {}
   bool HostedExists() const { return FHosted != nullptr; }
+  // SyncHosted when the hosted widget exists.
+  void Resync() {
+    if (HostedExists()) SyncHosted();
+  }
+  // Sets a field that the hosted widget shows.
+  template <class T>
+  void SetShown(T& Field, const T& V) {
+    Field = V;
+    Resync();
+  }
   // Passes focus and keys of the hosted widget and everything inside it to the control.
   void BridgeChildren();
 

@@ -13,6 +13,8 @@
 
 #include <jpeglib.h>
 
+#include "../../resources/JpegEncoder.h"
+
 struct TJpegFileOptions {
   int Width = 64;
   int Height = 48;
@@ -49,41 +51,20 @@ inline std::uint8_t JpegTestSample(const TJpegFileOptions& S, int X, int Y, int 
 }
 
 inline std::vector<std::uint8_t> MakeJpeg(const TJpegFileOptions& S) {
-  jpeg_compress_struct C{};
-  jpeg_error_mgr E{};
-  C.err = jpeg_std_error(&E);
-  jpeg_create_compress(&C);
-  unsigned char* Out = nullptr;
-  unsigned long Size = 0;
-  jpeg_mem_dest(&C, &Out, &Size);
-  const int Comps = S.Gray ? 1 : S.Cmyk ? 4 : 3;
-  C.image_width = static_cast<JDIMENSION>(S.Width);
-  C.image_height = static_cast<JDIMENSION>(S.Height);
-  C.input_components = Comps;
-  C.in_color_space = S.Gray ? JCS_GRAYSCALE : S.Cmyk ? JCS_CMYK : JCS_RGB;
-  jpeg_set_defaults(&C);
-  jpeg_set_quality(&C, S.Quality, TRUE);
-  if (!S.Gray && !S.Cmyk) {
-    C.comp_info[0].h_samp_factor = S.HSamp;
-    C.comp_info[0].v_samp_factor = S.VSamp;
-  }
-  if (S.Progressive) jpeg_simple_progression(&C);
-  C.restart_in_rows = S.RestartRows;
-  C.arith_code = S.Arithmetic;
-  jpeg_start_compress(&C, TRUE);
-  std::vector<JSAMPLE> Row(static_cast<std::size_t>(S.Width * Comps));
-  while (C.next_scanline < C.image_height) {
-    const int Y = static_cast<int>(C.next_scanline);
+  TJpegEncoding E;
+  E.Width = S.Width;
+  E.Height = S.Height;
+  E.Components = S.Gray ? 1 : S.Cmyk ? 4 : 3;
+  E.Quality = S.Quality;
+  E.HSamp = S.HSamp;
+  E.VSamp = S.VSamp;
+  E.Progressive = S.Progressive;
+  E.RestartRows = S.RestartRows;
+  E.Arithmetic = S.Arithmetic;
+  return CompressJpeg(E, [&](int Y, JSAMPLE* Row) {
     for (int X = 0; X < S.Width; ++X)
-      for (int K = 0; K < Comps; ++K) Row[static_cast<std::size_t>(X * Comps + K)] = JpegTestSample(S, X, Y, K);
-    JSAMPROW P = Row.data();
-    jpeg_write_scanlines(&C, &P, 1);
-  }
-  jpeg_finish_compress(&C);
-  std::vector<std::uint8_t> Bytes(Out, Out + Size);
-  std::free(Out);
-  jpeg_destroy_compress(&C);
-  return Bytes;
+      for (int K = 0; K < E.Components; ++K) Row[X * E.Components + K] = JpegTestSample(S, X, Y, K);
+  });
 }
 
 // A decoded image: rows of Stride bytes (padded to whole 32-bit words, as a

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <new>
 
 #include <QCoreApplication>
@@ -40,6 +41,16 @@ class TProbe : public TCustomControl {
     TCustomControl::WndProc(M);
   }
 };
+
+SCROLLINFO Info(unsigned Mask, int Min, int Max, unsigned Page, int Pos) {
+  SCROLLINFO I;
+  I.fMask = Mask;
+  I.nMin = Min;
+  I.nMax = Max;
+  I.nPage = Page;
+  I.nPos = Pos;
+  return I;
+}
 
 std::unique_ptr<TProbe> ProbeWithBarsAndEdge() {
   auto P = std::make_unique<TProbe>(nullptr);
@@ -141,13 +152,7 @@ TEST(WindowModel, ScrollWindowMovesPixelsAndInvalidatesOnlyTheUncoveredStrip) {
 
 TEST(WindowModel, ScrollBarStateKeepsThePositionWhereTheThumbCanBe) {
   auto P = ProbeWithBarsAndEdge();
-  SCROLLINFO I;
-  I.fMask = SIF_ALL;
-  I.nMin = 0;
-  I.nMax = 99999;
-  I.nPage = 1000;
-  I.nPos = 99500;
-  EXPECT_EQ(SetScrollInfo(P->Handle(), SB_HORZ, I, true), 99000);
+  EXPECT_EQ(SetScrollInfo(P->Handle(), SB_HORZ, Info(SIF_ALL, 0, 99999, 1000, 99500), true), 99000);
   SCROLLINFO Out;
   Out.fMask = SIF_ALL;
   ASSERT_TRUE(GetScrollInfo(P->Handle(), SB_HORZ, Out));
@@ -186,6 +191,266 @@ TEST(WindowModel, PostedMessagesArriveFromTheEventLoop) {
   EXPECT_EQ(C.Count, 0);
   QCoreApplication::processEvents();
   EXPECT_EQ(C.Count, 1);
+}
+
+// A painted probe whose client surface holds a coordinate pattern.
+std::unique_ptr<TProbe> PatternedProbe(int W, int H) {
+  auto P = std::make_unique<TProbe>(nullptr);
+  P->SetBounds(0, 0, W, H);
+  P->HandleNeeded();
+  P->Update();
+  QImage& S = const_cast<QImage&>(P->ClientSurface());
+  for (int Y = 0; Y < H; ++Y)
+    for (int X = 0; X < W; ++X) S.setPixel(X, Y, 0xFF000000u | static_cast<unsigned>(X << 8 | Y));
+  P->PaintClips.clear();
+  return P;
+}
+
+std::uint32_t Pattern(int X, int Y) { return 0xFF000000u | static_cast<unsigned>(X << 8 | Y); }
+
+TEST(WindowModel, ScrollMovesAnAreaStillWaitingToBePaintedWithThePixels) {
+  auto P = PatternedProbe(64, 48);
+  const TRect Pending{10, 10, 20, 20};
+  InvalidateRect(P->Handle(), &Pending, false);
+  // A second pending area that the scroll carries partly out of the window.
+  const TRect Edge{0, 40, 6, 48};
+  InvalidateRect(P->Handle(), &Edge, false);
+  ScrollWindowEx(P->Handle(), 5, -4, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
+  const QRegion Uncovered = QRegion(0, 0, 64, 48) - QRegion(5, 0, 59, 44);
+  const QRegion Expected = QRegion(15, 6, 10, 10) + QRegion(5, 36, 6, 8) + Uncovered;
+  EXPECT_EQ(P->InvalidRegion(), Expected);
+
+  // The paint that follows covers the moved area, not the place it came from.
+  P->PaintColor = clLime;
+  P->Update();
+  ASSERT_EQ(P->PaintClips.size(), 1u);
+  EXPECT_EQ(SurfacePixel(*P, 15, 6), ColorToPixel(clLime));
+  EXPECT_EQ(SurfacePixel(*P, 24, 15), ColorToPixel(clLime));
+  EXPECT_EQ(SurfacePixel(*P, 12, 12), Pattern(7, 16));  // moved pixels where the area was
+  EXPECT_EQ(SurfacePixel(*P, 25, 16), Pattern(20, 20));
+}
+
+TEST(WindowModel, ScrollInEveryDirectionAndBeyondTheWindow) {
+  const struct {
+    int DX, DY;
+    TRect Kept;  // where moved pixels stand afterwards
+  } Cases[] = {{7, 0, {7, 0, 40, 30}}, {0, 9, {0, 9, 40, 30}}, {-3, -5, {0, 0, 37, 25}}, {4, -2, {4, 0, 40, 28}}};
+  for (const auto& C : Cases) {
+    auto P = PatternedProbe(40, 30);
+    QRegion Strip;
+    TRect Box;
+    EXPECT_EQ(ScrollWindowEx(P->Handle(), C.DX, C.DY, nullptr, nullptr, &Strip, &Box, SW_INVALIDATE), 2);
+    const QRegion Kept(C.Kept.Left, C.Kept.Top, C.Kept.Width(), C.Kept.Height());
+    EXPECT_EQ(Strip, QRegion(0, 0, 40, 30) - Kept) << C.DX << "," << C.DY;
+    const QRect B = Strip.boundingRect();
+    EXPECT_EQ(Box, (TRect{B.left(), B.top(), B.right() + 1, B.bottom() + 1}));
+    EXPECT_EQ(P->InvalidRegion(), Strip);
+    for (int Y = C.Kept.Top; Y < C.Kept.Bottom; ++Y)
+      for (int X = C.Kept.Left; X < C.Kept.Right; ++X)
+        ASSERT_EQ(SurfacePixel(*P, X, Y), Pattern(X - C.DX, Y - C.DY)) << C.DX << "," << C.DY << " at " << X << "," << Y;
+  }
+
+  // Further than the window is wide: nothing stays, everything is uncovered.
+  auto P = PatternedProbe(40, 30);
+  QRegion Strip;
+  ScrollWindowEx(P->Handle(), 0, -30, nullptr, nullptr, &Strip, nullptr, SW_INVALIDATE | SW_ERASE);
+  EXPECT_EQ(Strip, QRegion(0, 0, 40, 30));
+  EXPECT_TRUE(P->EraseRequested());
+  EXPECT_EQ(SurfacePixel(*P, 3, 3), Pattern(3, 3));
+
+  // Without SW_INVALIDATE the strip is only reported; no scroll reports 1.
+  auto Q = PatternedProbe(40, 30);
+  ScrollWindowEx(Q->Handle(), 2, 0, nullptr, nullptr, &Strip, nullptr, 0);
+  EXPECT_EQ(Strip, QRegion(0, 0, 2, 30));
+  EXPECT_TRUE(Q->InvalidRegion().isEmpty());
+  EXPECT_EQ(ScrollWindowEx(Q->Handle(), 0, 0, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE), 1);
+}
+
+TEST(WindowModel, InvalidationOutsideTheClientAddsNothingAndPaintingMayInvalidateAnew) {
+  auto P = PatternedProbe(30, 20);
+  const TRect Outside{30, 0, 50, 10};
+  InvalidateRect(P->Handle(), &Outside, true);
+  EXPECT_TRUE(P->InvalidRegion().isEmpty());
+  EXPECT_FALSE(P->EraseRequested());
+  const TRect Straddling{25, 15, 40, 40};
+  InvalidateRect(P->Handle(), &Straddling, false);
+  EXPECT_EQ(P->InvalidRegion(), QRegion(25, 15, 5, 5));
+
+  // An invalidation from inside the paint stays for the next cycle.
+  const TRect AgainRect{1, 1, 3, 3};
+  class TReinvalidating : public TProbe {
+   public:
+    using TProbe::TProbe;
+    TRect Again;
+
+   protected:
+    void Paint() override {
+      TProbe::Paint();
+      if (PaintClips.size() == 1) InvalidateRect(this, &Again, false);
+    }
+  } R(nullptr);
+  R.Again = AgainRect;
+  R.SetBounds(0, 0, 30, 20);
+  R.HandleNeeded();
+  R.Update();
+  EXPECT_EQ(R.InvalidRegion(), QRegion(1, 1, 2, 2));
+  R.Update();
+  EXPECT_EQ(R.PaintClips.back(), AgainRect);
+}
+
+TEST(WindowModel, ScrollInfoKeepsThePositionWhereTheThumbCanBeForEveryRange) {
+  constexpr int Big = std::numeric_limits<int>::max();
+  const struct {
+    int Min, Max;
+    unsigned Page;
+    int Pos;
+    unsigned ExpectedPage;
+    int ExpectedPos;
+  } Cases[] = {
+      {0, 100, 10, 95, 10, 91},            // last page: max - page + 1
+      {0, 100, 0, 150, 0, 100},            // no page: up to max
+      {0, 100, 500, 50, 101, 0},           // a page larger than the range is the range
+      {10, 20, 5, 0, 5, 10},               // below the minimum
+      {-50, 50, 10, -60, 10, -50},
+      {0, Big, 1000, Big, 1000, Big - 999},  // no overflow at the top of the range
+      {5, 3, 0, 4, 0, 5},                  // an inverted range keeps the minimum
+  };
+  for (const auto& C : Cases) {
+    auto P = ProbeWithBarsAndEdge();
+    const SCROLLINFO I = Info(SIF_RANGE | SIF_PAGE | SIF_POS, C.Min, C.Max, C.Page, C.Pos);
+    EXPECT_EQ(SetScrollInfo(P->Handle(), SB_VERT, I, true), C.ExpectedPos) << C.Min << ".." << C.Max;
+    EXPECT_EQ(P->ScrollBar(SB_VERT).Page, C.ExpectedPage) << C.Min << ".." << C.Max;
+    EXPECT_EQ(P->ScrollBar(SB_HORZ).Pos, 0);
+  }
+  // Setting only the position keeps the range and page and clamps again.
+  auto P = ProbeWithBarsAndEdge();
+  SetScrollInfo(P->Handle(), SB_HORZ, Info(SIF_ALL, 0, 50, 11, 0), true);
+  EXPECT_EQ(SetScrollInfo(P->Handle(), SB_HORZ, Info(SIF_POS, 0, 0, 0, 45), true), 40);
+  SCROLLINFO Out;
+  Out.fMask = SIF_RANGE | SIF_PAGE;
+  GetScrollInfo(P->Handle(), SB_HORZ, Out);
+  EXPECT_EQ(Out.nMax, 50);
+  EXPECT_EQ(Out.nPage, 11u);
+}
+
+TEST(WindowModel, AlignedChildrenShareTheClientAreaInOrder) {
+  TWinControl Parent(nullptr);
+  Parent.SetBounds(0, 0, 200, 100);
+  const struct {
+    TAlign Align;
+    int W, H;
+    TRect Expected;
+  } Cases[] = {
+      {alTop, 0, 20, {0, 0, 200, 20}},
+      {alBottom, 0, 10, {0, 90, 200, 100}},
+      {alLeft, 30, 0, {0, 20, 30, 90}},
+      {alRight, 40, 0, {160, 20, 200, 90}},
+      {alClient, 0, 0, {30, 20, 160, 90}},
+  };
+  std::vector<std::unique_ptr<TWinControl>> Children;
+  // Added in reverse: the order of alignment, not of insertion, decides.
+  for (int I = 4; I >= 0; --I) {
+    auto C = std::make_unique<TWinControl>(nullptr);
+    C->SetParent(&Parent);
+    C->SetBounds(5, 5, Cases[I].W, Cases[I].H);
+    C->SetAlign(Cases[I].Align);
+    Children.push_back(std::move(C));
+  }
+  auto Hidden = std::make_unique<TWinControl>(nullptr);
+  Hidden->SetParent(&Parent);
+  Hidden->SetVisible(false);
+  Hidden->SetBounds(0, 0, 50, 50);
+  Hidden->SetAlign(alTop);
+  Parent.HandleNeeded();
+  Parent.SetBounds(0, 0, 200, 100);
+  for (int I = 0; I < 5; ++I) EXPECT_EQ(Children[static_cast<std::size_t>(4 - I)]->BoundsRect(), Cases[I].Expected) << I;
+  EXPECT_EQ(Hidden->BoundsRect(), (TRect{0, 0, 50, 50}));
+  Children.clear();
+}
+
+TEST(Controls, SizeConstraintsAndNegativeSizes) {
+  TControl C(nullptr);
+  C.SetConstraints(TSizeConstraints{10, 20, 100, 200});
+  C.SetBounds(1, 2, 5, 500);
+  EXPECT_EQ(C.BoundsRect(), (TRect{1, 2, 11, 202}));
+  C.SetBounds(1, 2, 300, 7);
+  EXPECT_EQ(C.BoundsRect(), (TRect{1, 2, 101, 22}));
+  TControl D(nullptr);
+  D.SetBounds(4, 4, -10, -1);
+  EXPECT_EQ(D.Width(), 0);
+  EXPECT_EQ(D.Height(), 0);
+}
+
+TEST(Controls, GeometryFromAnywhereStaysWithinAWindowsReach) {
+  constexpr int Max = std::numeric_limits<int>::max(), Min = std::numeric_limits<int>::min();
+  TWinControl Parent(nullptr);
+  Parent.SetBounds(0, 0, 100, 100);
+  TWinControl Child(nullptr);
+  Child.SetParent(&Parent);
+  Child.SetAnchors(TAnchors{akLeft, akTop, akRight, akBottom});
+  Child.SetBounds(Max, Min, Max, Max);
+  EXPECT_EQ(Child.BoundsRect(), (TRect{MaxControlExtent, -MaxControlExtent, 2 * MaxControlExtent, 0}));
+  // The parent's layout works with the kept distances without overflowing.
+  Parent.HandleNeeded();
+  Parent.SetBounds(0, 0, Max, Max);
+  EXPECT_EQ(Parent.Width(), MaxControlExtent);
+  EXPECT_LE(Child.Width(), MaxControlExtent);
+  EXPECT_GE(Child.Width(), 0);
+}
+
+TEST(Controls, WheelNotchesOf120UnitsAndRemaindersThatWait) {
+  TControl C(nullptr);
+  std::vector<std::string> Seen;
+  C.OnMouseWheelUp = [&](TObject*, TShiftState, TPoint, bool& Handled) {
+    Seen.push_back("up");
+    Handled = true;
+  };
+  C.OnMouseWheelDown = [&](TObject*, TShiftState, TPoint, bool&) { Seen.push_back("down"); };
+  EXPECT_FALSE(C.InputMouseWheel({}, 60, {}));
+  EXPECT_TRUE(Seen.empty());
+  EXPECT_TRUE(C.InputMouseWheel({}, 60, {}));
+  EXPECT_EQ(Seen, (std::vector<std::string>{"up"}));
+  Seen.clear();
+  EXPECT_FALSE(C.InputMouseWheel({}, -250, {}));  // two notches down, unhandled; -10 waits
+  EXPECT_EQ(Seen, (std::vector<std::string>{"down", "down"}));
+  Seen.clear();
+  C.InputMouseWheel({}, 129, {});
+  EXPECT_TRUE(Seen.empty());
+  C.InputMouseWheel({}, 1, {});
+  EXPECT_EQ(Seen, (std::vector<std::string>{"up"}));
+  // A wheel handler that takes the turn leaves the notches alone.
+  Seen.clear();
+  C.OnMouseWheel = [](TObject*, TShiftState, int, TPoint, bool& Handled) { Handled = true; };
+  EXPECT_TRUE(C.InputMouseWheel({}, 480, {}));
+  EXPECT_TRUE(Seen.empty());
+}
+
+TEST(Controls, AClickIsALeftPressAndReleaseInsideTheControl) {
+  TControl C(nullptr);
+  C.SetBounds(0, 0, 20, 10);
+  int Clicks = 0, DoubleClicks = 0;
+  C.OnClick = [&](TObject*) { ++Clicks; };
+  C.OnDblClick = [&](TObject*) { ++DoubleClicks; };
+  const struct {
+    TMouseButton Button;
+    int UpX, UpY;
+    bool Double;
+    int Clicks, DoubleClicks;
+  } Cases[] = {
+      {mbLeft, 19, 9, false, 1, 0},   // the last pixel inside
+      {mbLeft, 20, 5, false, 0, 0},   // released just right of it
+      {mbLeft, 5, 10, false, 0, 0},   // released just below it
+      {mbLeft, -1, 5, false, 0, 0},
+      {mbRight, 5, 5, false, 0, 0},
+      {mbLeft, 5, 5, true, 0, 1},     // the release of a double click is no click
+  };
+  for (const auto& K : Cases) {
+    Clicks = DoubleClicks = 0;
+    C.InputMouseDown(K.Button, {}, 5, 5, K.Double);
+    C.InputMouseUp(K.Button, {}, K.UpX, K.UpY);
+    EXPECT_EQ(Clicks, K.Clicks) << K.UpX << "," << K.UpY;
+    EXPECT_EQ(DoubleClicks, K.DoubleClicks) << K.UpX << "," << K.UpY;
+  }
 }
 
 TEST(Anchors, ChildrenFollowTheParentsEdges) {
