@@ -40,7 +40,8 @@ class TMainThreadReceiver : public QObject {
   // Qt's bookkeeping also reaches it on the thread that made it, before it
   // moved: the queue runs on the application's thread only.
   bool event(QEvent* E) override {
-    if (QThread::currentThread() == thread()) RunQueuedCalls();
+    const QCoreApplication* App = QCoreApplication::instance();
+    if (App && QThread::currentThread() == App->thread()) RunQueuedCalls();
     return QObject::event(E);
   }
 };
