@@ -43,6 +43,7 @@ case "${1:-}" in
     build -DKEST_BUILD_TESTS=ON -DKEST_BUILD_BENCH=ON
     ctest --test-dir build --output-on-failure -j "$(nproc)"
     if [ -x fuzz/replay.sh ]; then fuzz/replay.sh; fi
+    if [ -x tests/tsan.sh ]; then tests/tsan.sh; fi
     ;;
   *)
     echo "usage: $0 run|test" >&2

@@ -478,6 +478,8 @@ void TCustomKestImage::SetTransparent(bool V) {
 void TCustomKestImage::SetPicture(const TPicture* Value) { FPicture->CopyFrom(Value); }
 
 void TCustomKestImage::HandlePictureChange(TObject*) {
+  // A decode of the picture before is over: its busy cursor goes with it.
+  if (FShowingBackground) StopShowingBackground();
   if (ComponentState().Contains(csUpdating)) return;
   Updating();
   // The mark is cleared however the handling ends: a mark left set would make
@@ -506,6 +508,7 @@ void TCustomKestImage::HandlePictureChange(TObject*) {
 
 void TCustomKestImage::PictureProgress(TObject* Sender, TProgressStage Stage, std::uint8_t PercentDone,
                                        bool RedrawNow, const TRect& R, const std::string& Msg) {
+  if (Stage == psEnding && FShowingBackground) BackgroundDecodeEnded();
   if (FIncrementalDisplay && RedrawNow) {
     if (NotifyPaletteChange()) {
       Update();
@@ -596,7 +599,40 @@ HPALETTE TCustomKestImage::GetPalette() {
 // ---------------------------------------------------------------------------
 // Render cache
 
+bool TCustomKestImage::Decoding() const {
+  const TGraphic* G = FPicture->Graphic();
+  return G && G->BackgroundDecoding();
+}
+
+bool TCustomKestImage::AwaitingDecode() {
+  TGraphic* G = FPicture->Graphic();
+  if (!FBackgroundDecoding || !G) return false;
+  G->StartBackgroundDecode();
+  if (!G->BackgroundDecoding()) return false;
+  if (!FShowingBackground) {
+    FShowingBackground = true;
+    FCursorBeforeDecode = Cursor();
+    SetCursor(crHourGlass);
+  }
+  return true;
+}
+
+void TCustomKestImage::StopShowingBackground() {
+  FShowingBackground = false;
+  if (Cursor() == crHourGlass) SetCursor(FCursorBeforeDecode);
+}
+
+void TCustomKestImage::BackgroundDecodeEnded() {
+  StopShowingBackground();
+  RebuildCache();
+  Invalidate();
+}
+
 void TCustomKestImage::RebuildCache() {
+  if (AwaitingDecode()) {
+    DropCache();
+    return;
+  }
   switch (FScaleMode) {
     case smNormal: BuildUnscaledCache(); break;
     case smStretch: DropCache(); break;
@@ -756,7 +792,12 @@ void TCustomKestImage::Paint() {
       C.StretchBltFrom(GetImageRect(), Cache, Whole);
       break;
     default:
-      if (TGraphic* G = FPicture->Graphic()) {
+      if (AwaitingDecode()) {
+        // Painted over whatever the client area held, also where the view is opaque.
+        C.Brush().Color = Color();
+        C.Brush().Style = bsSolid;
+        C.FillRect(Clip);
+      } else if (TGraphic* G = FPicture->Graphic()) {
         StretchDrawGraphic(C, GetImageRect(), G);
         CheckDrawnSize();
       }
@@ -825,7 +866,9 @@ void TCustomKestImage::KeyDown(std::uint16_t& Key, TShiftState Shift) {
 void TCustomKestImage::KeyUp(std::uint16_t&, TShiftState Shift) { UpdateCursor(Shift); }
 
 void TCustomKestImage::UpdateCursor(TShiftState Shift) {
-  if (Shift.Contains(ssCtrl) && FScaleMode == smScale)
+  if (FShowingBackground)
+    SetCursor(crHourGlass);
+  else if (Shift.Contains(ssCtrl) && FScaleMode == smScale)
     SetCursor(Shift.Contains(ssShift) ? crZoomOut : crZoomIn);
   else if (FPanning)
     SetCursor(crHandGrab);
@@ -878,6 +921,7 @@ void TKestImage::DefineProperties(TPropList& L) const {
       prop::Enum<K, TBorderStyle>("BorderStyle", &K::BorderStyle, &K::SetBorderStyle, BorderStyleNames, bsSingle));
   L.push_back(prop::Bool<K>("IncrementalDisplay", &K::IncrementalDisplay, &K::SetIncrementalDisplay, false));
   L.push_back(prop::Bool<K>("Transparent", &K::Transparent, &K::SetTransparent, false));
+  L.push_back(prop::Bool<K>("BackgroundDecoding", &K::BackgroundDecoding, &K::SetBackgroundDecoding, false));
   L.push_back(prop::Event("OnProgress", &K::OnProgress));
   L.push_back(prop::Enum<K, TResampling>("Resampling", &K::Resampling, &K::SetResampling, ResamplingNames, rsNearest));
   PublishAlign(L);

@@ -50,6 +50,14 @@ class TCustomKestImage : public TCustomControl {
   // --- Properties --------------------------------------------------------
   bool IncrementalDisplay() const { return FIncrementalDisplay; }
   void SetIncrementalDisplay(bool V) { FIncrementalDisplay = V; }
+  // On: the first drawing of a graphic that decodes then starts its decode on
+  // a worker thread and returns at once; the view shows its background until
+  // the decode ends (its progress notifications still arrive, on this
+  // thread), then the picture. Off (the default): the first drawing decodes.
+  bool BackgroundDecoding() const { return FBackgroundDecoding; }
+  void SetBackgroundDecoding(bool V) { FBackgroundDecoding = V; }
+  // A decode of the shown picture runs on a worker thread.
+  bool Decoding() const;
   bool Transparent() const { return FTransparent; }
   void SetTransparent(bool V);
   // The shown picture, owned by the view; files are loaded into it.
@@ -190,9 +198,21 @@ class TCustomKestImage : public TCustomControl {
   // view lay itself out again, posted so that no paint is re-entered.
   void CheckDrawnSize();
   void PictureResized();
+  // With background decoding: starts the graphic's decode if it has yet to
+  // decode; true while that decode runs (the graphic cannot be drawn yet).
+  bool AwaitingDecode();
+  // The picture of a finished background decode replaces the background.
+  void BackgroundDecodeEnded();
+  // Ends the background and busy cursor shown for a decode.
+  void StopShowingBackground();
 
   TPoint FLayoutSize;
   bool FRelayoutPosted = false;
+  bool FBackgroundDecoding = false;
+  // The view shows its background in place of a picture being decoded.
+  bool FShowingBackground = false;
+  // The cursor the busy cursor stands in for while a background decode runs.
+  TCursor FCursorBeforeDecode = crDefault;
 
  public:
   // A cache that holds background pixels is drawn again in the new colour.

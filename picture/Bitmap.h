@@ -23,11 +23,6 @@ using TPixelMemory = std::unique_ptr<std::uint8_t[], TPixelFree>;
 // Raises std::bad_alloc when the memory cannot be had.
 TPixelMemory AllocatePixelMemory(std::size_t Bytes);
 
-// How the top byte of a 32-bit bitmap's pixels is read when the bitmap is
-// drawn: ignored (opaque), as alpha, or as alpha the colours are already
-// multiplied by.
-enum TAlphaFormat : std::uint8_t { afIgnored, afDefined, afPremultiplied };
-
 // A seam for tests of memory failures: while a hook is set, every request for
 // pixel memory asks it first, and a request it answers false fails as if the
 // system had no memory left. An empty hook removes it.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "picture/BackgroundDecode.h"
 #include "toolkit/Exceptions.h"
 
 KEST_ABSTRACT_CLASS_IMPL(TGraphic, TPersistent)
@@ -12,6 +13,30 @@ KEST_CLASS_IMPL(TPicture, TPersistent)
 
 TGraphic::TGraphic() = default;
 TGraphic::~TGraphic() = default;
+
+// ---------------------------------------------------------------------------
+// Background decoding
+
+void TGraphic::DecodeForBackground(const std::atomic<bool>&) {}
+void TGraphic::TakeDecoded(TGraphic&) {}
+std::unique_ptr<TGraphic> TGraphic::CopyForBackground() const { return Clone(); }
+
+void TGraphic::StartBackgroundDecode() {
+  if (FBackground || !NeedsDecode()) return;
+  FBackground = std::make_unique<TBackgroundDecode>(*this, CopyForBackground());
+}
+
+void TGraphic::CancelBackgroundDecode() { FBackground.reset(); }
+
+void TGraphic::FinishBackgroundDecode() {
+  if (!FBackground || !FBackground->WaitAndDeliver()) return;
+  if (std::exception_ptr Failure = EndBackgroundDecode()) std::rethrow_exception(Failure);
+}
+
+std::exception_ptr TGraphic::EndBackgroundDecode() {
+  const std::unique_ptr<TBackgroundDecode> Job = std::move(FBackground);
+  return Job->Complete();
+}
 
 void TGraphic::Changed(TObject*) {
   if (OnChange) OnChange(this);

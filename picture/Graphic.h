@@ -3,8 +3,10 @@
 // and progress notifications on.
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <new>
@@ -28,6 +30,7 @@ using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage,
 using TFrameEvent = std::function<void(TObject* Sender, const TRect& R)>;
 
 class TGraphic;
+class TBackgroundDecode;
 using TGraphicClass = const TMetaClass*;
 
 // ---------------------------------------------------------------------------
@@ -87,9 +90,43 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
   TProgressEvent OnProgress;
   TFrameEvent OnFrame;
 
+  // --- Decoding at the first drawing on a worker thread --------------------
+  // Whether the first drawing still has to decode the pixels.
+  virtual bool NeedsDecode() const { return false; }
+  // Starts that decode on a worker thread and returns at once; nothing when
+  // there is nothing to decode or a decode runs. Its progress notifications
+  // are raised on this thread from the event loop, in order and with the
+  // values of a decode at drawing; the last (psEnding) comes once the decoded
+  // picture is held. A failure then goes to the application's exception
+  // handler, once, and the graphic is left as a failed decode at drawing
+  // leaves it. No change notification is raised.
+  void StartBackgroundDecode();
+  bool BackgroundDecoding() const { return FBackground != nullptr; }
+  // Stops a running background decode and frees what it decoded: none of its
+  // notifications is raised any more, and the next drawing decodes afresh.
+  void CancelBackgroundDecode();
+  // Waits for a running background decode and completes it now, raising the
+  // notifications it had not raised yet, and its failure.
+  void FinishBackgroundDecode();
+
  protected:
+  // The copy the worker decodes: by default Clone's.
+  virtual std::unique_ptr<TGraphic> CopyForBackground() const;
+  // On the worker thread, on a copy made by CopyForBackground: the decode done at first
+  // drawing. Raises EDecodeCancelled soon after Cancel is set.
+  virtual void DecodeForBackground(const std::atomic<bool>& Cancel);
+  // Takes over what Worker, the decoded copy, decoded (complete or not).
+  virtual void TakeDecoded(TGraphic& Worker);
+
   bool FTransparent = false;
   bool FPaletteModified = false;
+
+ private:
+  friend class TBackgroundDecode;
+  // Forgets the finished background decode after completing it; returns its failure.
+  std::exception_ptr EndBackgroundDecode();
+
+  std::unique_ptr<TBackgroundDecode> FBackground;
 };
 
 // ---------------------------------------------------------------------------

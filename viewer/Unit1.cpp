@@ -56,6 +56,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   RegisterHandlers();
   ReadLayout(*this, Form1Layout());
   FindComponents();
+  // Pictures decode on a worker thread: the window stays usable while they do.
+  KestImage1->SetBackgroundDecoding(true);
 }
 
 void TForm1::RegisterHandlers() {
@@ -366,8 +368,8 @@ void TForm1::KestImage1Progress(TObject*, TProgressStage Stage, std::uint8_t Per
   if (Stage == psStarting) FDecodeStart = Now;
   const bool Long = Stage != psEnding && Now - FDecodeStart >= FBusyDelay;
   if (Long && !FBusy) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-  if (!Long && FBusy) QGuiApplication::restoreOverrideCursor();
   const bool WasBusy = FBusy;
+  if (!Long) EndBusy();
   FBusy = Long;
   const std::string Name = FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size())
                                ? ExtractFileName(FFiles[static_cast<std::size_t>(FFileIndex)])
@@ -385,6 +387,12 @@ void TForm1::SmoothExecute(TObject*) {
   KestImage1->SetResampling(On ? rsSmooth : rsNearest);
   Smooth->SetChecked(On);
   tbSmooth->SetDown(On);
+}
+
+void TForm1::EndBusy() {
+  if (!FBusy) return;
+  QGuiApplication::restoreOverrideCursor();
+  FBusy = false;
 }
 
 void TForm1::Label1Click(TObject*) {
@@ -430,6 +438,8 @@ void TForm1::ShowFile(std::int32_t Index) {
     UpdateNavigation();
     throw;
   }
+  // A decode of the picture before was abandoned: its end never comes.
+  EndBusy();
   StatusBar->SetPanelText(1, ExtractFileName(Name));
   SetCaption(ExtractFileName(Name) + " - TKestImage Demo");
   UpdateNavigation();

@@ -128,6 +128,8 @@ class TForm1 : public TForm {
   // Zooms one step in or out keeping the picture point under client point P in place.
   void ZoomAt(TZoomKind Kind, TPoint P);
   void ShowZoomText();
+  // Takes back the busy cursor of a long decode.
+  void EndBusy();
 
   std::int32_t FFileIndex = 0;
   std::vector<std::string> FFiles;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "picture/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "picture/jpeg/JpegDecoder_p.h"
 #include "picture/jpeg/JpegPhoto_p.h"
@@ -86,6 +87,7 @@ void TJPEGImage::LoadBytes(std::vector<std::uint8_t> Bytes) {
 
 void TJPEGImage::Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H) {
   CheckNotDecoding();
+  CancelBackgroundDecode();
   FData = std::move(Data);
   FWidth = H.Width;
   FHeight = H.Height;
@@ -130,6 +132,7 @@ void TJPEGImage::Assign(const TPersistent* Source) {
   }
   if (J == this) return;
   CheckNotDecoding();
+  CancelBackgroundDecode();
   std::unique_ptr<TBitmap> Copy;
   if (J->FBitmap) {
     Copy = std::make_unique<TBitmap>();
@@ -202,6 +205,8 @@ HPALETTE TJPEGImage::Palette() const {
 }
 
 void TJPEGImage::SetPalette(HPALETTE Value) {
+  // A running decode maps to the palette it started with.
+  CancelBackgroundDecode();
   if (FBitmap) {
     FBitmap->SetPalette(Value);
     FPaletteModified = FBitmap->PaletteModified();
@@ -227,6 +232,7 @@ template <class T>
 void TJPEGImage::SetOutputSetting(T& Field, T Value) {
   if (Value == Field) return;
   CheckNotDecoding();
+  CancelBackgroundDecode();
   Field = Value;
   FBitmap.reset();
   FScaledSize.reset();
@@ -274,6 +280,7 @@ TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D) const {
 }
 
 const TBitmap* TJPEGImage::Bitmap() {
+  FinishBackgroundDecode();
   if (!FBitmap && FData) Decode();
   return FBitmap.get();
 }
@@ -313,7 +320,9 @@ void TJPEGImage::Decode() {
     Failure = std::current_exception();
   }
   FDecoding = false;
-  if (Failure) BlackenRowsFrom(static_cast<std::int32_t>(D.Info().output_scanline));
+  // A cancelled decode's bitmap is thrown away: no rows are filled in for it.
+  if (Failure && !(FCancel && FCancel->load(std::memory_order_relaxed)))
+    BlackenRowsFrom(static_cast<std::int32_t>(D.Info().output_scanline));
   FBitmap->PixelsChanged();
   Progress(this, psEnding, Failure ? 0 : 100, FPaletteModified, TRect{}, "");
   if (FPaletteModified) Changed(this);
@@ -394,6 +403,27 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   D.FinishDecompress();
 }
 
+std::unique_ptr<TGraphic> TJPEGImage::CopyForBackground() const {
+  auto Copy = std::make_unique<TJPEGImage>();
+  Copy->Assign(this);
+  if (FTempPalette) Copy->FTempPalette = std::make_unique<TPalette>(FTempPalette->Entries());
+  Copy->FTickSource = FTickSource;
+  return Copy;
+}
+
+void TJPEGImage::DecodeForBackground(const std::atomic<bool>& Cancel) {
+  FCancel = &Cancel;
+  Bitmap();
+}
+
+void TJPEGImage::TakeDecoded(TGraphic& Worker) {
+  auto& J = static_cast<TJPEGImage&>(Worker);
+  FBitmap = std::move(J.FBitmap);
+  FTempPalette = std::move(J.FTempPalette);
+  FPaletteModified = J.FPaletteModified;
+  FProgressive = J.FProgressive;
+}
+
 // The bitmap's memory is not cleared when it is allocated: a decode that
 // succeeds without being watched writes every row, and clearing would cost a
 // pass over the whole picture. Rows not yet written are made black as soon as
@@ -417,6 +447,7 @@ void TJPEGImage::TakeColorMap(const TJpegDecoder& D, const TJpegRowPath& Path) {
 // decoded since the previous notification.
 void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
   TJPEGImage& J = *static_cast<TJPEGImage*>(Self);
+  if (J.FCancel && J.FCancel->load(std::memory_order_relaxed)) throw EDecodeCancelled();
   const std::uint64_t Now = J.FTickSource();
   if (static_cast<std::int64_t>(Now - J.FProgressTime) < ProgressInterval) return;
   const bool Started = J.FProgressTime != 0;

@@ -93,8 +93,11 @@ class TJPEGImage : public TGraphic {
   // values and settings, and copies its decoded bitmap if it has one.
   void Assign(const TPersistent* Source) override;
 
-  // The decoded bitmap, decoding first if needed; null for a graphic that was
-  // never loaded. After a failed decode: what was decoded (the decode is not
+  // Not decoded yet (and no decode on a worker thread running).
+  bool NeedsDecode() const override { return !FBitmap && FData && !BackgroundDecoding(); }
+
+  // The decoded bitmap, decoding first if needed (or waiting for the decode
+  // on a worker thread); null for a graphic that was never loaded. After a failed decode: what was decoded (the decode is not
   // tried again). Read-only: a decode may be writing to it.
   const TBitmap* Bitmap();
   // Whether the decode has begun: its bitmap then exists, complete, partly
@@ -133,6 +136,12 @@ class TJPEGImage : public TGraphic {
   // steady clock unless replaced (tests replace it).
   using TTickSource = std::function<std::uint64_t()>;
   void SetTickSource(TTickSource Source) { FTickSource = std::move(Source); }
+
+ protected:
+  // The worker's copy also takes the palette given for the decode and the tick source.
+  std::unique_ptr<TGraphic> CopyForBackground() const override;
+  void DecodeForBackground(const std::atomic<bool>& Cancel) override;
+  void TakeDecoded(TGraphic& Worker) override;
 
  private:
   // The decoder's settings that a multi-scan file shown scan by scan uses only
@@ -202,6 +211,9 @@ class TJPEGImage : public TGraphic {
   bool FAutoOrientation;
 
   TTickSource FTickSource;
+  // Set on a copy decoded on a worker thread: the decode stops at its next
+  // progress step once it is set.
+  const std::atomic<bool>* FCancel = nullptr;
   // Progress state of the running decode.
   std::uint64_t FProgressTime = 0;
   std::int32_t FProgressRow = 0;

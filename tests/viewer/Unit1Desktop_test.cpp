@@ -3,6 +3,9 @@
 // context menu, the title and the busy decode.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
@@ -334,7 +337,11 @@ TEST_F(Form1DesktopTest, AFileThatFailsOnlyWhenDecodedCountsAsShownAndIsReported
   Form->OpenFiles(Paths({"cmyk.jpg", "good.jpg"}));
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "cmyk.jpg");
   EXPECT_EQ(Navigation(), "--NL");
-  QApplication::processEvents();
+  // The decode runs on a worker: its failure arrives through the event loop.
+  for (int I = 0; I < 500 && Messages.empty(); ++I) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_NE(Messages[0].find("JPEG error #"), std::string::npos) << Messages[0];
   Wheel(-120);

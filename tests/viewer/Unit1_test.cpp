@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
+#include "support/JpegFiles.h"
 #include "toolkit/WidgetControl.h"
 #include "viewer/Form1Fixture.h"
 
@@ -278,6 +279,36 @@ TEST_F(Form1Test, AnchorsKeepTheLayoutWhenTheWindowGrows) {
 }
 
 }  // namespace
+
+TEST_F(Form1Test, ADecodeShowsTheBusyCursorAndPercentWhileNextStepsOnAtOnce) {
+  TJpegFileOptions Large{3000, 2000};
+  Large.Progressive = true;
+  Large.Noise = true;
+  const std::vector<std::uint8_t> Bytes = MakeJpeg(Large);
+  WriteBytes(Path("large.jpg"), QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<int>(Bytes.size())));
+  WritePicture(Path("small.jpg"), 40, 30);
+  TKestImage* V = Form->KestImage1;
+  const TCursor Before = V->Cursor();
+  Open({"large.jpg", "small.jpg"});
+  // The window is back at once: the decode runs, the size is known, the zoom acts.
+  ASSERT_TRUE(V->Decoding());
+  EXPECT_EQ(Shown(), "3000x2000");
+  EXPECT_EQ(V->Cursor(), crHourGlass);
+  Click(Form->ToolButton8);
+  EXPECT_EQ(V->Scale(), 1.5);
+  while (Form->StatusBar->Panel(1).Text == "large.jpg" && V->Decoding()) QApplication::processEvents();
+  if (V->Decoding()) {
+    EXPECT_EQ(Form->StatusBar->Panel(1).Text.substr(0, 11), "large.jpg (");
+  }
+  // Next abandons the decode and shows the next file.
+  Click(Form->ToolButton7);
+  EXPECT_EQ(Shown(), "40x30");
+  while (V->Decoding()) QApplication::processEvents();
+  for (int I = 0; I < 10; ++I) QApplication::processEvents();
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "small.jpg");
+  EXPECT_EQ(V->Cursor(), Before);
+  EXPECT_TRUE(Messages.empty());
+}
 
 #include "Unit1_test.moc"
 

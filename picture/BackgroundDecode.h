@@ -1,0 +1,84 @@
+// A decode at first drawing run on a worker thread. The worker decodes a
+// private copy of the graphic with the graphic's own synchronous decode; the
+// copy's progress notifications are handed to the user-interface thread and
+// raised there by the graphic itself, in order and with the same values. When
+// the worker has returned, the graphic takes the decoded result over from the
+// copy and raises the last notification (psEnding).
+//
+// Nothing of the graphic itself is touched by the worker, and the worker's
+// copy is read on the user-interface thread only after the worker has ended,
+// so the two threads share only the queue of notifications below.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "picture/Graphic.h"
+
+// Raised inside the worker's decode when the decode was cancelled; it never
+// leaves the worker.
+class EDecodeCancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "decode cancelled"; }
+};
+
+class TBackgroundDecode {
+ public:
+  // Starts decoding Copy, a private copy of Owner, on a worker thread.
+  TBackgroundDecode(TGraphic& Owner, std::unique_ptr<TGraphic> Copy);
+  // Stops the worker at its next check, waits for it and frees the copy; no
+  // notification of this decode is raised any more.
+  ~TBackgroundDecode();
+  TBackgroundDecode(const TBackgroundDecode&) = delete;
+  TBackgroundDecode& operator=(const TBackgroundDecode&) = delete;
+
+  // Waits for the worker, then raises on Owner the notifications not raised
+  // yet. False when one of their handlers closed the decode (this object is
+  // then gone).
+  bool WaitAndDeliver();
+  // After the worker has ended: hands the copy to Owner's TakeDecoded, raises
+  // the last notification and returns the decode's failure (or null). The
+  // caller owns this object by then and destroys it afterwards.
+  std::exception_ptr Complete();
+
+ private:
+  struct TNote {
+    TProgressStage Stage;
+    std::uint8_t Percent;
+    bool RedrawNow;
+    TRect R;
+  };
+  // What both threads see, under Mutex (Cancel is read by the worker without it).
+  struct TShared {
+    std::mutex Mutex;
+    std::deque<TNote> Notes;
+    std::optional<TNote> Ending;
+    bool Done = false;
+    std::exception_ptr Failure;
+    std::atomic<bool> Cancel{false};
+    // Set on the user-interface thread when the decode is abandoned or
+    // completed; read there only.
+    bool Closed = false;
+    TBackgroundDecode* Job = nullptr;
+  };
+
+  void Work();
+  // Worker: the copy's progress notification, queued for the user-interface thread.
+  void Post(TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R);
+  void WakeUp();
+  // User-interface thread: raises the queued notifications on Owner; completes
+  // the decode when the worker has ended. Stops as soon as a notification's
+  // handler closes the decode (by loading another picture, for one).
+  static void Deliver(const std::shared_ptr<TShared>& S);
+
+  TGraphic& FOwner;
+  std::unique_ptr<TGraphic> FCopy;
+  std::shared_ptr<TShared> FShared;
+  std::thread FThread;
+};

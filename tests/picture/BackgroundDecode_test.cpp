@@ -1,0 +1,261 @@
+#include "picture/BackgroundDecode.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "picture/jpeg/Jpeg.h"
+#include "support/JpegFiles.h"
+
+namespace {
+
+struct TNoteRecord {
+  TProgressStage Stage;
+  int Percent;
+  bool RedrawNow;
+  TRect R;
+  bool operator==(const TNoteRecord&) const = default;
+};
+
+// A clock for one graphic's decode that advances by 200 ms per reading, so
+// that notifications come at every changed percent after the first two
+// readings. It can hold the decode at one reading until released, and is read
+// only by the thread that decodes.
+struct TClock {
+  std::uint64_t Now = 1000;
+  int HoldAt = -1;
+  std::atomic<int> Readings{0};
+  std::atomic<bool> Held{false};
+  std::atomic<bool> Released{false};
+
+  std::uint64_t Read() {
+    if (++Readings == HoldAt) {
+      Held = true;
+      while (!Released) std::this_thread::yield();
+    }
+    return Now += 200;
+  }
+};
+
+template <class F>
+void RunEventsUntil(F&& Done) {
+  const auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!Done() && std::chrono::steady_clock::now() < Limit) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Gives queued calls a chance to arrive and run.
+void RunEventsAWhile() {
+  for (int I = 0; I < 20; ++I) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+class BackgroundDecodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FSavedDisplay = DisplayInfo();
+    FSavedDefaults = DefaultJpegSettings();
+    DisplayInfo().BitsPerPixel = 32;
+    DefaultJpegSettings() = TJPEGDefaults{};
+  }
+  void TearDown() override {
+    DisplayInfo() = FSavedDisplay;
+    DefaultJpegSettings() = FSavedDefaults;
+    SetExceptionHandler(nullptr);
+  }
+
+  // A loaded graphic whose notifications and change notifications are recorded.
+  std::unique_ptr<TJPEGImage> Load(const std::vector<std::uint8_t>& Bytes, TClock& Clock,
+                                   std::vector<TNoteRecord>& Notes) {
+    auto J = std::make_unique<TJPEGImage>();
+    auto S = TMemoryStream::Over(Bytes);
+    J->LoadFromStream(*S);
+    J->SetTickSource([&Clock] { return Clock.Read(); });
+    J->OnProgress = [&Notes](TObject*, TProgressStage Stage, std::uint8_t Percent, bool Redraw, const TRect& R,
+                             const std::string&) { Notes.push_back({Stage, Percent, Redraw, R}); };
+    J->OnChange = [this](TObject*) { ++FChanges; };
+    return J;
+  }
+
+  int FChanges = 0;
+
+ private:
+  TDisplayInfo FSavedDisplay;
+  TJPEGDefaults FSavedDefaults;
+};
+
+bool SamePixels(const TBitmap& A, const TBitmap& B) {
+  if (A.Width() != B.Width() || A.Height() != B.Height() || A.BitsPerPixel() != B.BitsPerPixel()) return false;
+  const std::size_t RowBytes = (static_cast<std::size_t>(A.Width()) * A.BitsPerPixel() + 7) / 8;
+  for (std::int32_t Y = 0; Y < A.Height(); ++Y)
+    if (std::memcmp(A.ScanLine(Y), B.ScanLine(Y), RowBytes) != 0) return false;
+  return A.ColorTable() == B.ColorTable();
+}
+
+// The marker FF D8 put into the entropy-coded data of the last scan: a fatal
+// error half-way through the decode.
+std::vector<std::uint8_t> Broken(std::vector<std::uint8_t> Bytes) {
+  std::size_t Sos = 0;
+  for (std::size_t I = 0; I + 1 < Bytes.size(); ++I)
+    if (Bytes[I] == 0xFF && Bytes[I + 1] == 0xDA) Sos = I;
+  const std::size_t Data = Sos + 2 + (Bytes[Sos + 2] << 8 | Bytes[Sos + 3]);
+  Bytes.insert(Bytes.begin() + static_cast<std::ptrdiff_t>(Data + (Bytes.size() - 2 - Data) / 2), {0xFF, 0xD8});
+  return Bytes;
+}
+
+struct TCase {
+  const char* Name;
+  TJpegFileOptions File;
+  bool ProgressiveDisplay;
+  TJPEGPixelFormat PixelFormat;
+};
+
+const TCase Cases[] = {
+    {"baseline", {64, 400}, false, jf24Bit},
+    {"progressive", {64, 400, false, 2, 2, true}, false, jf24Bit},
+    {"progressive shown scan by scan", {64, 400, false, 2, 2, true}, true, jf24Bit},
+    {"quantised", {64, 400, false, 1, 1, true}, true, jf8Bit},
+    {"gray", {64, 400, true}, false, jf24Bit},
+};
+
+TEST_F(BackgroundDecodeTest, GivesThePixelsAndNotificationsOfTheDecodeAtDrawing) {
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const auto Bytes = MakeJpeg(C.File);
+    TClock SyncClock, BackClock;
+    std::vector<TNoteRecord> SyncNotes, BackNotes;
+    auto Sync = Load(Bytes, SyncClock, SyncNotes);
+    auto Back = Load(Bytes, BackClock, BackNotes);
+    for (TJPEGImage* J : {Sync.get(), Back.get()}) {
+      J->SetProgressiveDisplay(C.ProgressiveDisplay);
+      J->SetPixelFormat(C.PixelFormat);
+    }
+    const TBitmap* Expected = Sync->Bitmap();
+    FChanges = 0;
+    Back->StartBackgroundDecode();
+    EXPECT_TRUE(Back->BackgroundDecoding());
+    EXPECT_FALSE(Back->NeedsDecode());
+    RunEventsUntil([&] { return !Back->BackgroundDecoding(); });
+    ASSERT_TRUE(Back->Decoded());
+    EXPECT_TRUE(SamePixels(*Expected, *Back->Bitmap()));
+    ASSERT_GT(SyncNotes.size(), 3u);
+    EXPECT_EQ(BackNotes, SyncNotes);
+    // A change notification would make a view start its layout afresh.
+    EXPECT_EQ(FChanges, 0);
+  }
+}
+
+// Where the decode is when it is abandoned, and how.
+enum TCancelBy { cbFree, cbCancel, cbSetting, cbLoad };
+
+TEST_F(BackgroundDecodeTest, AbandonedDecodeStopsAndDeliversNothing) {
+  const auto Bytes = MakeJpeg({64, 400, false, 2, 2, true});
+  int Readings = 0;
+  {
+    TClock Clock;
+    std::vector<TNoteRecord> Notes;
+    Load(Bytes, Clock, Notes)->Bitmap();
+    Readings = Clock.Readings;
+  }
+  ASSERT_GT(Readings, 10);
+  // Before the worker starts, at its first reading, mid-way, near the end of the final pass.
+  for (int HoldAt : {0, 1, Readings / 2, Readings - 1}) {
+    for (TCancelBy By : {cbFree, cbCancel, cbSetting, cbLoad}) {
+      SCOPED_TRACE(testing::Message() << "held at " << HoldAt << ", by " << By);
+      TClock Clock;
+      Clock.HoldAt = HoldAt;
+      std::vector<TNoteRecord> Notes;
+      auto J = Load(Bytes, Clock, Notes);
+      J->StartBackgroundDecode();
+      if (HoldAt > 0) {
+        while (!Clock.Held) std::this_thread::yield();
+        Clock.Released = true;
+      }
+      switch (By) {
+        case cbFree: J.reset(); break;
+        case cbCancel: J->CancelBackgroundDecode(); break;
+        case cbSetting: J->SetScale(jsHalf); break;
+        case cbLoad: {
+          auto S = TMemoryStream::Over(Bytes);
+          J->LoadFromStream(*S);
+          break;
+        }
+      }
+      RunEventsAWhile();
+      EXPECT_TRUE(Notes.empty());
+      if (J) {
+        EXPECT_FALSE(J->BackgroundDecoding());
+        EXPECT_FALSE(J->Decoded());
+        EXPECT_TRUE(J->NeedsDecode());
+      }
+    }
+  }
+}
+
+TEST_F(BackgroundDecodeTest, FailureReachesTheHandlerOnceAndIsKept) {
+  const auto Bytes = Broken(MakeJpeg({64, 400}));
+  std::string Expected;
+  {
+    TClock Clock;
+    std::vector<TNoteRecord> Notes;
+    auto Sync = Load(Bytes, Clock, Notes);
+    try {
+      Sync->Bitmap();
+    } catch (const Exception& E) {
+      Expected = E.Message();
+    }
+  }
+  ASSERT_FALSE(Expected.empty());
+  std::vector<std::string> Shown;
+  SetExceptionHandler([&](const Exception& E) { Shown.push_back(E.Message()); });
+  TClock Clock;
+  std::vector<TNoteRecord> Notes;
+  auto J = Load(Bytes, Clock, Notes);
+  J->StartBackgroundDecode();
+  RunEventsUntil([&] { return !J->BackgroundDecoding(); });
+  RunEventsAWhile();
+  EXPECT_EQ(Shown, std::vector<std::string>{Expected});
+  ASSERT_FALSE(Notes.empty());
+  EXPECT_EQ(Notes.back().Stage, psEnding);
+  EXPECT_EQ(Notes.back().Percent, 0);
+  // As after a failed decode at drawing: what decoded is drawn, without another error or decode.
+  EXPECT_TRUE(J->Decoded());
+  EXPECT_FALSE(J->NeedsDecode());
+  TBitmap Target(2, 2);
+  EXPECT_NO_THROW(J->DrawInto(Target.Canvas(), Rect(0, 0, 2, 2)));
+  J->StartBackgroundDecode();
+  EXPECT_FALSE(J->BackgroundDecoding());
+}
+
+TEST_F(BackgroundDecodeTest, FullResolutionReadDuringTheDecodeGetsTheWholePicture) {
+  const auto Bytes = MakeJpeg({64, 400, false, 2, 2, true});
+  TClock SyncClock, Clock;
+  std::vector<TNoteRecord> SyncNotes, Notes;
+  auto Sync = Load(Bytes, SyncClock, SyncNotes);
+  const TBitmap* Expected = Sync->Bitmap();
+  Clock.HoldAt = SyncClock.Readings / 2;
+  auto J = Load(Bytes, Clock, Notes);
+  J->StartBackgroundDecode();
+  while (!Clock.Held) std::this_thread::yield();
+  Clock.Released = true;
+  const TBitmap* B = J->Bitmap();
+  ASSERT_NE(B, nullptr);
+  EXPECT_TRUE(SamePixels(*Expected, *B));
+  EXPECT_EQ(Notes, SyncNotes);
+  RunEventsAWhile();
+  EXPECT_EQ(Notes, SyncNotes);
+  // The stored form is the file, whatever the decode's state.
+  TMemoryStream Saved;
+  J->SaveToStream(Saved);
+  EXPECT_EQ(Saved.Size(), static_cast<std::int64_t>(Bytes.size()));
+}
+
+}  // namespace
