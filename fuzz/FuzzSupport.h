@@ -15,7 +15,7 @@
 // The font configuration library keeps its caches until the process ends.
 // (Defined here, not inline: each fuzz program includes this header from its
 // one source file, and the leak checker looks the function up by name.)
-extern "C" __attribute__((used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig\nleak:libdav1d.so\n"; }
 
 inline void EnsureFuzzApplication() {
   static int Argc = 1;

@@ -4,7 +4,6 @@
 
 // libheif and libavif decode AV1 with dav1d, which leaks a picture on some
 // damaged streams; the leak is the library's and is not reported.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libdav1d.so\n"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();
