@@ -169,6 +169,25 @@ TEST_F(HiDpiForm, CursorsAndToolBarImagesAreDrawnAtTheDeviceScale) {
   EXPECT_EQ(Ragged, 0);
 }
 
+TEST_F(HiDpiForm, StatusBarLaysOutInQtUnitsAndDrawsAtTheDeviceScale) {
+  TStatusBar& S = *Form->StatusBar;
+  auto* Frame = static_cast<TWindowWidget*>(S.Widget());
+  EXPECT_EQ(S.ClientWidth(), 2 * Frame->Client()->width());
+  // The first panel is 50 units wide: its neighbour starts 52 units, 104 pixels, in.
+  EXPECT_EQ(S.PanelRect(1).Left, 2 * (S.Panel(0).Width + 2));
+  EXPECT_EQ(S.PanelRect(1).Right, S.ClientWidth());
+  S.SetPanelText(1, "Sharp text");
+  S.Update();
+  // Text drawn at the screen's density has detail finer than 2 x 2 blocks.
+  const QImage& Img = S.ClientSurface();
+  const TRect R = S.PanelRect(1);
+  int Fine = 0;
+  for (int Y = R.Top; Y + 1 < R.Bottom; Y += 2)
+    for (int X = R.Left; X + 1 < R.Right; X += 2)
+      if (Img.pixel(X + 1, Y) != Img.pixel(X, Y) || Img.pixel(X, Y + 1) != Img.pixel(X, Y)) ++Fine;
+  EXPECT_GT(Fine, 0);
+}
+
 TEST_F(HiDpiForm, AWindowLargerThanTheScreenShrinksOntoIt) {
   const QRect A = QGuiApplication::primaryScreen()->availableGeometry();
   TForm Big(nullptr);
