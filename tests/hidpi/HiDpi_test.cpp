@@ -10,6 +10,7 @@
 #include <QScrollBar>
 
 #include "KestImage/Cursors.h"
+#include "picture/OpenPictureDialog.h"
 #include "support/ViewFixtures.h"
 #include "viewer/Form1Fixture.h"
 
@@ -186,6 +187,24 @@ TEST_F(HiDpiForm, StatusBarLaysOutInQtUnitsAndDrawsAtTheDeviceScale) {
     for (int X = R.Left; X + 1 < R.Right; X += 2)
       if (Img.pixel(X + 1, Y) != Img.pixel(X, Y) || Img.pixel(X, Y + 1) != Img.pixel(X, Y)) ++Fine;
   EXPECT_GT(Fine, 0);
+}
+
+TEST_F(HiDpiForm, OpenDialogPreviewDrawsThePictureAtTheDeviceScale) {
+  // A 2 x 2 picture fitted into a 40 x 40 box: 80 x 80 pixels of the screen,
+  // each picture pixel a 40 x 40 block.
+  TForm Host(nullptr);
+  Host.SetBounds(0, 0, 200, 200);
+  TPicture P;
+  P.SetGraphic(CoordinateBitmap(2, 2));
+  TPictureBox Box(nullptr, &P);
+  Box.SetParent(&Host);
+  Box.SetBounds(0, 0, 40, 40);
+  Box.HandleNeeded();
+  Box.Repaint();
+  ASSERT_EQ(Box.ClientSurface().size(), QSize(80, 80));
+  EXPECT_EQ(DecodeCoordinate(SurfacePixel(Box, 39, 39)), QPoint(0, 0));
+  EXPECT_EQ(DecodeCoordinate(SurfacePixel(Box, 40, 39)), QPoint(1, 0));
+  EXPECT_EQ(DecodeCoordinate(SurfacePixel(Box, 79, 79)), QPoint(1, 1));
 }
 
 TEST_F(HiDpiForm, AWindowLargerThanTheScreenShrinksOntoIt) {
