@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QWindow>
 
 #include "KestImage/Cursors.h"
 #include "picture/OpenPictureDialog.h"
@@ -82,6 +83,29 @@ TEST_F(HiDpiForm, AtActualSizeEveryPicturePixelLandsOnOneDevicePixel) {
     }
   EXPECT_EQ(WrongShown, 0) << "the screen differs from the client surface";
   EXPECT_EQ(Wrong, 0) << "picture pixels not one to one on the screen";
+}
+
+TEST_F(HiDpiForm, MovingToAScreenOfAnotherRatioRemakesTheClientSurface) {
+  const QList<QScreen*> Screens = QGuiApplication::screens();
+  ASSERT_EQ(Screens.size(), 2);
+  ASSERT_EQ(Screens[1]->devicePixelRatio(), 1.0);
+  ShowAtActualSize(300, 200);
+  TCustomKestImage& V = *Form->KestImage1;
+  QWindow* W = Form->Widget()->windowHandle();
+  ASSERT_NE(W, nullptr);
+  W->setScreen(Screens[1]);
+  QApplication::processEvents();
+  EXPECT_EQ(V.ClientPixelRatio(), 1.0);
+  EXPECT_EQ(V.ClientWidth(), ViewClient()->width());
+  W->setScreen(Screens[0]);
+  QApplication::processEvents();
+  EXPECT_EQ(V.ClientPixelRatio(), 2.0);
+  EXPECT_EQ(V.ClientWidth(), 2 * ViewClient()->width());
+  // Painted anew at the new density: the picture one to one again.
+  V.Update();
+  const TRect R = V.GetImageRect();
+  EXPECT_EQ(R.Width(), 300);
+  EXPECT_EQ(DecodeCoordinate(SurfacePixel(V, R.Left + 299, R.Top + 199)), QPoint(299, 199));
 }
 
 TEST_F(HiDpiForm, ScrollBarsRangeOverDevicePixels) {
