@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <QImage>
@@ -31,6 +32,47 @@ TEST(Blit, RowConversionOfEveryProcessorMatchesThePlainOne) {
   const std::uint8_t Bgr[3] = {0x11, 0x22, 0x33};
   ConvertRow24(&One, Bgr, 1);
   EXPECT_EQ(One, 0xFF332211u);
+}
+
+TEST(Blit, RedBlueSwapOfEveryProcessorMatchesThePlainOne) {
+  std::mt19937 Rng(11);
+  std::vector<std::uint8_t> In(3 * 300 + 16);
+  for (auto& B : In) B = static_cast<std::uint8_t>(Rng());
+  auto Variants = SwapRedBlue24Variants();
+  Variants.push_back(SwapRedBlue24);
+  for (int N : {0, 1, 15, 16, 17, 31, 32, 33, 100, 255})
+    for (int Offset : {0, 1, 5}) {
+      // The plain swap, written out: it may not write past the N pixels.
+      std::vector<std::uint8_t> Plain = In;
+      for (int I = 0; I < N; ++I) std::swap(Plain[std::size_t(Offset + 3 * I)], Plain[std::size_t(Offset + 3 * I + 2)]);
+      for (std::size_t V = 0; V < Variants.size(); ++V) {
+        std::vector<std::uint8_t> Fast = In;
+        Variants[V](Fast.data() + Offset, N);
+        EXPECT_EQ(Fast, Plain) << "variant " << V << ": " << N << " from " << Offset;
+      }
+    }
+}
+
+TEST(Blit, OpaqueCopyOfThirtyTwoBitRowsSetsAlphaAndKeepsColours) {
+  std::mt19937 Rng(5);
+  for (const int W : {1, 7, 8, 9, 33}) {
+    const int H = 3;
+    std::vector<std::uint8_t> Bits(static_cast<std::size_t>(W * 4 + 4) * H);
+    for (auto& B : Bits) B = static_cast<std::uint8_t>(Rng());
+    TPixelView V{Bits.data() + 1, W * 4 + 4, W, H, 32};  // rows not on word boundaries
+    QImage Dst(W + 2, H, QImage::Format_RGB32);
+    Dst.fill(0xFF345678u);
+    StretchBlt(Dst, TRect{1, 0, W + 1, H}, nullptr, V, TRect{0, 0, W, H});
+    for (int Y = 0; Y < H; ++Y) {
+      ASSERT_EQ(Dst.pixel(0, Y), 0xFF345678u);
+      ASSERT_EQ(Dst.pixel(W + 1, Y), 0xFF345678u);
+      for (int X = 0; X < W; ++X) {
+        const std::uint8_t* P = Bits.data() + 1 + std::size_t(Y) * std::size_t(W * 4 + 4) + 4 * std::size_t(X);
+        const std::uint32_t Want = 0xFF000000u | std::uint32_t{P[2]} << 16 | std::uint32_t{P[1]} << 8 | P[0];
+        ASSERT_EQ(Dst.pixel(X + 1, Y), Want) << X << "," << Y;
+      }
+    }
+  }
 }
 
 TEST(Blit, PlainCopyOfTwentyFourBitRowsKeepsEveryPixel) {
