@@ -3,10 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <memory>
 #include <utility>
-
-#include <spng.h>
 
 #include <QPainter>
 
@@ -43,40 +40,10 @@ QImage DecodePng(std::span<const std::uint8_t> Bytes) {
   };
   // Both factors are below 2^32, so the product cannot overflow.
   const std::uint64_t Pixels = Be32(Chunk.data() + 4) * Be32(Chunk.data() + 8);
-  if (Pixels == 0 || Pixels > MaxPicturePixels) Refused();
-  // Decoded as 8-bit RGBA straight into the image, then premultiplied and
-  // put in the image's byte order in place, row by row while it is in the cache.
-  struct TFree {
-    void operator()(spng_ctx* C) const { spng_ctx_free(C); }
-  };
-  const std::unique_ptr<spng_ctx, TFree> C(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
-  if (!C) Refused();
-  spng_set_crc_action(C.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
-  spng_set_chunk_limits(C.get(), std::size_t{1} << 24, std::size_t{1} << 26);
-  spng_ihdr Ihdr{};
-  std::size_t Size = 0;
-  if (spng_set_png_buffer(C.get(), Bytes.data(), Bytes.size()) || spng_get_ihdr(C.get(), &Ihdr) ||
-      spng_decoded_image_size(C.get(), SPNG_FMT_RGBA8, &Size))
-    Refused();
-  QImage I(static_cast<int>(Ihdr.width), static_cast<int>(Ihdr.height), QImage::Format_ARGB32_Premultiplied);
-  if (I.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
-  const std::size_t RowBytes = std::size_t{Ihdr.width} * 4;
-  if (static_cast<std::size_t>(I.bytesPerLine()) != RowBytes || Size != RowBytes * Ihdr.height) Refused();
-  if (spng_decode_image(C.get(), I.bits(), Size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS)) Refused();
-  for (int Y = 0; Y < I.height(); ++Y) {
-    auto* Row = reinterpret_cast<std::uint32_t*>(I.scanLine(Y));
-    for (int X = 0; X < I.width(); ++X) {
-      std::uint32_t P;
-      std::memcpy(&P, &Row[X], 4);  // bytes R, G, B, A
-      const std::uint32_t A = P >> 24, R = P & 0xFF, G = (P >> 8) & 0xFF, B = (P >> 16) & 0xFF;
-      auto Mul = [A](std::uint32_t V) {  // rounded as Qt premultiplies
-        const std::uint32_t T = V * A;
-        return (T + (T >> 8) + 0x80) >> 8;
-      };
-      Row[X] = A == 255 ? (P & 0xFF00FF00u) | R << 16 | B : A << 24 | Mul(R) << 16 | Mul(G) << 8 | Mul(B);
-    }
-  }
-  return I;
+  if (Pixels == 0 || Pixels > MaxPicturePixels || Bytes.size() > INT_MAX) Refused();
+  QImage I = QImage::fromData(Bytes.data(), static_cast<int>(Bytes.size()), "PNG");
+  if (I.isNull()) Refused();
+  return Premultiplied(std::move(I));
 }
 
 // Sets the alpha of every pixel of the RGB32 image and makes it ARGB32: from
