@@ -30,8 +30,7 @@ void TPicture::LoadFile(const std::string& FileName) {
                          const std::string& Msg) {
     if (OnProgress) OnProgress(Sender, Stage, Percent, Redraw, R, Msg);
   };
-  TFileBytes Bytes = ReadWholeFile(FullPath(FileName));
-  ReportingMemory([&] { G->LoadFromFileBytes(std::move(Bytes)); });
+  G->LoadFromFile(FullPath(FileName));
   SetGraphic(std::move(G));
 }
 
