@@ -12,7 +12,7 @@
 #include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
-KEST_CLASS_IMPL(THEIFImage, TPhotoGraphic)
+KEST_CLASS_IMPL(THEIFImage, TDecodedGraphic)
 
 void InitializeHeifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -187,7 +187,7 @@ THEIFImage::~THEIFImage() = default;
 
 // libheif reports the size as shown, after the rotation and mirror boxes; the
 // pixels are decoded as stored and turned by the sink, like other formats.
-TPhotoGraphic::THeader THEIFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader THEIFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   const TPrimary P = Open(Bytes);
   THeader H;
   H.Orientation = PrimaryTurn(Bytes);
@@ -198,7 +198,7 @@ TPhotoGraphic::THeader THEIFImage::ReadHeader(std::span<const std::uint8_t> Byte
   return H;
 }
 
-void THEIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) {
+void THEIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) {
   const TPrimary P = Open(Bytes);
   const bool Alpha = heif_image_handle_has_alpha_channel(P.Handle.get()) != 0;
   THeif<heif_decoding_options> Options(heif_decoding_options_alloc());
@@ -215,7 +215,7 @@ void THEIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& S
   if (!Pixels || W <= 0 || H <= 0 || Stride < W * (Alpha ? 4 : 3))
     throw EHEIF("HEIF image is not valid (no pixels)");
   Sink.SetProfile(Profile(P.Handle.get()));
-  Sink.Start(W, H, Alpha ? TPhotoSink::rkBGRA8 : TPhotoSink::rkBGR8);
+  Sink.Start(W, H, Alpha ? TDecodeSink::rkBGRA8 : TDecodeSink::rkBGR8);
   // libheif gives red, green, blue (alpha): swapped into the bitmap's order.
   const int Bpp = Alpha ? 4 : 3;
   std::vector<std::uint8_t> Row(static_cast<std::size_t>(W) * Bpp);

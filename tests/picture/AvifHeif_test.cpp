@@ -12,7 +12,7 @@
 namespace {
 
 template <class T>
-std::unique_ptr<TPhotoGraphic> Load(const std::vector<std::uint8_t>& Bytes) {
+std::unique_ptr<TDecodedGraphic> Load(const std::vector<std::uint8_t>& Bytes) {
   return LoadPhoto<T>(Bytes);
 }
 
@@ -32,7 +32,7 @@ TPhotoStill Quadrants(int Orientation = 1) {
 struct TFormat {
   const char* Name;
   std::function<std::vector<std::uint8_t>(const TPhotoStill&)> Make;
-  std::function<std::unique_ptr<TPhotoGraphic>(const std::vector<std::uint8_t>&)> Load;
+  std::function<std::unique_ptr<TDecodedGraphic>(const std::vector<std::uint8_t>&)> Load;
   const char* ErrorStart;
 };
 
@@ -121,7 +121,7 @@ TEST(PhoneFormats, DamagedFilesFailCleanly) {
     // leaves the background showing.
     std::vector<std::uint8_t> Cut = Good;
     Cut.resize(Cut.size() - 60);
-    std::unique_ptr<TPhotoGraphic> G;
+    std::unique_ptr<TDecodedGraphic> G;
     const std::string LoadError = ErrorOf([&] { G = F.Load(Cut); });
     if (!LoadError.empty()) {
       // The coded data lies before the boxes that describe it: the header is cut.
