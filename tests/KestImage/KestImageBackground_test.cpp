@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "picture/jpeg/Jpeg.h"
+#include "support/BackgroundTesting.h"
 #include "support/JpegFiles.h"
 #include "support/ViewFixtures.h"
 
@@ -15,15 +16,6 @@ std::unique_ptr<TJPEGImage> LoadJpeg(const std::vector<std::uint8_t>& Bytes) {
   auto S = TMemoryStream::Over(Bytes);
   J->LoadFromStream(*S);
   return J;
-}
-
-template <class F>
-void RunEventsUntil(F&& Done) {
-  const auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!Done() && std::chrono::steady_clock::now() < Limit) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 bool AllBackground(TCustomKestImage& V) {
