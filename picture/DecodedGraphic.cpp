@@ -216,12 +216,16 @@ const TBitmap* TDecodedGraphic::Bitmap() {
 
 void TDecodedGraphic::DrawInto(TCanvas& ACanvas, const TRect& R) {
   if (!Bitmap() || FBitmap->Empty()) return;
-  // Decoders that write premultiplied pixels or opaque ones say only whether
-  // there is alpha; a decode that gives straight alpha marks the bitmap itself.
-  if (FBitmap->AlphaFormat() != afDefined)
-    FBitmap->SetAlphaFormat(FAlpha && FBitmap->BitsPerPixel() == 32 ? afPremultiplied : afIgnored);
+  MarkAlphaFormat();
   FBitmap->SetTransparent(FTransparent);
   FBitmap->DrawInto(ACanvas, R);
+}
+
+// Decoders that write premultiplied pixels or opaque ones say only whether
+// there is alpha; a decode that gives straight alpha marks the bitmap itself.
+void TDecodedGraphic::MarkAlphaFormat() {
+  if (FBitmap->AlphaFormat() != afDefined)
+    FBitmap->SetAlphaFormat(FAlpha && FBitmap->BitsPerPixel() == 32 ? afPremultiplied : afIgnored);
 }
 
 std::unique_ptr<TFrameSource> TDecodedGraphic::OpenFrames(std::span<const std::uint8_t>) { return nullptr; }
@@ -337,6 +341,12 @@ std::unique_ptr<TGraphic> TDecodedGraphic::CopyForBackground() const {
 void TDecodedGraphic::DecodeForBackground(const std::atomic<bool>& Cancel) {
   FCancel = &Cancel;
   Bitmap();
+}
+
+const TBitmap* TDecodedGraphic::PartialPicture() {
+  if (!FProgressiveDisplay || !FBitmap || FBitmap->Empty()) return nullptr;
+  MarkAlphaFormat();
+  return FBitmap.get();
 }
 
 void TDecodedGraphic::TakeDecoded(TGraphic& Worker) {

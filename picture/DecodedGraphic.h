@@ -99,7 +99,8 @@ class TDecodedGraphic : public TGraphic {
   int FrameCount() const;
   int FrameIndex() const { return FFrameIndex; }
   bool Animating() const;
-  // Show passes of interlaced files as they are decoded (default off).
+  // Show passes of interlaced files as they are decoded (default off); on a
+  // worker thread, show the rows decoded so far.
   bool ProgressiveDisplay() const { return FProgressiveDisplay; }
   void SetProgressiveDisplay(bool Value) { FProgressiveDisplay = Value; }
 
@@ -153,6 +154,8 @@ class TDecodedGraphic : public TGraphic {
   std::unique_ptr<TGraphic> CopyForBackground() const override;
   void DecodeForBackground(const std::atomic<bool>& Cancel) override;
   void TakeDecoded(TGraphic& Worker) override;
+  // With progressive display: the bitmap being decoded.
+  const TBitmap* PartialPicture() override;
 
  private:
   friend class TDecodeSink;
@@ -167,6 +170,8 @@ class TDecodedGraphic : public TGraphic {
   void StopAnimation();
   void NextFrame();
   void CheckNotDecoding() const;
+  // Gives the bitmap the alpha format its pixels have.
+  void MarkAlphaFormat();
 
   std::shared_ptr<const TDecodedFile> FData;
   THeader FHeader;

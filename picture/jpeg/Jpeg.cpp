@@ -406,6 +406,8 @@ void TJPEGImage::DecodeForBackground(const std::atomic<bool>& Cancel) {
   Bitmap();
 }
 
+const TBitmap* TJPEGImage::PartialPicture() { return FProgressiveDisplay ? FBitmap.get() : nullptr; }
+
 void TJPEGImage::TakeDecoded(TGraphic& Worker) {
   auto& J = static_cast<TJPEGImage&>(Worker);
   FBitmap = std::move(J.FBitmap);

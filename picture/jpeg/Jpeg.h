@@ -143,6 +143,8 @@ class TJPEGImage : public TGraphic {
   std::unique_ptr<TGraphic> CopyForBackground() const override;
   void DecodeForBackground(const std::atomic<bool>& Cancel) override;
   void TakeDecoded(TGraphic& Worker) override;
+  // With progressive display: the bitmap being decoded.
+  const TBitmap* PartialPicture() override;
 
  private:
   // The decoder's settings that a multi-scan file shown scan by scan uses only

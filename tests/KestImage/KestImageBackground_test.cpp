@@ -93,4 +93,34 @@ TEST(KestImageBackground, AnotherPictureAbandonsTheDecode) {
   EXPECT_EQ(Difference(V->ClientSurface(), DirectDrawing(*V)), "");
 }
 
+// With incremental display on, a graphic that shows decodes in progress shows
+// the rows its worker has decoded at each repaint the decode asks for; without
+// progressive display the background stays until the picture is whole.
+TEST(KestImageBackground, IncrementalDisplayShowsTheRowsDecodedSoFar) {
+  const auto Bytes = MakeJpeg({120, 600});
+  for (bool Progressive : {true, false}) {
+    SCOPED_TRACE(Progressive);
+    auto V = FixedClientView(120, 90);
+    V->SetBackgroundDecoding(true);
+    V->SetIncrementalDisplay(true);
+    int Repaints = 0, Shown = 0;
+    V->OnProgress = [&](TObject*, TProgressStage Stage, std::uint8_t, bool Redraw, const TRect&,
+                        const std::string&) {
+      if (Stage != psRunning || !Redraw) return;
+      ++Repaints;
+      if (!AllBackground(*V)) ++Shown;
+    };
+    auto J = LoadJpeg(Bytes);
+    J->SetProgressiveDisplay(Progressive);
+    TClock Clock;
+    J->SetTickSource([&Clock] { return Clock.Read(); });
+    V->Picture()->SetGraphic(std::move(J));
+    V->Update();
+    ASSERT_TRUE(V->Decoding());
+    RunEventsUntil([&] { return !V->Decoding(); });
+    EXPECT_GT(Repaints, 1);
+    EXPECT_EQ(Shown, Progressive ? Repaints : 0);
+  }
+}
+
 }  // namespace

@@ -322,4 +322,71 @@ TEST_F(BackgroundFormatsTest, FullResolutionReadsDuringTheDecodeGetTheWholePictu
   }
 }
 
+// With progressive display, the rows decoded so far are shown while the
+// worker decodes: at each notification that asks for a repaint the preview is
+// the picture as a decode at drawing showed it at that notification or a later one.
+TEST_F(BackgroundFormatsTest, PreviewShowsTheRowsDecodedSoFar) {
+  for (const TFormatCase& C : Cases()) {
+    const std::string Name = C.Name;
+    if (Name != "PNG" && Name != "PNG interlaced, shown pass by pass" && Name != "TIFF" && Name != "TIFF turned")
+      continue;
+    for (bool Progressive : {true, false}) {
+      SCOPED_TRACE(testing::Message() << C.Name << (Progressive ? ", shown" : ", not shown"));
+      TFormatCase Shown = C;
+      Shown.ProgressiveDisplay = Progressive;
+      TClock SyncClock, Clock;
+      std::vector<TNoteRecord> SyncNotes, Notes;
+      auto Sync = Load(Shown, C.Bytes, SyncClock, SyncNotes);
+      std::vector<std::unique_ptr<TBitmap>> SyncShown;
+      Sync->OnProgress = [&](TObject*, TProgressStage Stage, std::uint8_t, bool Redraw, const TRect&,
+                             const std::string&) {
+        if (Stage != psRunning || !Redraw) return;
+        SyncShown.push_back(std::make_unique<TBitmap>());
+        SyncShown.back()->Assign(Sync->Bitmap());
+      };
+      const TBitmap* Final = Sync->Bitmap();
+      auto G = Load(Shown, C.Bytes, Clock, Notes);
+      std::vector<std::unique_ptr<TBitmap>> Previews;
+      std::vector<TRect> Bands;
+      int Missing = 0;
+      G->OnProgress = [&](TObject*, TProgressStage Stage, std::uint8_t, bool Redraw, const TRect& R,
+                          const std::string&) {
+        if (Stage != psRunning || !Redraw) return;
+        const TBitmap* P = G->BackgroundPreview();
+        if (!P) {
+          ++Missing;
+          return;
+        }
+        Previews.push_back(std::make_unique<TBitmap>());
+        Previews.back()->Assign(P);
+        Bands.push_back(R);
+      };
+      G->StartBackgroundDecode();
+      RunEventsUntil([&] { return !G->BackgroundDecoding(); });
+      EXPECT_EQ(G->BackgroundPreview(), nullptr);  // gone with the decode
+      if (!Progressive) {
+        EXPECT_TRUE(Previews.empty());
+        continue;
+      }
+      ASSERT_GE(SyncShown.size(), 2u);
+      EXPECT_EQ(Missing, 0);
+      ASSERT_EQ(Previews.size(), SyncShown.size());
+      std::size_t J = 0;
+      for (std::size_t I = 0; I < Previews.size(); ++I) {
+        SCOPED_TRACE(I);
+        J = std::max(J, I);
+        while (J < SyncShown.size() && !SamePixels(*Previews[I], *SyncShown[J])) ++J;
+        EXPECT_LT(J, SyncShown.size());
+        // The rows of the band notified are the final picture's, once a pass is whole or in a single pass.
+        const TRect& R = Bands[I];
+        if (Name == "PNG" || Name == "TIFF") {
+          const auto Bytes = static_cast<std::size_t>(Final->Width()) * Final->BitsPerPixel() / 8;
+          for (std::int32_t Y = 0; Y < R.Bottom; ++Y)
+            ASSERT_EQ(std::memcmp(Previews[I]->ScanLine(Y), Final->ScanLine(Y), Bytes), 0) << Y;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
