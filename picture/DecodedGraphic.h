@@ -222,6 +222,8 @@ class TDecodeSink {
   // Applies an ICC profile to the rows from now on (to the gray table for
   // gray rows); an unusable one is ignored. Before Start.
   void SetProfile(std::span<const std::uint8_t> Icc);
+  // The decoder gives its rows turned as the file says already (before Start).
+  void SetRowsTurned() { FOrientation = orNormal; }
   // Makes gray rows read 0 as white (before Start).
   void SetGrayInverted(bool Inverted) { FGrayInverted = Inverted; }
 

@@ -62,6 +62,33 @@ TEST(PhoneFormats, OrientationTurnsThePictureAndItsSize) {
     }
 }
 
+TEST(PhoneFormats, HeifCropBoxCutsThePictureBeforeItTurns) {
+  enum { TL, TR, BL, BR };
+  const int Expected[9][4] = {{},
+                              {TL, TR, BL, BR}, {TR, TL, BR, BL}, {BR, BL, TR, TL}, {BL, BR, TL, TR},
+                              {TL, BL, TR, BR}, {BL, TL, BR, TR}, {BR, TR, BL, TL}, {TR, BR, TL, BL}};
+  for (int O : {1, 2, 3, 6, 7}) {
+    SCOPED_TRACE(::testing::Message() << "orientation " << O);
+    TPhotoStill P = Quadrants(O);
+    P.Width = 63;  // coded as 64 x 48, cut to 63 x 47 by the crop box
+    P.Height = 47;
+    P.CropBox = true;
+    const auto Bytes = MakeHeif(P);
+    ASSERT_NE(std::string(Bytes.begin(), Bytes.end()).find("clap"), std::string::npos);
+    auto G = Load<THEIFImage>(Bytes);
+    const int W = O >= 5 ? 47 : 63, H = O >= 5 ? 63 : 47;
+    EXPECT_EQ(G->Width(), W);
+    EXPECT_EQ(G->Height(), H);
+    const TBitmap* B = G->Bitmap();
+    ASSERT_EQ(B->Width(), W);
+    ASSERT_EQ(B->Height(), H);
+    // The corners of the crop, which are the picture's own, where the turn puts them.
+    const TPoint Corners[4] = {{0, 0}, {W - 1, 0}, {0, H - 1}, {W - 1, H - 1}};
+    for (int K = 0; K < 4; ++K)
+      EXPECT_TRUE(Near(B->View().PixelAt(Corners[K].X, Corners[K].Y), Colors[Expected[O][K]], 24)) << "corner " << K;
+  }
+}
+
 TEST(PhoneFormats, AvifTurnsAsLibheifReadsTheSameFile) {
   // libheif reads AVIF files too and applies their boxes itself: both readers agree.
   for (int O = 1; O <= 8; ++O) {
