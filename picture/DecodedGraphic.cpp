@@ -79,6 +79,7 @@ void TDecodedGraphic::Hold(std::shared_ptr<const TDecodedFile> Data, const THead
   FHeader = H;
   FBitmap.reset();
   FFrames.reset();
+  FCanvas.reset();
   FFrameIndex = 0;
   FAlpha = H.Alpha;
   FPaletteModified = true;
@@ -128,6 +129,7 @@ void TDecodedGraphic::Assign(const TPersistent* Source) {
   FHeader = G->FHeader;
   FBitmap = std::move(Copy);
   FFrames.reset();
+  FCanvas.reset();
   FFrameIndex = 0;
   FAlpha = FBitmap ? G->FAlpha : FHeader.Alpha;
   FAnimate = G->FAnimate;
@@ -166,9 +168,12 @@ void TDecodedGraphic::SetAutoOrientation(bool Value) {
   if (Value == FAutoOrientation) return;
   CheckNotDecoding();
   FAutoOrientation = Value;
-  if (FFrames) return;  // animations are shown as stored
   CancelBackgroundDecode();
+  StopAnimation();
   FBitmap.reset();
+  FFrames.reset();
+  FCanvas.reset();
+  FFrameIndex = 0;
   FAlpha = FHeader.Alpha;
   Changed(this);
 }
@@ -196,7 +201,7 @@ void TDecodedGraphic::SetAnimate(bool Value) {
   if (FFrameIndex == 0) return;
   // Back to the first frame, shown alone.
   try {
-    FCompositor.Start(*FBitmap, FHeader.Width, FHeader.Height);
+    StartFrames();
     ShowFrame(0);
   } catch (const Exception&) {
   }
@@ -270,7 +275,8 @@ void TDecodedGraphic::Decode() {
     const std::span<const std::uint8_t> Bytes = FData->Bytes();
     FFrames = OpenFrames(Bytes);
     if (FFrames) {
-      FCompositor.Start(*FBitmap, FHeader.Width, FHeader.Height);
+      if (DecodeOrientation() != orNormal) FCanvas = std::make_unique<TBitmap>();
+      StartFrames();
       ShowFrame(0);
     } else {
       DecodeStill(Bytes, *FBitmap);
@@ -353,6 +359,7 @@ void TDecodedGraphic::TakeDecoded(TGraphic& Worker) {
   auto& W = static_cast<TDecodedGraphic&>(Worker);
   FBitmap = std::move(W.FBitmap);
   FFrames = std::move(W.FFrames);
+  FCanvas = std::move(W.FCanvas);
   // The compositor draws on the bitmap taken over, which stays where it was.
   FCompositor = std::move(W.FCompositor);
   FAlpha = W.FAlpha;
@@ -366,6 +373,8 @@ void TDecodedGraphic::TakeDecoded(TGraphic& Worker) {
 // ---------------------------------------------------------------------------
 // Animation
 
+void TDecodedGraphic::StartFrames() { FCompositor.Start(FrameCanvas(), FHeader.Width, FHeader.Height); }
+
 TRect TDecodedGraphic::ShowFrame(int Index) {
   FCompositor.BeginFrame(FFrames->Frame(Index));
   std::exception_ptr Failure;
@@ -374,8 +383,19 @@ TRect TDecodedGraphic::ShowFrame(int Index) {
   } catch (...) {
     Failure = std::current_exception();
   }
-  const TRect Changed = FCompositor.EndFrame();
+  TRect Changed = FCompositor.EndFrame();
   FAlpha = !FCompositor.Opaque();
+  if (FCanvas) {
+    // The picture shown is the canvas turned; the changed area turns with it.
+    FBitmap->Assign(FCanvas.get());
+    ApplyOrientation(*FBitmap, FHeader.Orientation);
+    if (!Changed.IsEmpty()) {
+      const TPoint A = OrientedPoint(FHeader.Orientation, FHeader.Width, FHeader.Height, Changed.Left, Changed.Top);
+      const TPoint B =
+          OrientedPoint(FHeader.Orientation, FHeader.Width, FHeader.Height, Changed.Right - 1, Changed.Bottom - 1);
+      Changed = TRect{std::min(A.X, B.X), std::min(A.Y, B.Y), std::max(A.X, B.X) + 1, std::max(A.Y, B.Y) + 1};
+    }
+  }
   if (Failure) std::rethrow_exception(Failure);
   return Changed;
 }
@@ -411,15 +431,15 @@ void TDecodedGraphic::NextFrame() {
         return;
       }
       Next = 0;
-      FCompositor.Start(*FBitmap, FHeader.Width, FHeader.Height);
-      Changed = TRect{0, 0, FHeader.Width, FHeader.Height};
+      StartFrames();
       ShowFrame(0);
+      Changed = TRect{0, 0, FBitmap->Width(), FBitmap->Height()};
     } else {
       Changed = ShowFrame(Next);
     }
   } catch (...) {
     StopAnimation();
-    Changed = TRect{0, 0, FHeader.Width, FHeader.Height};
+    Changed = TRect{0, 0, FBitmap->Width(), FBitmap->Height()};
     Next = FFrameIndex;
   }
   FFrameIndex = Next;

@@ -164,8 +164,14 @@ class TDecodedGraphic : public TGraphic {
   bool Cancelled() const { return FCancel && FCancel->load(std::memory_order_relaxed); }
   // The orientation the decode turns the picture by.
   TOrientation DecodeOrientation() const { return FAutoOrientation ? FHeader.Orientation : orNormal; }
-  // Composes frame Index over the canvas; returns the changed area.
+  // Composes frame Index over the canvas and shows it; returns the changed
+  // area of the picture shown.
   TRect ShowFrame(int Index);
+  // Where the frames are composed: the picture shown, or for an animation
+  // that is turned, the canvas it is turned from.
+  TBitmap& FrameCanvas() { return FCanvas ? *FCanvas : *FBitmap; }
+  // Starts the animation over from a clear canvas.
+  void StartFrames();
   void StartAnimation();
   void StopAnimation();
   void NextFrame();
@@ -185,6 +191,8 @@ class TDecodedGraphic : public TGraphic {
   bool FAutoOrientation = true;
   std::unique_ptr<TFrameSource> FFrames;
   TFrameCompositor FCompositor;
+  // The frames as stored, for an animation shown turned by its orientation.
+  std::unique_ptr<TBitmap> FCanvas;
   std::unique_ptr<TTimer> FTimer;
   int FFrameIndex = 0;
   int FLoopsDone = 0;

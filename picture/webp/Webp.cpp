@@ -136,8 +136,7 @@ TDecodedGraphic::THeader TWebPImage::ReadHeader(std::span<const std::uint8_t> By
   const VP8StatusCode S = WebPGetFeatures(Bytes.data(), Bytes.size(), &F);
   if (S != VP8_STATUS_OK) Fail(StatusText(S));
   CheckSize(F.width, F.height);
-  // Animations are shown as stored.
-  const TOrientation O = F.has_animation ? orNormal : ReadExifOrientation(ChunkOf(Bytes, "EXIF"));
+  const TOrientation O = ReadExifOrientation(ChunkOf(Bytes, "EXIF"));
   return THeader{F.width, F.height, F.has_alpha != 0 || F.has_animation != 0, O};
 }
 

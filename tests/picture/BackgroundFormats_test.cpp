@@ -15,6 +15,7 @@
 #include "picture/webp/Webp.h"
 #include "support/BackgroundTesting.h"
 #include "support/GifFiles.h"
+#include "support/PhotoFiles.h"
 #include "support/PhotoHeif.h"
 #include "support/PhotoTiff.h"
 #include "support/PngFiles.h"
@@ -96,6 +97,9 @@ std::vector<TFormatCase> Cases() {
       {"GIF animation", Maker<TGifImage>(), GifFile()},
       {"WebP", Maker<TWebPImage>(), MakeWebp(300, 300, Webp, 90, false)},
       {"WebP animation", Maker<TWebPImage>(), MakeAnimatedWebp(32, 24, {{Webp, 100}, {[](int, int) { return 0xFF0000FFu; }, 100}}, 0)},
+      {"WebP animation turned", Maker<TWebPImage>(),
+       WithWebpChunk(MakeAnimatedWebp(32, 24, {{Webp, 100}, {[](int X, int) { return X < 9 ? 0xFF0000FFu : 0xFF00FF00u; }, 100}}, 0),
+                     "EXIF", MakeExif(6, false, false))},
       {"TIFF", Maker<TTIFFImage>(), TiffFile(0)},
       {"TIFF turned", Maker<TTIFFImage>(), TiffFile(6)},
       {"AVIF", Maker<TAVIFImage>(), MakeAvif(Still(true, 1))},
