@@ -97,9 +97,6 @@ TEST_F(BackgroundDecodeTest, GivesThePixelsAndNotificationsOfTheDecodeAtDrawing)
   }
 }
 
-// Where the decode is when it is abandoned, and how.
-enum TCancelBy { cbFree, cbCancel, cbSetting, cbLoad };
-
 TEST_F(BackgroundDecodeTest, AbandonedDecodeStopsAndDeliversNothing) {
   const auto Bytes = MakeJpeg({64, 400, false, 2, 2, true});
   int Readings = 0;
@@ -118,28 +115,8 @@ TEST_F(BackgroundDecodeTest, AbandonedDecodeStopsAndDeliversNothing) {
       Clock.HoldAt = HoldAt;
       std::vector<TNoteRecord> Notes;
       auto J = Load(Bytes, Clock, Notes);
-      J->StartBackgroundDecode();
-      if (HoldAt > 0) {
-        while (!Clock.Held) std::this_thread::yield();
-        Clock.Released = true;
-      }
-      switch (By) {
-        case cbFree: J.reset(); break;
-        case cbCancel: J->CancelBackgroundDecode(); break;
-        case cbSetting: J->SetScale(jsHalf); break;
-        case cbLoad: {
-          auto S = TMemoryStream::Over(Bytes);
-          J->LoadFromStream(*S);
-          break;
-        }
-      }
-      RunEventsAWhile();
-      EXPECT_TRUE(Notes.empty());
-      if (J) {
-        EXPECT_FALSE(J->BackgroundDecoding());
-        EXPECT_FALSE(J->Decoded());
-        EXPECT_TRUE(J->NeedsDecode());
-      }
+      StartHeld(*J, Clock);
+      ExpectAbandoned(J, By, Bytes, [](TJPEGImage& G) { G.SetScale(jsHalf); }, Notes);
     }
   }
 }
@@ -187,9 +164,7 @@ TEST_F(BackgroundDecodeTest, FullResolutionReadDuringTheDecodeGetsTheWholePictur
   const TBitmap* Expected = Sync->Bitmap();
   Clock.HoldAt = SyncClock.Readings / 2;
   auto J = Load(Bytes, Clock, Notes);
-  J->StartBackgroundDecode();
-  while (!Clock.Held) std::this_thread::yield();
-  Clock.Released = true;
+  StartHeld(*J, Clock);
   const TBitmap* B = J->Bitmap();
   ASSERT_NE(B, nullptr);
   EXPECT_TRUE(SamePixels(*Expected, *B));

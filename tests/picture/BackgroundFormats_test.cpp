@@ -167,9 +167,6 @@ TEST_F(BackgroundFormatsTest, GiveThePixelsAndNotificationsOfTheDecodeAtDrawing)
   }
 }
 
-// How the decode is abandoned.
-enum TCancelBy { cbFree, cbCancel, cbSetting, cbLoad };
-
 TEST_F(BackgroundFormatsTest, AbandonedDecodeStopsAndDeliversNothing) {
   for (const TFormatCase& C : Cases()) {
     SCOPED_TRACE(C.Name);
@@ -188,27 +185,9 @@ TEST_F(BackgroundFormatsTest, AbandonedDecodeStopsAndDeliversNothing) {
         Clock.HoldAt = HoldAt;
         std::vector<TNoteRecord> Notes;
         auto G = Load(C, C.Bytes, Clock, Notes);
-        G->StartBackgroundDecode();
-        if (HoldAt > 0) {
-          while (!Clock.Held) std::this_thread::yield();
-          Clock.Released = true;
-        }
-        switch (By) {
-          case cbFree: G.reset(); break;
-          case cbCancel: G->CancelBackgroundDecode(); break;
-          case cbSetting: G->SetAutoOrientation(false); break;
-          case cbLoad: {
-            auto S = TMemoryStream::Over(C.Bytes);
-            G->LoadFromStream(*S);
-            break;
-          }
-        }
-        RunEventsAWhile();
-        EXPECT_TRUE(Notes.empty());
+        StartHeld(*G, Clock);
+        ExpectAbandoned(G, By, C.Bytes, [](TDecodedGraphic& D) { D.SetAutoOrientation(false); }, Notes);
         if (G) {
-          EXPECT_FALSE(G->BackgroundDecoding());
-          EXPECT_FALSE(G->Decoded());
-          EXPECT_TRUE(G->NeedsDecode());
           EXPECT_FALSE(G->Animating());
         }
       }
@@ -306,9 +285,7 @@ TEST_F(BackgroundFormatsTest, FullResolutionReadsDuringTheDecodeGetTheWholePictu
     const TBitmap* Expected = Sync->Bitmap();
     Clock.HoldAt = SyncClock.Readings / 2 + 1;
     auto G = Load(C, C.Bytes, Clock, Notes);
-    G->StartBackgroundDecode();
-    while (!Clock.Held) std::this_thread::yield();
-    Clock.Released = true;
+    StartHeld(*G, Clock);
     // A copy made now holds the same file and decodes the same picture.
     auto Copy = C.Make();
     Copy->Assign(G.get());
