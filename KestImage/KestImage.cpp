@@ -799,6 +799,9 @@ void TCustomKestImage::Paint() {
         C.Brush().Color = Color();
         C.Brush().Style = bsSolid;
         C.FillRect(Clip);
+        // The rows decoded so far, where the graphic shows them.
+        if (TBitmap* Preview = FPicture->Graphic()->BackgroundPreview())
+          C.StretchDraw(GetImageRect(), Preview);
       } else if (TGraphic* G = FPicture->Graphic()) {
         StretchDrawGraphic(C, GetImageRect(), G);
         CheckDrawnSize();

@@ -14,7 +14,7 @@
 #include "toolkit/Blit.h"
 #include "toolkit/SysUtils.h"
 
-KEST_CLASS_IMPL(TPngImage, TImageGraphic)
+KEST_CLASS_IMPL(TPngImage, TDecodedGraphic)
 
 void InitializePngSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -159,7 +159,7 @@ void ZeroRowsFrom(TBitmap& B, std::int32_t Row) {
 
 TPngImage::TPngImage() = default;
 
-TImageGraphic::THeader TPngImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TPngImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   TSpng C = Open(Bytes);
   const TPngInfo I = ReadInfo(C.get());
   return THeader{static_cast<std::int32_t>(I.Ihdr.width), static_cast<std::int32_t>(I.Ihdr.height), I.Alpha,

@@ -14,7 +14,7 @@
 #include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
-KEST_CLASS_IMPL(TTIFFImage, TPhotoGraphic)
+KEST_CLASS_IMPL(TTIFFImage, TDecodedGraphic)
 
 void InitializeTiffSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -275,7 +275,7 @@ void SwapRedBlue(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count, i
   }
 }
 
-void DecodeRows(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
+void DecodeRows(const TTiffFile& F, const TPage& P, TDecodeSink& Sink) {
   const std::size_t W = P.Width;
   const bool Inks = P.Photometric == PHOTOMETRIC_SEPARATED;
   const bool Gray = P.Samples == 1;
@@ -285,8 +285,8 @@ void DecodeRows(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
   else
     Sink.SetProfile(Profile(F));
   Sink.SetGrayInverted(P.Photometric == PHOTOMETRIC_MINISWHITE);
-  TPhotoSink::TRows Kind = Gray ? TPhotoSink::rkGray8 : TPhotoSink::rkBGR8;
-  if (P.Alpha) Kind = P.Alpha == EXTRASAMPLE_ASSOCALPHA ? TPhotoSink::rkBGRA8Premultiplied : TPhotoSink::rkBGRA8;
+  TDecodeSink::TRows Kind = Gray ? TDecodeSink::rkGray8 : TDecodeSink::rkBGR8;
+  if (P.Alpha) Kind = P.Alpha == EXTRASAMPLE_ASSOCALPHA ? TDecodeSink::rkBGRA8Premultiplied : TDecodeSink::rkBGRA8;
   Sink.Start(static_cast<std::int32_t>(P.Width), static_cast<std::int32_t>(P.Height), Kind);
   const std::size_t Samples = W * P.Samples, SampleBytes = P.Bits / 8;
   if (static_cast<std::uint64_t>(TIFFScanlineSize64(*F)) != Samples * SampleBytes) Fail(F.Error("row size"));
@@ -326,7 +326,7 @@ void DecodeRows(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
 
 // Every other page, through libtiff's RGBA reader in bands of whole strips or
 // tiles: colours made 8-bit, alpha premultiplied, inks converted by libtiff.
-void DecodeRgba(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
+void DecodeRgba(const TTiffFile& F, const TPage& P, TDecodeSink& Sink) {
   char Message[1024] = {};
   TIFFRGBAImage Image{};
   if (!TIFFRGBAImageOK(*F, Message) || !TIFFRGBAImageBegin(&Image, *F, 1, Message))
@@ -339,7 +339,7 @@ void DecodeRgba(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
   Image.req_orientation = Image.orientation;
   if (P.Photometric != PHOTOMETRIC_SEPARATED) Sink.SetProfile(Profile(F));
   Sink.Start(static_cast<std::int32_t>(P.Width), static_cast<std::int32_t>(P.Height),
-             Image.alpha ? TPhotoSink::rkBGRA8Premultiplied : TPhotoSink::rkBGRX8);
+             Image.alpha ? TDecodeSink::rkBGRA8Premultiplied : TDecodeSink::rkBGRX8);
   std::uint32_t Band = 0;
   if (P.Tiled)
     TIFFGetField(*F, TIFFTAG_TILELENGTH, &Band);
@@ -375,7 +375,7 @@ void DecodeRgba(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
 TTIFFImage::TTIFFImage() = default;
 TTIFFImage::~TTIFFImage() = default;
 
-TPhotoGraphic::THeader TTIFFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TTIFFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   const TTiffFile F(Bytes);
   const TPage P = ReadPage(F);
   if (!TIFFIsCODECConfigured(P.Compression)) Fail("compression " + std::to_string(P.Compression) + " not supported");
@@ -389,7 +389,7 @@ TPhotoGraphic::THeader TTIFFImage::ReadHeader(std::span<const std::uint8_t> Byte
   return H;
 }
 
-void TTIFFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) {
+void TTIFFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) {
   const TTiffFile F(Bytes);
   const TPage P = ReadPage(F);
   if (DirectRows(P))
