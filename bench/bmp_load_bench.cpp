@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "picture/Graphic.h"
+#include "support/BenchFiles.h"
 
 namespace {
 
@@ -20,55 +21,21 @@ constexpr std::uint32_t Width = 6000;
 constexpr std::uint32_t Height = 4000;
 constexpr std::uint32_t HeaderBytes = 14 + 40;
 
-void PutLE(std::vector<std::uint8_t>& B, std::uint32_t V, int Bytes) {
-  for (int I = 0; I < Bytes; ++I) B.push_back(static_cast<std::uint8_t>(V >> (8 * I)));
-}
-
 // The bitmap file, written once per run into the temporary folder and removed at exit.
-class TBenchFile {
- public:
-  TBenchFile() : FPath((std::filesystem::temp_directory_path() / "kest_bmp_load_bench.bmp").string()) {
-    const std::uint32_t Row = Width * 3;  // a multiple of 4: no row padding
-    const std::uint32_t Pixels = Row * Height;
-    std::vector<std::uint8_t> Header;
-    PutLE(Header, 0x4D42, 2);
-    PutLE(Header, HeaderBytes + Pixels, 4);
-    PutLE(Header, 0, 4);
-    PutLE(Header, HeaderBytes, 4);
-    for (std::uint32_t V : {40u, Width, Height}) PutLE(Header, V, 4);
-    PutLE(Header, 1, 2);
-    PutLE(Header, 24, 2);
-    for (std::uint32_t V : {0u, Pixels, 2835u, 2835u, 0u, 0u}) PutLE(Header, V, 4);
-    std::vector<std::uint8_t> Line(Row);
-    std::FILE* F = std::fopen(FPath.c_str(), "wb");
-    if (!F) throw std::runtime_error("cannot write " + FPath);
-    std::fwrite(Header.data(), 1, Header.size(), F);
-    for (std::uint32_t Y = 0; Y < Height; ++Y) {
-      for (std::uint32_t X = 0; X < Row; ++X) Line[X] = static_cast<std::uint8_t>(X * 7 + Y * 3);
-      std::fwrite(Line.data(), 1, Line.size(), F);
-    }
-    std::fclose(F);
-  }
-  ~TBenchFile() { std::filesystem::remove(FPath); }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
-
 const std::string& BenchPath() {
-  static const TBenchFile File;
+  static const TBenchFile File = [] {
+    const std::uint32_t Row = Width * 3;  // a multiple of 4: no row padding
+    std::vector<std::uint8_t> Bytes = BmpHeaders(Width, Height, 24, 0, Row * Height, 0, [](std::uint32_t) { return 0u; });
+    Bytes.reserve(Bytes.size() + std::size_t{Row} * Height);
+    for (std::uint32_t Y = 0; Y < Height; ++Y)
+      for (std::uint32_t X = 0; X < Row; ++X) Bytes.push_back(static_cast<std::uint8_t>(X * 7 + Y * 3));
+    return TBenchFile(Bytes, "kest_bmp_load_bench.bmp");
+  }();
   return File.Path();
 }
 
 void ReadAndCopy(const std::string& Path) {
-  std::FILE* F = std::fopen(Path.c_str(), "rb");
-  std::fseek(F, 0, SEEK_END);
-  const auto Size = static_cast<std::size_t>(std::ftell(F));
-  std::fseek(F, 0, SEEK_SET);
-  auto File = std::make_unique_for_overwrite<std::uint8_t[]>(Size);
-  const std::size_t N = std::fread(File.get(), 1, Size, F);
-  std::fclose(F);
+  const auto [File, N] = ReadPlain(Path);
   auto Pixels = std::make_unique_for_overwrite<std::uint8_t[]>(N - HeaderBytes);
   std::memcpy(Pixels.get(), File.get() + HeaderBytes, N - HeaderBytes);
   benchmark::DoNotOptimize(Pixels.get());

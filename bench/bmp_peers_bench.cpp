@@ -19,26 +19,13 @@ namespace {
 
 constexpr std::uint32_t Width = 6000, Height = 4000;
 
-void PutLE(std::vector<std::uint8_t>& B, std::uint32_t V, int Bytes) {
-  for (int I = 0; I < Bytes; ++I) B.push_back(static_cast<std::uint8_t>(V >> (8 * I)));
-}
-
 // A bottom-up bitmap file of the given depth with photo-like pixels.
 std::vector<std::uint8_t> MakeBmp(std::uint32_t Bpp) {
   const std::uint32_t Colors = Bpp == 8 ? 256 : 0;
   const std::uint32_t Row = (Width * Bpp + 31) / 32 * 4;
-  const std::uint32_t Offset = 14 + 40 + 4 * Colors;
-  std::vector<std::uint8_t> B;
-  B.reserve(Offset + std::size_t{Row} * Height);
-  PutLE(B, 0x4D42, 2);
-  PutLE(B, Offset + Row * Height, 4);
-  PutLE(B, 0, 4);
-  PutLE(B, Offset, 4);
-  for (std::uint32_t V : {40u, Width, Height}) PutLE(B, V, 4);
-  PutLE(B, 1, 2);
-  PutLE(B, Bpp, 2);
-  for (std::uint32_t V : {0u, Row * Height, 2835u, 2835u, Colors, 0u}) PutLE(B, V, 4);
-  for (std::uint32_t I = 0; I < Colors; ++I) PutLE(B, (I * 0x010305u) & 0xFFFFFF, 4);
+  std::vector<std::uint8_t> B =
+      BmpHeaders(Width, Height, Bpp, 0, Row * Height, Colors, [](std::uint32_t I) { return (I * 0x010305u) & 0xFFFFFF; });
+  B.reserve(B.size() + std::size_t{Row} * Height);
   for (std::uint32_t Y = 0; Y < Height; ++Y)
     for (std::uint32_t X = 0; X < Row; ++X) B.push_back(static_cast<std::uint8_t>((X / 5 + Y / 3 + (X * Y & 7)) & 0xFF));
   return B;

@@ -17,14 +17,11 @@
 
 #include "picture/Bitmap.h"
 #include "picture/Graphic.h"
+#include "support/BenchFiles.h"
 
 namespace {
 
 constexpr int Side = 256;
-
-void PutLE(std::vector<std::uint8_t>& B, std::uint32_t V, int Bytes) {
-  for (int I = 0; I < Bytes; ++I) B.push_back(static_cast<std::uint8_t>(V >> (8 * I)));
-}
 
 // A PNG of a 256 x 256 picture with gradients, soft alpha and some detail, so
 // that it compresses like a drawn application icon.

@@ -16,6 +16,7 @@
 
 #include "picture/Dib.h"
 #include "picture/Graphic.h"
+#include "support/BenchFiles.h"
 
 namespace {
 
@@ -23,10 +24,6 @@ constexpr std::uint32_t Width = 6000;
 constexpr std::uint32_t Height = 4000;
 constexpr std::uint32_t Colors = 256;
 constexpr std::uint32_t HeaderBytes = 14 + 40 + 4 * Colors;
-
-void PutLE(std::vector<std::uint8_t>& B, std::uint32_t V, int Bytes) {
-  for (int I = 0; I < Bytes; ++I) B.push_back(static_cast<std::uint8_t>(V >> (8 * I)));
-}
 
 // Each row: absolute runs of 20 pixels and repeated runs of 4, in turn, then
 // the end of the line; the end of the bitmap closes the data.
@@ -49,49 +46,21 @@ std::vector<std::uint8_t> Runs() {
 }
 
 // The bitmap file, written once per run into the temporary folder and removed at exit.
-class TBenchFile {
- public:
-  TBenchFile() : FPath((std::filesystem::temp_directory_path() / "kest_rle_load_bench.bmp").string()) {
-    const std::vector<std::uint8_t> Data = Runs();
-    const auto Size = static_cast<std::uint32_t>(Data.size());
-    std::vector<std::uint8_t> Header;
-    PutLE(Header, 0x4D42, 2);
-    PutLE(Header, HeaderBytes + Size, 4);
-    PutLE(Header, 0, 4);
-    PutLE(Header, HeaderBytes, 4);
-    for (std::uint32_t V : {40u, Width, Height}) PutLE(Header, V, 4);
-    PutLE(Header, 1, 2);
-    PutLE(Header, 8, 2);
-    for (std::uint32_t V : {1u, Size, 2835u, 2835u, Colors, 0u}) PutLE(Header, V, 4);
-    for (std::uint32_t I = 0; I < Colors; ++I) PutLE(Header, I * 0x010101u, 4);
-    std::FILE* F = std::fopen(FPath.c_str(), "wb");
-    if (!F) throw std::runtime_error("cannot write " + FPath);
-    std::fwrite(Header.data(), 1, Header.size(), F);
-    std::fwrite(Data.data(), 1, Data.size(), F);
-    std::fclose(F);
-  }
-  ~TBenchFile() { std::filesystem::remove(FPath); }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
-
 const std::string& BenchPath() {
-  static const TBenchFile File;
+  static const TBenchFile File = [] {
+    const std::vector<std::uint8_t> Data = Runs();
+    std::vector<std::uint8_t> Bytes = BmpHeaders(Width, Height, 8, 1, static_cast<std::uint32_t>(Data.size()), Colors,
+                                                 [](std::uint32_t I) { return I * 0x010101u; });
+    Bytes.insert(Bytes.end(), Data.begin(), Data.end());
+    return TBenchFile(Bytes, "kest_rle_load_bench.bmp");
+  }();
   return File.Path();
 }
 
 void PlainExpand(const std::uint8_t* P, const std::uint8_t* End, std::uint8_t* Pixels);
 
 void ReadAndExpand(const std::string& Path) {
-  std::FILE* F = std::fopen(Path.c_str(), "rb");
-  std::fseek(F, 0, SEEK_END);
-  const auto Size = static_cast<std::size_t>(std::ftell(F));
-  std::fseek(F, 0, SEEK_SET);
-  auto File = std::make_unique_for_overwrite<std::uint8_t[]>(Size);
-  const std::size_t N = std::fread(File.get(), 1, Size, F);
-  std::fclose(F);
+  const auto [File, N] = ReadPlain(Path);
   auto Pixels = std::make_unique<std::uint8_t[]>(std::size_t{Width} * Height);
   PlainExpand(File.get() + HeaderBytes, File.get() + N, Pixels.get());
   benchmark::DoNotOptimize(Pixels.get());

@@ -12,21 +12,9 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include "support/BenchFiles.h"
+
 #include <QImage>
-
-class TBenchFile {
- public:
-  TBenchFile(const std::vector<std::uint8_t>& Bytes, const std::string& Name)
-      : FPath((std::filesystem::temp_directory_path() / Name).string()) {
-    std::ofstream(FPath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-  }
-  ~TBenchFile() { std::filesystem::remove(FPath); }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
 
 template <class F>
 double TimeOf(F&& Fn) {
