@@ -55,6 +55,41 @@ TEST(Blit, RedBlueSwapOfEveryProcessorMatchesThePlainOne) {
   });
 }
 
+// Every halving variant against the mean written out: each channel's sum of
+// four rounded to nearest, ties to even (sums 2, 6, 10 ... are ties). Rows are
+// exactly 6 N bytes so that a read past them shows under the address sanitizer.
+TEST(Blit, RowHalvingOfEveryProcessorMatchesTheExactMean) {
+  auto Variants = HalveRow24Variants();
+  Variants.push_back(HalveRow24);
+  std::mt19937 Rng(13);
+  for (int N : {0, 1, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 33, 100, 257}) {
+    const std::size_t Bytes = 6 * static_cast<std::size_t>(N);
+    std::vector<std::uint8_t> R0(Bytes), R1(Bytes);
+    for (std::size_t I = 0; I < Bytes; ++I) {
+      // Small values make ties frequent; large ones reach the top of the range.
+      const unsigned V = Rng();
+      R0[I] = static_cast<std::uint8_t>(I % 5 == 0 ? V & 3 : I % 5 == 1 ? 252 | (V & 3) : V);
+      R1[I] = static_cast<std::uint8_t>(I % 5 == 0 ? (V >> 8) & 3 : I % 5 == 1 ? 252 | ((V >> 8) & 3) : V >> 8);
+    }
+    std::vector<std::uint32_t> Want(static_cast<std::size_t>(N) + 1, 7);
+    for (int I = 0; I < N; ++I) {
+      std::uint32_t P = 0xFF000000u;
+      for (int C = 0; C < 3; ++C) {
+        const std::size_t At = 6 * static_cast<std::size_t>(I) + static_cast<std::size_t>(C);
+        const std::uint32_t S = std::uint32_t{R0[At]} + R0[At + 3] + R1[At] + R1[At + 3];
+        const std::uint32_t Q = S / 4, R = S % 4;
+        P |= (Q + (R > 2 || (R == 2 && (Q & 1)))) << (8 * C);
+      }
+      Want[static_cast<std::size_t>(I)] = P;
+    }
+    for (std::size_t V = 0; V < Variants.size(); ++V) {
+      std::vector<std::uint32_t> Got(Want.size(), 7);
+      Variants[V](R0.data(), R1.data(), N, Got.data());
+      EXPECT_EQ(Got, Want) << "variant " << V << ": " << N;
+    }
+  }
+}
+
 TEST(Blit, OpaqueCopyOfThirtyTwoBitRowsSetsAlphaAndKeepsColours) {
   std::mt19937 Rng(5);
   for (const int W : {1, 7, 8, 9, 33}) {
