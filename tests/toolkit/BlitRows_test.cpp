@@ -90,6 +90,36 @@ TEST(Blit, RowHalvingOfEveryProcessorMatchesTheExactMean) {
   }
 }
 
+// A level made from premultiplied 32-bit pixels, alpha included, is the
+// exact mean of each 2 x 2 block, rounded to nearest with ties to even, over
+// widths around the 4- and 8-pixel steps of the vector loops.
+TEST(Blit, HalvingOfThirtyTwoBitRowsIsTheExactMean) {
+  std::mt19937 Rng(17);
+  for (int OutW : {1, 3, 4, 7, 8, 9, 15, 16, 17, 40}) {
+    const int W = 2 * OutW, H = 4;
+    std::vector<std::uint32_t> Src(static_cast<std::size_t>(W) * H);
+    for (auto& P : Src) P = (Rng() & 0x03FF03FFu) | (0xFC00FC00u * (Rng() & 1));  // many ties, and the range's top
+    TPixelView View{reinterpret_cast<const std::uint8_t*>(Src.data()), std::ptrdiff_t{W} * 4, W, H, 32};
+    View.Alpha = akPremultiplied;
+    std::vector<std::uint32_t> Level(static_cast<std::size_t>(OutW) * 2 + 1, 7);
+    HalveLevels(TReductionLevel{View, 1}, W, H,
+                {TLevelMemory{reinterpret_cast<std::uint8_t*>(Level.data()), std::ptrdiff_t{OutW} * 4}});
+    for (int Y = 0; Y < 2; ++Y)
+      for (int X = 0; X < OutW; ++X) {
+        std::uint32_t Want = 0;
+        for (int C = 0; C < 4; ++C) {
+          std::uint32_t S = 0;
+          for (int V = 0; V < 2; ++V)
+            for (int U = 0; U < 2; ++U) S += (Src[std::size_t((2 * Y + V) * W + 2 * X + U)] >> (8 * C)) & 0xFF;
+          const std::uint32_t Q = S / 4, R = S % 4;
+          Want |= (Q + (R > 2 || (R == 2 && (Q & 1)))) << (8 * C);
+        }
+        EXPECT_EQ(Level[std::size_t(Y * OutW + X)], Want) << OutW << ": " << X << "," << Y;
+      }
+    EXPECT_EQ(Level.back(), 7u) << "wrote past the level";
+  }
+}
+
 TEST(Blit, OpaqueCopyOfThirtyTwoBitRowsSetsAlphaAndKeepsColours) {
   std::mt19937 Rng(5);
   for (const int W : {1, 7, 8, 9, 33}) {
