@@ -803,31 +803,34 @@ void HalveLevels(const TReductionLevel& Above, std::int32_t SourceW, std::int32_
   // Bands of rows of the first new level, each followed by the rows of the
   // deeper levels it completes while they are still in the cache.
   constexpr std::int32_t Band = 32;
-  auto Run = [&](std::int32_t From, std::int32_t To) {
-    std::vector<std::int32_t> Done(N + 1);
-    for (std::size_t K = 1; K <= N; ++K) Done[K] = From >> (K - 1);
+  auto Run = [&](std::int32_t From, std::int32_t To, std::size_t Deepest) {
+    std::vector<std::int32_t> Done(Deepest + 1);
+    for (std::size_t K = 1; K <= Deepest; ++K) Done[K] = From >> (K - 1);
     for (std::int32_t B = From; B < To; B += Band) {
       std::int32_t End = std::min(B + Band, To);
       HalveRows(Jobs[1], Done[1], End);
       Done[1] = End;
-      for (std::size_t K = 2; K <= N; ++K) {
+      for (std::size_t K = 2; K <= Deepest; ++K) {
         End = End == Rows[K - 1] ? Rows[K] : End / 2;
         if (End > Done[K]) HalveRows(Jobs[K], Done[K], End);
         Done[K] = std::max(Done[K], End);
       }
     }
   };
-  // Two halves on two cores, split where every level's rows split evenly.
-  const std::int32_t Align = std::int32_t{1} << std::min<std::size_t>(N, 16);
+  // Two halves on two cores, split where the rows of the first levels split
+  // evenly; the deeper levels, a few rows each, are made after both halves.
+  const std::size_t Split = std::min<std::size_t>(N, 6);
+  const std::int32_t Align = std::int32_t{1} << Split;
   const std::int32_t Mid = Rows[1] / 2 / Align * Align;
   if (std::int64_t{Above.Pixels.Width} * Above.Pixels.Height < (1 << 18) || Mid == 0 ||
       std::thread::hardware_concurrency() < 2) {
-    Run(0, Rows[1]);
+    Run(0, Rows[1], N);
     return;
   }
-  std::thread Worker([&] { Run(Mid, Rows[1]); });
-  Run(0, Mid);
+  std::thread Worker([&] { Run(Mid, Rows[1], Split); });
+  Run(0, Mid, Split);
   Worker.join();
+  for (std::size_t K = Split + 1; K <= N; ++K) HalveRows(Jobs[K], 0, Rows[K]);
 }
 
 namespace {

@@ -120,6 +120,36 @@ TEST(Blit, HalvingOfThirtyTwoBitRowsIsTheExactMean) {
   }
 }
 
+// All levels of a picture large enough to be built on two cores, made in one
+// call, equal the levels made one call each from the level above, odd sizes
+// with their partial last rows and columns included.
+TEST(Blit, LevelsBuiltTogetherEqualLevelsBuiltOneByOne) {
+  const int W = 1201, H = 1101;
+  std::mt19937 Rng(19);
+  std::vector<std::uint8_t> Src(std::size_t{3} * W * H);
+  for (auto& B : Src) B = static_cast<std::uint8_t>(Rng());
+  const TPixelView Source{Src.data(), std::ptrdiff_t{W} * 3, W, H, 24};
+  std::vector<std::vector<std::uint32_t>> Together, Alone;
+  std::vector<TLevelMemory> Memory;
+  std::vector<TPixelView> Views;
+  for (int LW = HalfSize(W), LH = HalfSize(H);; LW = HalfSize(LW), LH = HalfSize(LH)) {
+    Together.emplace_back(std::size_t(LW) * LH, 7);
+    Alone.emplace_back(std::size_t(LW) * LH, 9);
+    Memory.push_back(TLevelMemory{reinterpret_cast<std::uint8_t*>(Together.back().data()), std::ptrdiff_t{LW} * 4});
+    TPixelView V{reinterpret_cast<const std::uint8_t*>(Alone.back().data()), std::ptrdiff_t{LW} * 4, LW, LH, 32};
+    V.Alpha = akPremultiplied;
+    Views.push_back(V);
+    if (LW == 1 && LH == 1) break;
+  }
+  HalveLevels(TReductionLevel{Source, 1}, W, H, Memory);
+  for (std::size_t K = 0; K < Views.size(); ++K) {
+    const TReductionLevel Above = K == 0 ? TReductionLevel{Source, 1} : TReductionLevel{Views[K - 1], 1 << K};
+    HalveLevels(Above, W, H,
+                {TLevelMemory{reinterpret_cast<std::uint8_t*>(Alone[K].data()), Views[K].Stride}});
+    EXPECT_EQ(Together[K], Alone[K]) << "level " << K + 1;
+  }
+}
+
 TEST(Blit, OpaqueCopyOfThirtyTwoBitRowsSetsAlphaAndKeepsColours) {
   std::mt19937 Rng(5);
   for (const int W : {1, 7, 8, 9, 33}) {
