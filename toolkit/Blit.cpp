@@ -630,18 +630,14 @@ inline std::uint32_t DivideEven(std::uint64_t Sum, std::uint64_t Weight) {
 // Four means of 2 x 2 pixels: A0, A1 hold pixels 0..7 of the upper row, B0, B1
 // those of the lower one (0xAARRGGBB each).
 inline __m128i QuadMeans(__m128i A0, __m128i A1, __m128i B0, __m128i B1) {
-  const __m128i Z = _mm_setzero_si128(), One = _mm_set1_epi16(1);
-  auto Round = [&](__m128i S) {  // S / 4, ties to even
-    const __m128i Odd = _mm_and_si128(_mm_srli_epi16(S, 2), One);
-    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(S, One), Odd), 2);
-  };
+  const __m128i Z = _mm_setzero_si128();
   const __m128i S01 = _mm_add_epi16(_mm_unpacklo_epi8(A0, Z), _mm_unpacklo_epi8(B0, Z));
   const __m128i S23 = _mm_add_epi16(_mm_unpackhi_epi8(A0, Z), _mm_unpackhi_epi8(B0, Z));
   const __m128i S45 = _mm_add_epi16(_mm_unpacklo_epi8(A1, Z), _mm_unpacklo_epi8(B1, Z));
   const __m128i S67 = _mm_add_epi16(_mm_unpackhi_epi8(A1, Z), _mm_unpackhi_epi8(B1, Z));
   const __m128i P0 = _mm_add_epi16(_mm_unpacklo_epi64(S01, S23), _mm_unpackhi_epi64(S01, S23));
   const __m128i P1 = _mm_add_epi16(_mm_unpacklo_epi64(S45, S67), _mm_unpackhi_epi64(S45, S67));
-  return _mm_packus_epi16(Round(P0), Round(P1));
+  return _mm_packus_epi16(QuarterEven16(P0), QuarterEven16(P1));
 }
 #endif
 
