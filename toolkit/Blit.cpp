@@ -430,6 +430,111 @@ std::vector<TConvertRow24> ConvertRow24Variants() {
 }
 
 // ---------------------------------------------------------------------------
+// 24-bit rows halved
+
+namespace {
+// Quarter of a sum of four bytes, rounded to nearest, ties to even.
+inline std::uint32_t QuarterEven(std::uint32_t S) { return (S + 1 + ((S >> 2) & 1)) >> 2; }
+}  // namespace
+
+void HalveRow24Scalar(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::uint32_t* Out) {
+  for (std::int32_t I = 0; I < N; ++I, R0 += 6, R1 += 6) {
+    std::uint32_t V = 0xFF000000u;
+    for (int C = 0; C < 3; ++C) V |= QuarterEven(std::uint32_t{R0[C]} + R0[C + 3] + R1[C] + R1[C + 3]) << (8 * C);
+    Out[I] = V;
+  }
+}
+
+namespace {
+
+#ifdef KEST_X86
+// Each 16-byte load holds four pixels (12 bytes); one shuffle puts the two
+// pixels of each pair side by side per channel, [B0 B1 G0 G1 R0 R1 0 0 ...],
+// and a multiply-add with ones sums the pairs into 16-bit words. The two rows'
+// sums are added, divided by four with ties to even, and packed.
+__attribute__((target("ssse3"))) inline __m128i PairSums(const std::uint8_t* P) {
+  const __m128i Pair = _mm_setr_epi8(0, 3, 1, 4, 2, 5, -1, -1, 6, 9, 7, 10, 8, 11, -1, -1);
+  return _mm_maddubs_epi16(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P)), Pair),
+                           _mm_set1_epi8(1));
+}
+
+// S / 4 per 16-bit word, ties to even.
+inline __m128i QuarterEven16(__m128i S) {
+  const __m128i One = _mm_set1_epi16(1);
+  const __m128i Odd = _mm_and_si128(_mm_srli_epi16(S, 2), One);
+  return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(S, One), Odd), 2);
+}
+
+__attribute__((target("ssse3"))) void HalveRow24Ssse3(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N,
+                                                      std::uint32_t* Out) {
+  const __m128i Opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  // The second load of a step reads 16 bytes from byte 12 of its 24.
+  for (; 6 * std::int64_t{I} + 28 <= 6 * std::int64_t{N}; I += 4) {
+    const std::uint8_t *A = R0 + 6 * I, *B = R1 + 6 * I;
+    const __m128i Lo = QuarterEven16(_mm_add_epi16(PairSums(A), PairSums(B)));
+    const __m128i Hi = QuarterEven16(_mm_add_epi16(PairSums(A + 12), PairSums(B + 12)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I), _mm_or_si128(_mm_packus_epi16(Lo, Hi), Opaque));
+  }
+  HalveRow24Scalar(R0 + 6 * I, R1 + 6 * I, N - I, Out + I);
+}
+
+// The same eight output pixels a step: each 128-bit half of a register takes
+// four source pixels from its own 16-byte load.
+__attribute__((target("avx2"))) inline __m256i PairSums256(const std::uint8_t* P) {
+  const __m256i Pair = _mm256_setr_epi8(0, 3, 1, 4, 2, 5, -1, -1, 6, 9, 7, 10, 8, 11, -1, -1,  //
+                                        0, 3, 1, 4, 2, 5, -1, -1, 6, 9, 7, 10, 8, 11, -1, -1);
+  const __m256i V = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(P + 12), reinterpret_cast<const __m128i*>(P));
+  return _mm256_maddubs_epi16(_mm256_shuffle_epi8(V, Pair), _mm256_set1_epi8(1));
+}
+
+__attribute__((target("avx2"))) inline __m256i QuarterEven16Avx2(__m256i S) {
+  const __m256i One = _mm256_set1_epi16(1);
+  const __m256i Odd = _mm256_and_si256(_mm256_srli_epi16(S, 2), One);
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(S, One), Odd), 2);
+}
+
+__attribute__((target("avx2"))) void HalveRow24Avx2(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N,
+                                                    std::uint32_t* Out) {
+  const __m256i Opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  // The last load of a step reads 16 bytes from byte 36 of its 48.
+  for (; 6 * std::int64_t{I} + 52 <= 6 * std::int64_t{N}; I += 8) {
+    const std::uint8_t *A = R0 + 6 * I, *B = R1 + 6 * I;
+    const __m256i Lo = QuarterEven16Avx2(_mm256_add_epi16(PairSums256(A), PairSums256(B)));  // pixels 0, 1 | 2, 3
+    const __m256i Hi = QuarterEven16Avx2(_mm256_add_epi16(PairSums256(A + 24), PairSums256(B + 24)));  // 4, 5 | 6, 7
+    const __m256i Packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(Lo, Hi), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + I), _mm256_or_si256(Packed, Opaque));
+  }
+  HalveRow24Ssse3(R0 + 6 * I, R1 + 6 * I, N - I, Out + I);
+}
+#endif
+
+THalveRow24 ChooseHalveRow24() {
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("avx2")) return HalveRow24Avx2;
+  if (__builtin_cpu_supports("ssse3")) return HalveRow24Ssse3;
+#endif
+  return HalveRow24Scalar;
+}
+
+}  // namespace
+
+void HalveRow24(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::uint32_t* Out) {
+  static const THalveRow24 Best = ChooseHalveRow24();
+  Best(R0, R1, N, Out);
+}
+
+std::vector<THalveRow24> HalveRow24Variants() {
+  std::vector<THalveRow24> V = {HalveRow24Scalar};
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("ssse3")) V.push_back(HalveRow24Ssse3);
+  if (__builtin_cpu_supports("avx2")) V.push_back(HalveRow24Avx2);
+#endif
+  return V;
+}
+
+// ---------------------------------------------------------------------------
 // Red and blue swapped in place
 
 namespace {
@@ -520,25 +625,44 @@ inline std::uint32_t DivideEven(std::uint64_t Sum, std::uint64_t Weight) {
   return static_cast<std::uint32_t>(Q + (2 * R > Weight || (2 * R == Weight && (Q & 1))));
 }
 
-// Quarter of a sum of four bytes, rounded to nearest, ties to even.
-inline std::uint32_t QuarterEven(std::uint32_t S) { return (S + 1 + ((S >> 2) & 1)) >> 2; }
 
 #ifdef KEST_X86
 // Four means of 2 x 2 pixels: A0, A1 hold pixels 0..7 of the upper row, B0, B1
 // those of the lower one (0xAARRGGBB each).
 inline __m128i QuadMeans(__m128i A0, __m128i A1, __m128i B0, __m128i B1) {
-  const __m128i Z = _mm_setzero_si128(), One = _mm_set1_epi16(1);
-  auto Round = [&](__m128i S) {  // S / 4, ties to even
-    const __m128i Odd = _mm_and_si128(_mm_srli_epi16(S, 2), One);
-    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(S, One), Odd), 2);
-  };
+  const __m128i Z = _mm_setzero_si128();
   const __m128i S01 = _mm_add_epi16(_mm_unpacklo_epi8(A0, Z), _mm_unpacklo_epi8(B0, Z));
   const __m128i S23 = _mm_add_epi16(_mm_unpackhi_epi8(A0, Z), _mm_unpackhi_epi8(B0, Z));
   const __m128i S45 = _mm_add_epi16(_mm_unpacklo_epi8(A1, Z), _mm_unpacklo_epi8(B1, Z));
   const __m128i S67 = _mm_add_epi16(_mm_unpackhi_epi8(A1, Z), _mm_unpackhi_epi8(B1, Z));
   const __m128i P0 = _mm_add_epi16(_mm_unpacklo_epi64(S01, S23), _mm_unpackhi_epi64(S01, S23));
   const __m128i P1 = _mm_add_epi16(_mm_unpacklo_epi64(S45, S67), _mm_unpackhi_epi64(S45, S67));
-  return _mm_packus_epi16(Round(P0), Round(P1));
+  return _mm_packus_epi16(QuarterEven16(P0), QuarterEven16(P1));
+}
+#endif
+
+#ifdef KEST_X86
+// Eight means a step from 256-bit loads of eight pixels: one shuffle per
+// 128-bit half puts each channel of a pixel pair side by side and a
+// multiply-add with ones sums the pairs.
+__attribute__((target("avx2"))) inline __m256i PairSums32(const std::uint32_t* P) {
+  const __m256i Pair = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                        0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  return _mm256_maddubs_epi16(_mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(P)), Pair),
+                              _mm256_set1_epi8(1));
+}
+
+__attribute__((target("avx2"))) std::int32_t Halve32Avx2(const std::uint32_t* R0, const std::uint32_t* R1,
+                                                         std::int32_t N, std::uint32_t* Out) {
+  std::int32_t I = 0;
+  for (; I + 8 <= N; I += 8) {
+    const std::uint32_t *A = R0 + 2 * I, *B = R1 + 2 * I;
+    const __m256i Lo = QuarterEven16Avx2(_mm256_add_epi16(PairSums32(A), PairSums32(B)));          // 0, 1 | 2, 3
+    const __m256i Hi = QuarterEven16Avx2(_mm256_add_epi16(PairSums32(A + 8), PairSums32(B + 8)));  // 4, 5 | 6, 7
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + I),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi16(Lo, Hi), 0xD8));
+  }
+  return I;
 }
 #endif
 
@@ -546,6 +670,8 @@ inline __m128i QuadMeans(__m128i A0, __m128i A1, __m128i B0, __m128i B1) {
 void Halve32(const std::uint32_t* R0, const std::uint32_t* R1, std::int32_t N, std::uint32_t* Out) {
   std::int32_t I = 0;
 #ifdef KEST_X86
+  static const bool Avx2 = __builtin_cpu_supports("avx2");
+  if (Avx2) I = Halve32Avx2(R0, R1, N, Out);
   for (; I + 4 <= N; I += 4) {
     auto Load = [](const std::uint32_t* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); };
     _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I),
@@ -562,38 +688,6 @@ void Halve32(const std::uint32_t* R0, const std::uint32_t* R1, std::int32_t N, s
     }
     Out[I] = V;
   }
-}
-
-#ifdef KEST_X86
-// The same from two rows of 24-bit pixels, read straight from the picture; a
-// load takes 16 bytes, so the loop stops where that would pass Avail bytes.
-__attribute__((target("ssse3"))) std::int32_t Halve24Ssse3(const std::uint8_t* R0, const std::uint8_t* R1,
-                                                            std::int32_t N, std::ptrdiff_t Avail, std::uint32_t* Out) {
-  const __m128i Spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  const __m128i Opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-  std::int32_t I = 0;
-  for (; I + 4 <= N && 6 * std::ptrdiff_t{I} + 28 <= Avail; I += 4) {
-    const std::uint8_t *A = R0 + 6 * I, *B = R1 + 6 * I;
-    const __m128i A0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A)), Spread);
-    const __m128i A1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A + 12)), Spread);
-    const __m128i B0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(B)), Spread);
-    const __m128i B1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(B + 12)), Spread);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I), _mm_or_si128(QuadMeans(A0, A1, B0, B1), Opaque));
-  }
-  return I;
-}
-#endif
-
-// Halves N output pixels from two 24-bit rows; returns how many it did (the
-// rest go through the general path).
-std::int32_t Halve24(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::ptrdiff_t Avail,
-                     std::uint32_t* Out) {
-#ifdef KEST_X86
-  static const bool Ssse3 = __builtin_cpu_supports("ssse3");
-  if (Ssse3) return Halve24Ssse3(R0, R1, N, Avail, Out);
-#endif
-  (void)R0, (void)R1, (void)N, (void)Avail, (void)Out;
-  return 0;
 }
 
 // The source pixels a level pixel at Index covers on an axis of the given extent.
@@ -635,8 +729,10 @@ void HalveRows(const THalving& H, std::int32_t From, std::int32_t To) {
                 reinterpret_cast<const std::uint32_t*>(S.Bits + Y1 * S.Stride) + 2 * C, N, Out + C);
         continue;
       }
-      if (S.BitsPerPixel == 24)
-        Done = Halve24(S.Bits + Y0 * S.Stride + 6 * C, S.Bits + Y1 * S.Stride + 6 * C, N, S.Stride - 6 * C, Out + C);
+      if (S.BitsPerPixel == 24) {
+        HalveRow24(S.Bits + Y0 * S.Stride + 6 * C, S.Bits + Y1 * S.Stride + 6 * C, N, Out + C);
+        continue;
+      }
       if (Done < N) {
         ReadPremultiplied(S, Reader, Y0, 2 * (C + Done), 2 * (N - Done), T0.data());
         ReadPremultiplied(S, Reader, Y1, 2 * (C + Done), 2 * (N - Done), T1.data());
@@ -703,31 +799,34 @@ void HalveLevels(const TReductionLevel& Above, std::int32_t SourceW, std::int32_
   // Bands of rows of the first new level, each followed by the rows of the
   // deeper levels it completes while they are still in the cache.
   constexpr std::int32_t Band = 32;
-  auto Run = [&](std::int32_t From, std::int32_t To) {
-    std::vector<std::int32_t> Done(N + 1);
-    for (std::size_t K = 1; K <= N; ++K) Done[K] = From >> (K - 1);
+  auto Run = [&](std::int32_t From, std::int32_t To, std::size_t Deepest) {
+    std::vector<std::int32_t> Done(Deepest + 1);
+    for (std::size_t K = 1; K <= Deepest; ++K) Done[K] = From >> (K - 1);
     for (std::int32_t B = From; B < To; B += Band) {
       std::int32_t End = std::min(B + Band, To);
       HalveRows(Jobs[1], Done[1], End);
       Done[1] = End;
-      for (std::size_t K = 2; K <= N; ++K) {
+      for (std::size_t K = 2; K <= Deepest; ++K) {
         End = End == Rows[K - 1] ? Rows[K] : End / 2;
         if (End > Done[K]) HalveRows(Jobs[K], Done[K], End);
         Done[K] = std::max(Done[K], End);
       }
     }
   };
-  // Two halves on two cores, split where every level's rows split evenly.
-  const std::int32_t Align = std::int32_t{1} << std::min<std::size_t>(N, 16);
+  // Two halves on two cores, split where the rows of the first levels split
+  // evenly; the deeper levels, a few rows each, are made after both halves.
+  const std::size_t Split = std::min<std::size_t>(N, 6);
+  const std::int32_t Align = std::int32_t{1} << Split;
   const std::int32_t Mid = Rows[1] / 2 / Align * Align;
   if (std::int64_t{Above.Pixels.Width} * Above.Pixels.Height < (1 << 18) || Mid == 0 ||
       std::thread::hardware_concurrency() < 2) {
-    Run(0, Rows[1]);
+    Run(0, Rows[1], N);
     return;
   }
-  std::thread Worker([&] { Run(Mid, Rows[1]); });
-  Run(0, Mid);
+  std::thread Worker([&] { Run(Mid, Rows[1], Split); });
+  Run(0, Mid, Split);
   Worker.join();
+  for (std::size_t K = Split + 1; K <= N; ++K) HalveRows(Jobs[K], 0, Rows[K]);
 }
 
 namespace {

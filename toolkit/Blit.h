@@ -125,6 +125,16 @@ void ConvertRow24Scalar(std::uint32_t* Out, const std::uint8_t* In, std::int32_t
 using TConvertRow24 = void (*)(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
 std::vector<TConvertRow24> ConvertRow24Variants();
 
+// One row of a halving from two rows of 24-bit blue, green, red pixels:
+// Out[I] is the mean of pixels 2I and 2I + 1 of R0 and of R1, per channel,
+// rounded to nearest with ties to even, and opaque. Reads only the 6 N bytes
+// of each row. The best variant for the processor, the plain one, and every
+// one this processor can run (the plain one first).
+void HalveRow24(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::uint32_t* Out);
+void HalveRow24Scalar(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::uint32_t* Out);
+using THalveRow24 = void (*)(const std::uint8_t* R0, const std::uint8_t* R1, std::int32_t N, std::uint32_t* Out);
+std::vector<THalveRow24> HalveRow24Variants();
+
 // Swaps the first and third byte of each of N 3-byte pixels in place (red,
 // green, blue rows of decoders into the bitmap's blue, green, red), with the
 // processor's best variant; every variant this processor can run, the plain

@@ -55,6 +55,101 @@ TEST(Blit, RedBlueSwapOfEveryProcessorMatchesThePlainOne) {
   });
 }
 
+// Every halving variant against the mean written out: each channel's sum of
+// four rounded to nearest, ties to even (sums 2, 6, 10 ... are ties). Rows are
+// exactly 6 N bytes so that a read past them shows under the address sanitizer.
+TEST(Blit, RowHalvingOfEveryProcessorMatchesTheExactMean) {
+  auto Variants = HalveRow24Variants();
+  Variants.push_back(HalveRow24);
+  std::mt19937 Rng(13);
+  for (int N : {0, 1, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 33, 100, 257}) {
+    const std::size_t Bytes = 6 * static_cast<std::size_t>(N);
+    std::vector<std::uint8_t> R0(Bytes), R1(Bytes);
+    for (std::size_t I = 0; I < Bytes; ++I) {
+      // Small values make ties frequent; large ones reach the top of the range.
+      const unsigned V = Rng();
+      R0[I] = static_cast<std::uint8_t>(I % 5 == 0 ? V & 3 : I % 5 == 1 ? 252 | (V & 3) : V);
+      R1[I] = static_cast<std::uint8_t>(I % 5 == 0 ? (V >> 8) & 3 : I % 5 == 1 ? 252 | ((V >> 8) & 3) : V >> 8);
+    }
+    std::vector<std::uint32_t> Want(static_cast<std::size_t>(N) + 1, 7);
+    for (int I = 0; I < N; ++I) {
+      std::uint32_t P = 0xFF000000u;
+      for (int C = 0; C < 3; ++C) {
+        const std::size_t At = 6 * static_cast<std::size_t>(I) + static_cast<std::size_t>(C);
+        const std::uint32_t S = std::uint32_t{R0[At]} + R0[At + 3] + R1[At] + R1[At + 3];
+        const std::uint32_t Q = S / 4, R = S % 4;
+        P |= (Q + (R > 2 || (R == 2 && (Q & 1)))) << (8 * C);
+      }
+      Want[static_cast<std::size_t>(I)] = P;
+    }
+    for (std::size_t V = 0; V < Variants.size(); ++V) {
+      std::vector<std::uint32_t> Got(Want.size(), 7);
+      Variants[V](R0.data(), R1.data(), N, Got.data());
+      EXPECT_EQ(Got, Want) << "variant " << V << ": " << N;
+    }
+  }
+}
+
+// A level made from premultiplied 32-bit pixels, alpha included, is the
+// exact mean of each 2 x 2 block, rounded to nearest with ties to even, over
+// widths around the 4- and 8-pixel steps of the vector loops.
+TEST(Blit, HalvingOfThirtyTwoBitRowsIsTheExactMean) {
+  std::mt19937 Rng(17);
+  for (int OutW : {1, 3, 4, 7, 8, 9, 15, 16, 17, 40}) {
+    const int W = 2 * OutW, H = 4;
+    std::vector<std::uint32_t> Src(static_cast<std::size_t>(W) * H);
+    for (auto& P : Src) P = (Rng() & 0x03FF03FFu) | (0xFC00FC00u * (Rng() & 1));  // many ties, and the range's top
+    TPixelView View{reinterpret_cast<const std::uint8_t*>(Src.data()), std::ptrdiff_t{W} * 4, W, H, 32};
+    View.Alpha = akPremultiplied;
+    std::vector<std::uint32_t> Level(static_cast<std::size_t>(OutW) * 2 + 1, 7);
+    HalveLevels(TReductionLevel{View, 1}, W, H,
+                {TLevelMemory{reinterpret_cast<std::uint8_t*>(Level.data()), std::ptrdiff_t{OutW} * 4}});
+    for (int Y = 0; Y < 2; ++Y)
+      for (int X = 0; X < OutW; ++X) {
+        std::uint32_t Want = 0;
+        for (int C = 0; C < 4; ++C) {
+          std::uint32_t S = 0;
+          for (int V = 0; V < 2; ++V)
+            for (int U = 0; U < 2; ++U) S += (Src[std::size_t((2 * Y + V) * W + 2 * X + U)] >> (8 * C)) & 0xFF;
+          const std::uint32_t Q = S / 4, R = S % 4;
+          Want |= (Q + (R > 2 || (R == 2 && (Q & 1)))) << (8 * C);
+        }
+        EXPECT_EQ(Level[std::size_t(Y * OutW + X)], Want) << OutW << ": " << X << "," << Y;
+      }
+    EXPECT_EQ(Level.back(), 7u) << "wrote past the level";
+  }
+}
+
+// All levels of a picture large enough to be built on two cores, made in one
+// call, equal the levels made one call each from the level above, odd sizes
+// with their partial last rows and columns included.
+TEST(Blit, LevelsBuiltTogetherEqualLevelsBuiltOneByOne) {
+  const int W = 1201, H = 1101;
+  std::mt19937 Rng(19);
+  std::vector<std::uint8_t> Src(std::size_t{3} * W * H);
+  for (auto& B : Src) B = static_cast<std::uint8_t>(Rng());
+  const TPixelView Source{Src.data(), std::ptrdiff_t{W} * 3, W, H, 24};
+  std::vector<std::vector<std::uint32_t>> Together, Alone;
+  std::vector<TLevelMemory> Memory;
+  std::vector<TPixelView> Views;
+  for (int LW = HalfSize(W), LH = HalfSize(H);; LW = HalfSize(LW), LH = HalfSize(LH)) {
+    Together.emplace_back(std::size_t(LW) * LH, 7);
+    Alone.emplace_back(std::size_t(LW) * LH, 9);
+    Memory.push_back(TLevelMemory{reinterpret_cast<std::uint8_t*>(Together.back().data()), std::ptrdiff_t{LW} * 4});
+    TPixelView V{reinterpret_cast<const std::uint8_t*>(Alone.back().data()), std::ptrdiff_t{LW} * 4, LW, LH, 32};
+    V.Alpha = akPremultiplied;
+    Views.push_back(V);
+    if (LW == 1 && LH == 1) break;
+  }
+  HalveLevels(TReductionLevel{Source, 1}, W, H, Memory);
+  for (std::size_t K = 0; K < Views.size(); ++K) {
+    const TReductionLevel Above = K == 0 ? TReductionLevel{Source, 1} : TReductionLevel{Views[K - 1], 1 << K};
+    HalveLevels(Above, W, H,
+                {TLevelMemory{reinterpret_cast<std::uint8_t*>(Alone[K].data()), Views[K].Stride}});
+    EXPECT_EQ(Together[K], Alone[K]) << "level " << K + 1;
+  }
+}
+
 TEST(Blit, OpaqueCopyOfThirtyTwoBitRowsSetsAlphaAndKeepsColours) {
   std::mt19937 Rng(5);
   for (const int W : {1, 7, 8, 9, 33}) {
