@@ -607,6 +607,7 @@ bool TCustomKestImage::Decoding() const {
 bool TCustomKestImage::AwaitingDecode() {
   TGraphic* G = FPicture->Graphic();
   if (!FBackgroundDecoding || !G) return false;
+  G->PlanDrawing(GetImageRect());
   G->StartBackgroundDecode();
   if (!G->BackgroundDecoding()) return false;
   if (!FShowingBackground) {

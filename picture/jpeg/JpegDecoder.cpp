@@ -86,9 +86,13 @@ void TJpegDecoder::Open(std::span<const std::uint8_t> Data) {
         jpeg_mem_src(&D.FInfo, Src.Bytes, Src.Size);
         if (Src.Markers) SaveJpegPhotoMarkers(D.FInfo);
         jpeg_read_header(&D.FInfo, TRUE);
-        // No picture may make the program allocate more than the largest allowed.
+        // A file of several scans has all its coefficients held until its
+        // last scan, whatever the output size: it may not pass the limit. A
+        // single-scan file is decoded a band of rows at a time; its output is
+        // checked when decompression starts.
         const std::uint64_t Pixels = std::uint64_t{D.FInfo.image_width} * D.FInfo.image_height;
-        if (Pixels > MaxPicturePixels) ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
+        if (Pixels > JpegPixelLimit() && jpeg_has_multiple_scans(&D.FInfo))
+          ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
       },
       &Arg);
 }
@@ -133,7 +137,18 @@ void TJpegDecoder::SetColorMap(std::span<const std::uint32_t> Entries) {
 }
 
 void TJpegDecoder::StartDecompress() {
-  Run([](TJpegDecoder& D, void*) { jpeg_start_decompress(&D.FInfo); });
+  Run([](TJpegDecoder& D, void*) {
+    // No output may make the program allocate more than the largest picture allowed.
+    jpeg_calc_output_dimensions(&D.FInfo);
+    if (std::uint64_t{D.FInfo.output_width} * D.FInfo.output_height > JpegPixelLimit())
+      ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
+    jpeg_start_decompress(&D.FInfo);
+  });
+}
+
+std::uint64_t& JpegPixelLimit() {
+  static std::uint64_t Limit = MaxPicturePixels;
+  return Limit;
 }
 
 int TJpegDecoder::ConsumeInput() {

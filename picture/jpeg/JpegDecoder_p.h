@@ -33,8 +33,9 @@ class TJpegDecoder {
   TJpegDecoder& operator=(const TJpegDecoder&) = delete;
 
   // Creates the decompressor over Data (which must outlive the decoder) and
-  // reads the header, an image required. Raises EJPEG, also for an image of
-  // more than MaxPicturePixels pixels (with the library's "too big" code).
+  // reads the header, an image required. Raises EJPEG, also for a file of
+  // several scans with more than JpegPixelLimit() pixels (with the library's
+  // "too big" code).
   void Open(std::span<const std::uint8_t> Data);
   // Whether Open keeps the segments a photograph carries beside its pixels
   // (orientation, colour profile); on by default.
@@ -52,6 +53,8 @@ class TJpegDecoder {
   // Makes Entries (0x00RRGGBB, at most 256) the colour map that output is
   // quantised to.
   void SetColorMap(std::span<const std::uint32_t> Entries);
+  // Raises EJPEG with the "too big" code when the output would have more than
+  // JpegPixelLimit() pixels.
   void StartDecompress();
   int ConsumeInput();
   void StartOutput(int ScanNumber);
