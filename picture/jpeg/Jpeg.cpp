@@ -284,7 +284,10 @@ void TJPEGImage::SetAutoOrientation(bool Value) { SetOutputSetting(FAutoOrientat
 // Decoding
 
 TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D, int Shift) const {
-  D.Open(FData ? FData->All() : std::span<const std::uint8_t>());
+  if (FData)
+    D.Open(*FData);
+  else
+    D.Open(std::span<const std::uint8_t>());
   jpeg_decompress_struct& I = D.Info();
   I.scale_num = 1;
   I.scale_denom = 1u << Shift;

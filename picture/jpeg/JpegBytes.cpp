@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/SysUtils.h"
@@ -76,10 +78,6 @@ std::shared_ptr<TJpegBytes> TJpegBytes::Open(const std::string& FileName, std::s
     B->FBytes.resize(B->FSize);
     B->FBase = B->FBytes.data();
   }
-  if (B->FRead == B->FSize) {
-    ::close(B->FFd);
-    B->FFd = -1;
-  }
   return B;
 }
 
@@ -99,21 +97,50 @@ std::span<const std::uint8_t> TJpegBytes::All() const {
   return {FBase, FSize};
 }
 
-void TJpegBytes::ReadRest() const {
+void TJpegBytes::CheckUnchanged() const {
+  const std::lock_guard<std::mutex> Lock(FMutex);
+  if (FRead < FSize) Check();
+}
+
+void TJpegBytes::Check() const {
   if (FFailure) std::rethrow_exception(FFailure);
   try {
     struct stat St {};
     if (::fstat(FFd, &St) != 0) throw EReadError(SysErrorMessage(errno));
     if (static_cast<std::uint64_t>(St.st_size) != FSize || ModifiedNs(St) != FModified)
       throw EReadError(Format("The file \"%s\" changed after it was loaded", {FFileName}));
+  } catch (...) {
+    FFailure = std::current_exception();
+    throw;
+  }
+}
+
+std::size_t TJpegBytes::Read(std::size_t Offset, std::uint8_t* To, std::size_t Count) const {
+  const std::lock_guard<std::mutex> Lock(FMutex);
+  if (Offset >= FSize) return 0;
+  Count = std::min(Count, FSize - Offset);
+  if (Offset + Count <= FRead) {
+    std::memcpy(To, FBase + Offset, Count);
+    return Count;
+  }
+  Check();
+  try {
+    return ReadAt(FFd, To, Count, Offset);
+  } catch (...) {
+    FFailure = std::current_exception();
+    throw;
+  }
+}
+
+void TJpegBytes::ReadRest() const {
+  Check();
+  try {
     if (ReadAt(FFd, FBytes.data() + FRead, FSize - FRead, FRead) != FSize - FRead)
       throw EReadError(Format("The file \"%s\" changed after it was loaded", {FFileName}));
     FRead = FSize;
   } catch (...) {
     FFailure = std::current_exception();
   }
-  ::close(FFd);
-  FFd = -1;
   if (FFailure) {
     // The bytes read are no use any more.
     FBytes = TFileBytes();

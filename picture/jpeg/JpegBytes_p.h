@@ -1,11 +1,13 @@
 // The bytes of a JPEG file as the JPEG graphic holds them: bytes in memory, or
 // a file opened at loading of which only the start (enough for the header)
-// has been read. The rest is read at its first use, a decode on a worker
-// thread, say, so that loading a large file costs the user-interface thread
-// only its header. The open file is read, not its name: a file deleted or
-// replaced under the same name meanwhile still gives the bytes loaded. A file
-// changed in place (another size or modification time) gives EReadError
-// instead of bytes that were never loaded.
+// has been read. A decode reads the rest piece by piece as it goes, on a
+// worker thread when decoding in the background, so that loading a large file
+// costs the user-interface thread only its header and the file's bytes are
+// never all held for a decode; saving reads them whole. The open file is
+// read, not its name: a file deleted or replaced under the same name
+// meanwhile still gives the bytes loaded. A file changed in place (another
+// size or modification time) gives EReadError instead of bytes that were
+// never loaded; the file stays open as long as the bytes are held.
 #pragma once
 
 #include <cstdint>
@@ -41,10 +43,18 @@ class TJpegBytes {
   // the rest cannot be read or the file changed since loading; every later
   // call raises the same. Any thread may call it.
   std::span<const std::uint8_t> All() const;
+  // Raises as All() would when the file changed since loading.
+  void CheckUnchanged() const;
+  // Copies up to Count bytes from Offset into To, from memory or the file;
+  // how many, 0 at the end. Raises as All() does. Any thread may call it.
+  std::size_t Read(std::size_t Offset, std::uint8_t* To, std::size_t Count) const;
 
  private:
   TJpegBytes() = default;
   void ReadRest() const;
+  // Under FMutex: raises the kept failure, or EReadError (kept) when the file
+  // changed since loading.
+  void Check() const;
 
   mutable std::mutex FMutex;
   mutable TFileBytes FBytes;
