@@ -159,10 +159,13 @@ void TJPEGImage::ReadData(TStream& Stream) {
 }
 
 void TJPEGImage::WriteData(TStream& Stream) const {
-  const std::size_t L = FData ? FData->Size() : 0;
-  if (L > 0xFFFFFFFFu) throw EWriteError("Stream write error");
-  Stream.WriteUInt32LE(static_cast<std::uint32_t>(L));
-  SaveToStream(Stream);
+  // The bytes are read before anything is written: a file that cannot be
+  // read any more leaves the stream as it was.
+  const std::span<const std::uint8_t> Bytes =
+      FData && !FData->Empty() ? FData->All() : std::span<const std::uint8_t>();
+  if (Bytes.size() > 0xFFFFFFFFu) throw EWriteError("Stream write error");
+  Stream.WriteUInt32LE(static_cast<std::uint32_t>(Bytes.size()));
+  if (!Bytes.empty()) Stream.WriteBuffer(Bytes.data(), Bytes.size());
 }
 
 void TJPEGImage::Assign(const TPersistent* Source) {
