@@ -7,6 +7,9 @@
 //   first_picture_view          an empty Qt program: the application object, one
 //                               turn of its event loop, nothing shown
 //   first_picture_view --make FILE [W H]   writes a photograph-like JPEG (once)
+//   first_picture_view --make-large FILE W H   writes a gray baseline JPEG of
+//                               large squares at low quality, made row by row
+//                               (65500 x 65500 for the memory of the largest)
 // With KEST_STAGES set, the times and peaks of the stages go to standard error.
 #include <QApplication>
 #include <QTimer>
@@ -63,6 +66,19 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s %.1f ms peak %ld kB\n", What,
                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count(), PeakKb());
   };
+  if (argc >= 5 && std::strcmp(argv[1], "--make-large") == 0) {
+    TJpegEncoding E;
+    E.Width = std::atoi(argv[3]);
+    E.Height = std::atoi(argv[4]);
+    E.Components = 1;
+    E.Quality = 20;
+    const auto Bytes = CompressJpeg(E, [&](int Y, JSAMPLE* Row) {
+      for (int X = 0; X < E.Width; ++X) Row[X] = static_cast<JSAMPLE>((X / 1024 + Y / 1024) % 2 ? 200 : 60);
+    });
+    std::ofstream(argv[2], std::ios::binary)
+        .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+    return 0;
+  }
   TQtApplication App(argc, argv);
   Stamp("app");
   if (argc < 2) {
@@ -92,7 +108,7 @@ int main(int argc, char** argv) {
     Stamp("update");
     if (std::getenv("KEST_STAGES")) {
       auto* J = static_cast<TJPEGImage*>(V->Picture()->Graphic());
-      std::fprintf(stderr, "draft %d decoded %d rect %d x %d\n", J->Draft() ? J->DraftShift() : -1, J->Decoded(),
+      std::fprintf(stderr, "draft %d decoded %d scale %g rect %d x %d\n", J->Draft() ? J->DraftShift() : -1, J->Decoded(), V->Scale(),
                    V->GetImageRect().Width(), V->GetImageRect().Height());
     }
     for (QWidget* W : QApplication::topLevelWidgets())

@@ -437,7 +437,10 @@ void TJPEGImage::Decode(std::unique_ptr<TBitmap>& Target, int Shift) {
     BlackenRowsFrom(static_cast<std::int32_t>(D.Info().output_scanline));
   FTarget->PixelsChanged();
   Progress(this, psEnding, Failure ? 0 : 100, FPaletteModified, TRect{}, "");
-  if (FPaletteModified) Changed(this);
+  // A draft is internal to drawing: its palette is realised by the drawing
+  // that shows it, and no change is raised (a change resets a view's zoom,
+  // which would undo the drawing at a small size that asked for the draft).
+  if (FPaletteModified && FTarget == FBitmap.get()) Changed(this);
   if (!Failure) return;
   try {
     std::rethrow_exception(Failure);

@@ -586,6 +586,22 @@ TEST_F(JpegTest, ZoomingInPastTheDraftDecodesMoreDetail) {
   }
 }
 
+// A draft's palette (8-bit output) raises no change, which would reset a
+// view's zoom; the full picture's does, as before.
+TEST_F(JpegTest, DraftOfEightBitOutputRaisesNoChange) {
+  auto J = Load(MakeJpeg({64, 48, true}));
+  int Changes = 0;
+  J->OnChange = [&](TObject*) { ++Changes; };
+  TBitmap Target(64, 48);
+  J->DrawInto(Target.Canvas(), Rect(0, 0, 16, 12));
+  ASSERT_NE(J->Draft(), nullptr);
+  EXPECT_EQ(J->Draft()->BitsPerPixel(), 8);
+  EXPECT_TRUE(J->PaletteModified());
+  EXPECT_EQ(Changes, 0);
+  J->DrawInto(Target.Canvas(), Rect(0, 0, 64, 48));
+  EXPECT_EQ(Changes, 1);
+}
+
 // Every read of the pixels gets the full picture after a draft was drawn: the
 // bitmap, a drawing at the picture's size, a copy, the stored form, the file.
 TEST_F(JpegTest, FullResolutionReadsAfterADraftGetThePicture) {
