@@ -136,6 +136,7 @@ void TJPEGImage::Hold(std::shared_ptr<const TJpegBytes> Data, const THeader& H) 
   FOrientation = H.Orientation;
   FBitmap.reset();
   FDraft.reset();
+  FPlannedShift = -1;
   FPaletteModified = true;
   Changed(this);
 }
@@ -273,6 +274,7 @@ void TJPEGImage::SetOutputSetting(T& Field, T Value) {
   Field = Value;
   FBitmap.reset();
   FDraft.reset();
+  FPlannedShift = -1;
   Changed(this);
 }
 
