@@ -798,6 +798,8 @@ void TCustomKestImage::Paint() {
         C.Brush().Color = Color();
         C.Brush().Style = bsSolid;
         C.FillRect(Clip);
+        // A draft decoded before stands in for the picture until it arrives.
+        FPicture->Graphic()->DrawWhileDecoding(C, GetImageRect());
       } else if (TGraphic* G = FPicture->Graphic()) {
         StretchDrawGraphic(C, GetImageRect(), G);
         CheckDrawnSize();

@@ -404,6 +404,13 @@ void TJPEGImage::DrawInto(TCanvas& ACanvas, const TRect& R) {
   Shown->DrawInto(ACanvas, R);
 }
 
+bool TJPEGImage::DrawWhileDecoding(TCanvas& ACanvas, const TRect& R) {
+  if (FBitmap || !FDraft || !BackgroundDecoding()) return false;
+  FDraft->SetTransparent(FTransparent);
+  FDraft->DrawInto(ACanvas, R);
+  return true;
+}
+
 void TJPEGImage::Decode(std::unique_ptr<TBitmap>& Target, int Shift) {
   // The bitmap is kept from the start: a drawing requested from inside the
   // decode (by a progress handler) draws what is there so far, and a failed

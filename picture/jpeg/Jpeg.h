@@ -121,6 +121,8 @@ class TJPEGImage : public TGraphic {
   // The next drawing goes to R: a decode on a worker thread decodes what it
   // needs (a draft when R is half the picture's size or less).
   void PlanDrawing(const TRect& R) override;
+  // Draws the draft held, enlarged, while the full picture decodes.
+  bool DrawWhileDecoding(TCanvas& ACanvas, const TRect& R) override;
 
   // The decoded bitmap at full size (Scale's), decoding first if needed (or
   // waiting for the decode on a worker thread); never a draft. Null for a

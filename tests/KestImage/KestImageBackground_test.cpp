@@ -132,6 +132,14 @@ TEST(KestImageBackground, DraftFirstThenTheFullPictureOnZoom) {
     V->Update();
   }
   EXPECT_TRUE(Back.Decoding());
+  // Meanwhile the draft stands in, enlarged.
+  QImage Expected(Back.ClientWidth(), Back.ClientHeight(), QImage::Format_RGB32);
+  Expected.fill(ColorToPixel(Back.Color()));
+  TCanvas C([&] { return &Expected; });
+  C.StretchDraw(Back.GetImageRect(), const_cast<TBitmap*>(J.Draft()));
+  EXPECT_FALSE(AllBackground(Back));
+  EXPECT_EQ(Difference(Back.ClientSurface(), Expected), "");
+  EXPECT_TRUE(Back.Decoding());
   RunEventsUntil([&] { return !Back.Decoding(); });
   Back.Update();
   EXPECT_TRUE(J.Decoded());
