@@ -1,7 +1,13 @@
 #include "KestImage/Cursors.h"
 
 #include <cstddef>
+#include <cmath>
 #include <span>
+
+#include <QBitmap>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
 
 #include "KestImage/KestImage.h"
 #include "picture/icon/CursorReader.h"
@@ -18,7 +24,36 @@ extern const unsigned char handgrab_cur[];
 extern const std::size_t handgrab_cur_size;
 }  // namespace kest_cursor_data
 
+namespace {
+
+// The cursor at a whole device scale: every pixel of its shape, mask or
+// colours becomes N x N pixels, with no smoothing, and the hot spot moves with it.
+QCursor ScaledCursor(const QCursor& C, int N) {
+  const QPoint Hot = C.hotSpot() * N;
+  const QBitmap Shape = C.bitmap();
+  if (!Shape.isNull()) {
+    auto Scale = [N](const QBitmap& B) {
+      const QImage I = B.toImage();
+      return QBitmap::fromImage(I.scaled(I.size() * N, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    };
+    return QCursor(Scale(Shape), Scale(C.mask()), Hot.x(), Hot.y());
+  }
+  const QImage I = C.pixmap().toImage();
+  if (I.isNull()) return C;
+  return QCursor(QPixmap::fromImage(I.scaled(I.size() * N, Qt::IgnoreAspectRatio, Qt::FastTransformation)), Hot.x(),
+                 Hot.y());
+}
+
+}  // namespace
+
+int CursorScale() {
+  // The densest screen decides: a cursor drawn too large is better than one too small.
+  const double Ratio = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? qGuiApp->devicePixelRatio() : 1.0;
+  return std::max(1, static_cast<int>(std::lround(Ratio)));
+}
+
 void RegisterKestImageCursors() {
+  const int Scale = CursorScale();
   using namespace kest_cursor_data;
   const struct {
     TCursor Id;
@@ -30,5 +65,5 @@ void RegisterKestImageCursors() {
       {crHandGrab, {handgrab_cur, handgrab_cur_size}},
   };
   for (const auto& C : Cursors)
-    if (const auto Cursor = ReadCursorFile(C.Bytes)) Screen().SetCursor(C.Id, *Cursor);
+    if (const auto Cursor = ReadCursorFile(C.Bytes)) Screen().SetCursor(C.Id, Scale == 1 ? *Cursor : ScaledCursor(*Cursor, Scale));
 }

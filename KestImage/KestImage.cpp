@@ -136,7 +136,8 @@ TPoint TCustomKestImage::ClientSizeWithoutBars() {
   TCreateParams P;
   CreateParams(P);
   const TRect F = FrameMargins(P.Style, P.ExStyle);
-  return TPoint{std::max(C.X, Width() - F.Left - F.Right), std::max(C.Y, Height() - F.Top - F.Bottom)};
+  return TPoint{std::max(C.X, BoundsToClient(Width() - F.Left - F.Right)),
+                std::max(C.Y, BoundsToClient(Height() - F.Top - F.Bottom))};
 }
 
 TPoint TCustomKestImage::DisplayedSize() {
@@ -490,7 +491,8 @@ void TCustomKestImage::HandlePictureChange(TObject*) {
   } Guard{this};
   if (TGraphic* G = FPicture->Graphic()) {
     if (!G->Is<TMetafile>() && !G->Is<TIcon>()) G->SetTransparent(FTransparent);
-    const bool Opaque = !G->Transparent() && G->Width() >= Width() && G->Height() >= Height();
+    const bool Opaque =
+        !G->Transparent() && G->Width() >= BoundsToClient(Width()) && G->Height() >= BoundsToClient(Height());
     TControlStyle S = ControlStyle();
     SetControlStyle(Opaque ? S.Include(csOpaque) : S.Exclude(csOpaque));
     if (NotifyPaletteChange() && FDrawing) Update();
@@ -798,8 +800,10 @@ void TCustomKestImage::Paint() {
         C.Brush().Color = Color();
         C.Brush().Style = bsSolid;
         C.FillRect(Clip);
-        // A draft decoded before stands in for the picture until it arrives.
-        FPicture->Graphic()->DrawWhileDecoding(C, GetImageRect());
+        // A draft decoded before stands in for the picture until it arrives;
+        // without one, the rows decoded so far, where the graphic shows them.
+        if (!FPicture->Graphic()->DrawWhileDecoding(C, GetImageRect()))
+          if (TBitmap* Preview = FPicture->Graphic()->BackgroundPreview()) C.StretchDraw(GetImageRect(), Preview);
       } else if (TGraphic* G = FPicture->Graphic()) {
         StretchDrawGraphic(C, GetImageRect(), G);
         CheckDrawnSize();

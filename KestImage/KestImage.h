@@ -169,6 +169,8 @@ class TCustomKestImage : public TCustomControl {
   // Toolkit hooks.
   void CreateParams(TCreateParams& Params) override;
   void CreateWnd() override;
+  // The view's pixels are the screen's: at 100 % one picture pixel is one pixel of the screen.
+  bool ClientInDevicePixels() const override { return true; }
   void Paint() override;
   HPALETTE GetPalette() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;

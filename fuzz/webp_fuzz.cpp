@@ -1,41 +1,7 @@
-// Loads the input as a WebP graphic, draws it (which decodes a still picture
-// or the first frame) and plays a few frames of an animation on a hand-driven
-// clock, drawing each.
-#include <cstdint>
-#include <vector>
-
-#include "FuzzSupport.h"
+// Loads the input as a WEBP graphic and draws it (see DecodedFuzzSupport.h).
+#include "DecodedFuzzSupport.h"
 #include "picture/webp/Webp.h"
-#include "toolkit/Timer.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  EnsureFuzzApplication();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static TManualTimerScheduler Clock;
-  SetTimerScheduler(&Clock);
-  const std::vector<std::uint8_t> Bytes(Data, Data + Size);
-  TWebPImage G;
-  std::uint64_t Ticks = 0;
-  G.SetTickSource([&Ticks] { return Ticks += 500; });
-  TBitmap Target(4, 4);
-  G.OnProgress = [&](TObject*, TProgressStage, std::uint8_t, bool Redraw, const TRect&, const std::string&) {
-    if (Redraw) G.DrawInto(Target.Canvas(), Rect(0, 0, 4, 4));
-  };
-  try {
-    auto S = TMemoryStream::Over(Bytes);
-    G.LoadFromStream(*S);
-    if (std::int64_t{G.Width()} * G.Height() > (std::int64_t{1} << 22)) return 0;
-  } catch (const Exception&) {
-    return 0;
-  }
-  G.OnFrame = [&](TObject*, const TRect&) { G.DrawInto(Target.Canvas(), Rect(0, 0, 4, 4)); };
-  try {
-    G.DrawInto(Target.Canvas(), Rect(0, 0, 4, 4));
-  } catch (const Exception&) {
-  }
-  for (int I = 0; I < 8 && G.Animating(); ++I) Clock.Advance(1000);
-  return 0;
+  return FuzzDecodedGraphic<TWebPImage>(Data, Size);
 }

@@ -1,5 +1,8 @@
 #include "picture/BackgroundDecode.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "toolkit/MainThread.h"
@@ -45,9 +48,66 @@ void TBackgroundDecode::Post(TProgressStage Stage, std::uint8_t Percent, bool Re
       FShared->Ending = TNote{Stage, Percent, RedrawNow, R};
       return;
     }
+    if (Stage == psRunning && RedrawNow)
+      if (const TBitmap* B = FCopy->PartialPicture()) Publish(*B, R);
     FShared->Notes.push_back(TNote{Stage, Percent, RedrawNow, R});
   }
   WakeUp();
+}
+
+namespace {
+
+void CopyRows(const TBitmap& From, TBitmap& To, std::int32_t Top, std::int32_t Bottom) {
+  const auto Bytes = static_cast<std::size_t>(std::abs(From.Stride()));
+  for (std::int32_t Y = Top; Y < Bottom; ++Y) std::memcpy(To.ScanLine(Y), From.ScanLine(Y), Bytes);
+  if (To.ColorTable() != From.ColorTable()) To.SetColorTable(From.ColorTable());
+  To.SetAlphaFormat(From.AlphaFormat());
+  To.PixelsChanged();
+}
+
+bool SameShape(const TBitmap& A, const TBitmap& B) {
+  return A.Width() == B.Width() && A.Height() == B.Height() && A.BitsPerPixel() == B.BitsPerPixel() &&
+         A.Stride() == B.Stride();
+}
+
+}  // namespace
+
+void TBackgroundDecode::Publish(const TBitmap& B, const TRect& R) {
+  TRows& Rows = FShared->Rows;
+  const std::int32_t H = B.Height();
+  if (!Rows.Bitmap || !SameShape(*Rows.Bitmap, B)) {
+    Rows.Bitmap = std::make_unique<TBitmap>();
+    Rows.Bitmap->Assign(&B);
+    Rows.Top = 0;
+    Rows.Bottom = H;
+  } else {
+    std::int32_t Top = std::clamp(R.Top, 0, H), Bottom = std::clamp(R.Bottom, 0, H);
+    if (Top != Rows.Next || R.Left > 0 || R.Right < B.Width()) Top = 0, Bottom = H;
+    CopyRows(B, *Rows.Bitmap, Top, Bottom);
+    if (Rows.Top >= Rows.Bottom) Rows.Top = Top, Rows.Bottom = Bottom;
+    Rows.Top = std::min(Rows.Top, Top);
+    Rows.Bottom = std::max(Rows.Bottom, Bottom);
+  }
+  Rows.Next = std::clamp(R.Bottom, 0, H);
+}
+
+void TBackgroundDecode::Raise(const std::shared_ptr<TShared>& S, const TNote& N) {
+  TBackgroundDecode& Job = *S->Job;
+  if (N.RedrawNow) {
+    const std::lock_guard<std::mutex> Lock(S->Mutex);
+    TRows& Rows = S->Rows;
+    if (Rows.Bitmap && Rows.Top < Rows.Bottom) {
+      if (!Job.FPreview || !SameShape(*Job.FPreview, *Rows.Bitmap)) {
+        Job.FPreview = std::make_unique<TBitmap>();
+        Job.FPreview->Assign(Rows.Bitmap.get());
+      } else {
+        CopyRows(*Rows.Bitmap, *Job.FPreview, Rows.Top, Rows.Bottom);
+      }
+      Rows.Top = Rows.Bottom = 0;
+    }
+  }
+  TGraphic& G = Job.FOwner;
+  G.Progress(&G, N.Stage, N.Percent, N.RedrawNow, N.R, "");
 }
 
 void TBackgroundDecode::WakeUp() {
@@ -69,8 +129,7 @@ void TBackgroundDecode::Deliver(const std::shared_ptr<TShared>& S) {
       }
     }
     if (N) {
-      TGraphic& G = S->Job->FOwner;
-      G.Progress(&G, N->Stage, N->Percent, N->RedrawNow, N->R, "");
+      Raise(S, *N);
       continue;
     }
     if (!Done) return;
@@ -84,7 +143,6 @@ void TBackgroundDecode::Deliver(const std::shared_ptr<TShared>& S) {
 bool TBackgroundDecode::WaitAndDeliver() {
   if (FThread.joinable()) FThread.join();
   const std::shared_ptr<TShared> S = FShared;
-  TGraphic& Owner = FOwner;
   for (;;) {
     if (S->Closed) return false;
     std::optional<TNote> N;
@@ -94,7 +152,7 @@ bool TBackgroundDecode::WaitAndDeliver() {
       N = S->Notes.front();
       S->Notes.pop_front();
     }
-    Owner.Progress(&Owner, N->Stage, N->Percent, N->RedrawNow, N->R, "");
+    Raise(S, *N);
   }
 }
 

@@ -7,7 +7,11 @@
 //
 // Nothing of the graphic itself is touched by the worker, and the worker's
 // copy is read on the user-interface thread only after the worker has ended,
-// so the two threads share only the queue of notifications below.
+// so the two threads share only the queue of notifications below and, for a
+// graphic that shows decodes in progress, the rows decoded so far: at each
+// notification that asks for a repaint the worker copies the rows new since
+// the previous one into a shared bitmap, and the user-interface thread copies
+// them from there into the preview it draws before it raises the notification.
 #pragma once
 
 #include <atomic>
@@ -19,6 +23,7 @@
 #include <optional>
 #include <thread>
 
+#include "picture/Bitmap.h"
 #include "picture/Graphic.h"
 
 // Raised inside the worker's decode when the decode was cancelled; it never
@@ -46,6 +51,9 @@ class TBackgroundDecode {
   // the last notification and returns the decode's failure (or null). The
   // caller owns this object by then and destroys it afterwards.
   std::exception_ptr Complete();
+  // User-interface thread: the picture as decoded up to the last notification
+  // raised, or null (see TGraphic::BackgroundPreview).
+  TBitmap* Preview() const { return FPreview.get(); }
 
  private:
   struct TNote {
@@ -54,6 +62,15 @@ class TBackgroundDecode {
     bool RedrawNow;
     TRect R;
   };
+  // Rows the worker published for the preview, under Mutex.
+  struct TRows {
+    std::unique_ptr<TBitmap> Bitmap;
+    // The rows changed since the user-interface thread last took them.
+    std::int32_t Top = 0, Bottom = 0;
+    // The worker's last band ends here: a band that does not start there (a
+    // new pass, a turned picture) is published whole.
+    std::int32_t Next = 0;
+  };
   // What both threads see, under Mutex (Cancel is read by the worker without it).
   struct TShared {
     std::mutex Mutex;
@@ -61,6 +78,7 @@ class TBackgroundDecode {
     std::optional<TNote> Ending;
     bool Done = false;
     std::exception_ptr Failure;
+    TRows Rows;
     std::atomic<bool> Cancel{false};
     // Set on the user-interface thread when the decode is abandoned or
     // completed; read there only.
@@ -72,6 +90,11 @@ class TBackgroundDecode {
   // Worker: the copy's progress notification, queued for the user-interface thread.
   void Post(TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R);
   void WakeUp();
+  // Worker, under Mutex: copies band R of the copy's partial picture B.
+  void Publish(const TBitmap& B, const TRect& R);
+  // User-interface thread: brings the preview up to the published rows, then
+  // raises N on Owner.
+  static void Raise(const std::shared_ptr<TShared>& S, const TNote& N);
   // User-interface thread: raises the queued notifications on Owner; completes
   // the decode when the worker has ended. Stops as soon as a notification's
   // handler closes the decode (by loading another picture, for one).
@@ -81,4 +104,6 @@ class TBackgroundDecode {
   std::unique_ptr<TGraphic> FCopy;
   std::shared_ptr<TShared> FShared;
   std::thread FThread;
+  // Read and written on the user-interface thread only.
+  std::unique_ptr<TBitmap> FPreview;
 };

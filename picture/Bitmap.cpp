@@ -411,7 +411,7 @@ void TBitmap::DrawInto(TCanvas& ACanvas, const TRect& R) {
   if (FBpp == 32 && FAlphaFormat != afIgnored)
     O.Alpha = FAlphaFormat == afDefined ? TBlitOptions::alStraight : TBlitOptions::alPremultiplied;
   if (ACanvas.Resampling() == rsSmooth && (R.Width() < FWidth || R.Height() < FHeight) && R.Width() > 0 &&
-      R.Height() > 0 && !O.TransparentColor && O.Alpha == TBlitOptions::alNone && !O.MonoForeground && !O.Halftone && ACanvas.Surface()) {
+      R.Height() > 0 && !O.TransparentColor && !O.MonoForeground && !O.Halftone && ACanvas.Surface()) {
     DrawSmooth(ACanvas, R);
     return;
   }
@@ -466,15 +466,22 @@ void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
   if (!FPyramid) FPyramid = std::make_unique<TPyramid>(FVersion);
   if (FPyramid->Version() != FVersion) FPyramid->Reset(FVersion);
   const TRect Whole{0, 0, FWidth, FHeight};
-  TReductionLevel Level = FPyramid->LevelFor(View(), R.Width(), R.Height());
+  // Pixels with alpha are averaged premultiplied (the levels hold them so)
+  // and the result is blended over what the canvas holds.
+  TPixelView Source = View();
+  const bool Alpha = FBpp == 32 && FAlphaFormat != afIgnored;
+  if (Alpha) Source.Alpha = FAlphaFormat == afDefined ? akStraight : akPremultiplied;
+  TReductionLevel Level = FPyramid->LevelFor(Source, R.Width(), R.Height());
   if (Level.Pixels.Width == R.Width() && Level.Pixels.Height == R.Height()) {
-    // The level is the picture at the target's size: a plain copy (the
-    // bitmap has no alpha, so neither has its level).
-    Level.Pixels.Alpha = akNone;
+    // The level is the picture at the target's size: a plain copy, or a
+    // blend of its premultiplied pixels.
+    Level.Pixels.Alpha = Alpha ? akPremultiplied : akNone;
     ACanvas.StretchBltFrom(R, Level.Pixels, TRect{0, 0, R.Width(), R.Height()});
     return;
   }
-  const bool Keep = std::int64_t{R.Width()} * R.Height() <= (std::int64_t{1} << 22);
+  // A kept reduction is copied as it is, so only opaque pictures keep one: a
+  // blended one depends on what lies below.
+  const bool Keep = !Alpha && std::int64_t{R.Width()} * R.Height() <= (std::int64_t{1} << 22);
   switch (Keep ? UseReduction(R, rsSmooth) : ruDrawDirect) {
     case ruDrawDirect:
       SmoothStretchBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Level, FWidth, FHeight, Whole);

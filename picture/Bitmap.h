@@ -61,6 +61,9 @@ class TBitmap : public TGraphic {
   void SetWidth(std::int32_t Value) override { SetSize(Value, FHeight); }
   // Reads a bitmap file (its 14-byte file header first) from the stream.
   void LoadFromStream(TStream& Stream) override;
+  // The same from a file: uncompressed rows are read from it straight into
+  // the pixel buffer; other files are read whole and loaded as from a stream.
+  void LoadFromFile(const std::string& FileName) override;
   // Writes a bitmap file with a 40-byte header (and colour masks where needed).
   void SaveToStream(TStream& Stream) const override;
   void Assign(const TPersistent* Source) override;

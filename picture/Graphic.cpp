@@ -28,6 +28,10 @@ void TGraphic::StartBackgroundDecode() {
 
 void TGraphic::CancelBackgroundDecode() { FBackground.reset(); }
 
+TBitmap* TGraphic::BackgroundPreview() const { return FBackground ? FBackground->Preview() : nullptr; }
+
+const TBitmap* TGraphic::PartialPicture() { return nullptr; }
+
 void TGraphic::FinishBackgroundDecode() {
   if (!FBackground || !FBackground->WaitAndDeliver()) return;
   if (std::exception_ptr Failure = EndBackgroundDecode()) std::rethrow_exception(Failure);

@@ -30,6 +30,7 @@ using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage,
 using TFrameEvent = std::function<void(TObject* Sender, const TRect& R)>;
 
 class TGraphic;
+class TBitmap;
 class TBackgroundDecode;
 using TGraphicClass = const TMetaClass*;
 
@@ -115,6 +116,11 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
   // Waits for a running background decode and completes it now, raising the
   // notifications it had not raised yet, and its failure.
   void FinishBackgroundDecode();
+  // While a decode runs on a worker thread, for a graphic that shows decodes
+  // in progress: the picture as decoded up to the last progress notification
+  // raised (rows not decoded yet black or transparent), to be drawn in its
+  // place; null otherwise. Valid until the next notification or the end of the decode.
+  TBitmap* BackgroundPreview() const;
 
  protected:
   // The copy the worker decodes: by default Clone's.
@@ -124,6 +130,11 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
   virtual void DecodeForBackground(const std::atomic<bool>& Cancel);
   // Takes over what Worker, the decoded copy, decoded (complete or not).
   virtual void TakeDecoded(TGraphic& Worker);
+  // On the worker thread, on the copy, while it raises a progress notification
+  // that asks for a repaint: the picture being decoded, whose rows are all
+  // defined then, or null when the graphic does not show decodes in progress
+  // (the default).
+  virtual const TBitmap* PartialPicture();
 
   bool FTransparent = false;
   bool FPaletteModified = false;

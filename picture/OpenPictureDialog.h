@@ -29,6 +29,8 @@ class TPictureBox : public TCustomControl {
 
  protected:
   void Paint() override;
+  // The picture is drawn at the screen's density.
+  bool ClientInDevicePixels() const override { return true; }
 
  private:
   TPicture* FPicture;

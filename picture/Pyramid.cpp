@@ -8,6 +8,11 @@ TReductionLevel TPyramid::LevelFor(const TPixelView& Source, std::int32_t DstW, 
   // With at least four level pixels per target pixel on each axis that error
   // stays well under a level of brightness; a level of exactly the target's
   // size holds the exact means.
+  // Levels of pixels read with another alpha are of no use.
+  if (Source.Alpha != FAlpha) {
+    FLevels.clear();
+    FAlpha = Source.Alpha;
+  }
   std::size_t K = 0;
   while (K < 30 && (std::int64_t{Source.Width} >> (K + 1)) >= 4 * std::int64_t{std::max(DstW, 1)} &&
          (std::int64_t{Source.Height} >> (K + 1)) >= 4 * std::int64_t{std::max(DstH, 1)})

@@ -37,6 +37,7 @@ class TPyramid {
     TPixelView View;
   };
   std::uint64_t FVersion;
+  TAlphaKind FAlpha = akNone;  // how the source's pixels were read into the levels
   std::vector<TLevel> FLevels;  // FLevels[K] is level K + 1
   std::uint64_t FAllocations = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -20,6 +21,14 @@ struct TJpegEncoding {
   bool Progressive = false;
   int RestartRows = 0;
   bool Arithmetic = false;
+  // The colour space stored in the file when it is not libjpeg's default for
+  // the input (plain RGB, or YCCK from CMYK input); every component is then
+  // sampled 1 x 1 unless HSamp and VSamp say otherwise for a three-component file.
+  J_COLOR_SPACE Stored = JCS_UNKNOWN;
+  // Adobe's marker in four-component files (libjpeg writes it by default).
+  bool AdobeMarker = true;
+  // Markers written after the header, in order: the marker code and its bytes.
+  std::vector<std::pair<int, std::vector<std::uint8_t>>> Markers;
 };
 
 // Encodes the rows that FillRow(Y, Row) writes, Width * Components samples each,
@@ -38,6 +47,11 @@ std::vector<std::uint8_t> CompressJpeg(const TJpegEncoding& S, F&& FillRow) {
   C.input_components = S.Components;
   C.in_color_space = S.Components == 1 ? JCS_GRAYSCALE : S.Components == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&C);
+  if (S.Stored != JCS_UNKNOWN) {
+    jpeg_set_colorspace(&C, S.Stored);
+    for (int K = 0; K < C.num_components; ++K) C.comp_info[K].h_samp_factor = C.comp_info[K].v_samp_factor = 1;
+  }
+  if (S.Components == 4) C.write_Adobe_marker = S.AdobeMarker;
   jpeg_set_quality(&C, S.Quality, TRUE);
   if (S.Components == 3) {
     C.comp_info[0].h_samp_factor = S.HSamp;
@@ -47,6 +61,8 @@ std::vector<std::uint8_t> CompressJpeg(const TJpegEncoding& S, F&& FillRow) {
   C.restart_in_rows = S.RestartRows;
   C.arith_code = S.Arithmetic;
   jpeg_start_compress(&C, TRUE);
+  for (const auto& [Code, Bytes] : S.Markers)
+    jpeg_write_marker(&C, Code, Bytes.data(), static_cast<unsigned>(Bytes.size()));
   std::vector<JSAMPLE> Row(static_cast<std::size_t>(S.Width) * static_cast<std::size_t>(S.Components));
   while (C.next_scanline < C.image_height) {
     FillRow(static_cast<int>(C.next_scanline), Row.data());

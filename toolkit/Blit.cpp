@@ -120,7 +120,18 @@ class TRowReader {
 // Copies N pixels, making each opaque (32-bit sources may carry anything in
 // their top byte); the source need not be aligned to whole words.
 void OrOpaque(std::uint32_t* __restrict Out, const std::uint8_t* __restrict In, int N) {
-  for (int I = 0; I < N; ++I) {
+  int I = 0;
+#ifdef __SSE2__
+  // Sixteen bytes at a time: as fast as a plain copy of the row.
+  const __m128i Opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; I + 8 <= N; I += 8) {
+    const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 4 * static_cast<std::ptrdiff_t>(I)));
+    const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(In + 4 * static_cast<std::ptrdiff_t>(I) + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I), _mm_or_si128(A, Opaque));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I + 4), _mm_or_si128(B, Opaque));
+  }
+#endif
+  for (; I < N; ++I) {
     std::uint32_t V;
     std::memcpy(&V, In + 4 * static_cast<std::ptrdiff_t>(I), 4);
     Out[I] = V | 0xFF000000u;
@@ -288,7 +299,11 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
   const bool Shrinks = DstRect.Width() < SrcRect.Width() || DstRect.Height() < SrcRect.Height();
   if (Options.Resampling == rsSmooth && Shrinks && !Options.TransparentColor && !Options.MonoForeground &&
       !Options.MonoBackground && !Options.Halftone) {
-    SmoothStretchBlt(Dst, DstRect, Clip, TReductionLevel{Src, 1}, Src.Width, Src.Height, SrcRect);
+    // The alpha a drawing asks for, else the one the source view carries.
+    TPixelView S = Src;
+    if (Options.Alpha != TBlitOptions::alNone)
+      S.Alpha = Options.Alpha == TBlitOptions::alStraight ? akStraight : akPremultiplied;
+    SmoothStretchBlt(Dst, DstRect, Clip, TReductionLevel{S, 1}, Src.Width, Src.Height, SrcRect);
     return;
   }
   const TRowReader Reader(Src, Options);
@@ -410,6 +425,62 @@ std::vector<TConvertRow24> ConvertRow24Variants() {
 #ifdef KEST_X86
   if (__builtin_cpu_supports("ssse3")) V.push_back(ConvertRow24Ssse3);
   if (__builtin_cpu_supports("avx2")) V.push_back(ConvertRow24Avx2);
+#endif
+  return V;
+}
+
+// ---------------------------------------------------------------------------
+// Red and blue swapped in place
+
+namespace {
+
+void SwapRedBlue24Scalar(std::uint8_t* Row, std::int32_t N) {
+  for (std::int32_t I = 0; I < N; ++I, Row += 3) std::swap(Row[0], Row[2]);
+}
+
+#ifdef KEST_X86
+// Sixteen pixels (48 bytes) per step, all loaded before any is stored: each
+// output block takes the bytes of pixels that straddle block edges from its
+// neighbours.
+__attribute__((target("ssse3"))) void SwapRedBlue24Ssse3(std::uint8_t* Row, std::int32_t N) {
+  const __m128i A0 = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, -1);
+  const __m128i B0 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1);
+  const __m128i A1 = _mm_setr_epi8(-1, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i B1 = _mm_setr_epi8(0, -1, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, -1, 15);
+  const __m128i C1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, -1);
+  const __m128i B2 = _mm_setr_epi8(14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i C2 = _mm_setr_epi8(-1, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
+  std::int32_t I = 0;
+  for (; I + 16 <= N; I += 16, Row += 48) {
+    auto* P = reinterpret_cast<__m128i*>(Row);
+    const __m128i A = _mm_loadu_si128(P), B = _mm_loadu_si128(P + 1), C = _mm_loadu_si128(P + 2);
+    _mm_storeu_si128(P, _mm_or_si128(_mm_shuffle_epi8(A, A0), _mm_shuffle_epi8(B, B0)));
+    _mm_storeu_si128(P + 1, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(A, A1), _mm_shuffle_epi8(B, B1)),
+                                         _mm_shuffle_epi8(C, C1)));
+    _mm_storeu_si128(P + 2, _mm_or_si128(_mm_shuffle_epi8(B, B2), _mm_shuffle_epi8(C, C2)));
+  }
+  SwapRedBlue24Scalar(Row, N - I);
+}
+#endif
+
+TSwapRedBlue24 ChooseSwapRedBlue24() {
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("ssse3")) return SwapRedBlue24Ssse3;
+#endif
+  return SwapRedBlue24Scalar;
+}
+
+}  // namespace
+
+void SwapRedBlue24(std::uint8_t* Row, std::int32_t N) {
+  static const TSwapRedBlue24 Best = ChooseSwapRedBlue24();
+  Best(Row, N);
+}
+
+std::vector<TSwapRedBlue24> SwapRedBlue24Variants() {
+  std::vector<TSwapRedBlue24> V = {SwapRedBlue24Scalar};
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("ssse3")) V.push_back(SwapRedBlue24Ssse3);
 #endif
   return V;
 }

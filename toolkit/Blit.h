@@ -124,3 +124,11 @@ void ConvertRow24(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
 void ConvertRow24Scalar(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
 using TConvertRow24 = void (*)(std::uint32_t* Out, const std::uint8_t* In, std::int32_t N);
 std::vector<TConvertRow24> ConvertRow24Variants();
+
+// Swaps the first and third byte of each of N 3-byte pixels in place (red,
+// green, blue rows of decoders into the bitmap's blue, green, red), with the
+// processor's best variant; every variant this processor can run, the plain
+// one first.
+void SwapRedBlue24(std::uint8_t* Row, std::int32_t N);
+using TSwapRedBlue24 = void (*)(std::uint8_t* Row, std::int32_t N);
+std::vector<TSwapRedBlue24> SwapRedBlue24Variants();

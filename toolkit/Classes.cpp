@@ -1,4 +1,5 @@
 #include "toolkit/Classes.h"
+#include "toolkit/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,7 +8,9 @@
 #include <new>
 
 #include <fcntl.h>
+#include <climits>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <QCollator>
@@ -117,43 +120,86 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin) {
   return static_cast<std::int64_t>(FPosition);
 }
 
-TFileBytes ReadWholeFile(const std::string& FileName) {
-  auto Refuse = [&FileName](const std::string& Reason) {
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", {FileName, Reason}));
-  };
+TFileBytes ReadWholeFile(const std::string& FileName) { return TReadOnlyFile(FileName).ReadAll(); }
+
+TReadOnlyFile::TReadOnlyFile(const std::string& FileName) : FName(FileName) {
   // The open does not wait: opening a FIFO for reading would block until a
   // writer came, possibly for ever.
-  const int Fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (Fd < 0) Refuse(SysErrorMessage(errno));
-  const struct TCloser {
-    int Fd;
-    ~TCloser() { ::close(Fd); }
-  } Closer{Fd};
+  FFd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (FFd < 0) Refuse(SysErrorMessage(errno));
   struct stat St {};
-  if (::fstat(Fd, &St) != 0) Refuse(SysErrorMessage(errno));
+  const int Stat = ::fstat(FFd, &St);
+  const int Error = errno;
+  auto Fail = [&](const std::string& Reason) {
+    ::close(FFd);
+    Refuse(Reason);
+  };
+  if (Stat != 0) Fail(SysErrorMessage(Error));
   // Only a regular file has a size that bounds the read: a pipe or a device
   // (a link to /dev/zero) could deliver bytes without end.
-  if (S_ISDIR(St.st_mode)) Refuse(SysErrorMessage(EISDIR));
-  if (!S_ISREG(St.st_mode)) Refuse("Not a regular file");
+  if (S_ISDIR(St.st_mode)) Fail(SysErrorMessage(EISDIR));
+  if (!S_ISREG(St.st_mode)) Fail("Not a regular file");
+  FSize = static_cast<std::uint64_t>(St.st_size);
+}
+
+TReadOnlyFile::~TReadOnlyFile() { ::close(FFd); }
+
+void TReadOnlyFile::Refuse(const std::string& Reason) const {
+  throw EFOpenError(Format("Cannot open file \"%s\". %s", {FName, Reason}));
+}
+
+std::size_t TReadOnlyFile::ReadAt(std::uint64_t Offset, std::uint8_t* const* Buffers, const std::size_t* Lengths,
+                                  std::size_t Count) {
   // No more than the size at opening is read: a file that grows meanwhile is
   // cut there, one that shrinks ends early.
-  TFileBytes Bytes;
-  if (static_cast<std::uint64_t>(St.st_size) > Bytes.max_size()) Refuse(SysErrorMessage(ENOMEM));
-  try {
-    Bytes.resize(static_cast<std::size_t>(St.st_size));
-  } catch (const std::bad_alloc&) {
-    // A file too large for memory is reported like any other failure to read it.
-    Refuse(SysErrorMessage(ENOMEM));
-  }
+  std::uint64_t Left = Offset < FSize ? FSize - Offset : 0;
   std::size_t Got = 0;
-  while (Got < Bytes.size()) {
-    const ssize_t N = ::read(Fd, Bytes.data() + Got, Bytes.size() - Got);
+  std::vector<iovec> Parts;
+  Parts.reserve(std::min<std::size_t>(Count, IOV_MAX));
+  std::size_t Next = 0;       // the buffer to fill next
+  std::size_t NextDone = 0;   // bytes of it already filled
+  while (Next < Count && Left > 0) {
+    Parts.clear();
+    std::uint64_t Asked = 0;
+    for (std::size_t I = Next; I < Count && Parts.size() < IOV_MAX && Asked < Left; ++I) {
+      const std::size_t Skip = I == Next ? NextDone : 0;
+      const std::size_t L = static_cast<std::size_t>(std::min<std::uint64_t>(Lengths[I] - Skip, Left - Asked));
+      if (L) Parts.push_back(iovec{Buffers[I] + Skip, L});
+      Asked += L;
+    }
+    if (Parts.empty()) {  // only empty buffers left
+      ++Next;
+      NextDone = 0;
+      continue;
+    }
+    const ssize_t N = ::preadv(FFd, Parts.data(), static_cast<int>(Parts.size()), static_cast<off_t>(Offset + Got));
     if (N < 0 && errno == EINTR) continue;
     if (N < 0) Refuse(SysErrorMessage(errno));
     if (N == 0) break;
     Got += static_cast<std::size_t>(N);
+    Left -= static_cast<std::uint64_t>(N);
+    // Moves past the buffers the read filled.
+    std::size_t Bytes = static_cast<std::size_t>(N);
+    while (Next < Count && Bytes >= Lengths[Next] - NextDone) {
+      Bytes -= Lengths[Next] - NextDone;
+      ++Next;
+      NextDone = 0;
+    }
+    NextDone += Bytes;
   }
-  Bytes.resize(Got);
+  return Got;
+}
+
+TFileBytes TReadOnlyFile::ReadAll() {
+  TFileBytes Bytes;
+  if (FSize > Bytes.max_size()) Refuse(SysErrorMessage(ENOMEM));
+  try {
+    Bytes.resize(static_cast<std::size_t>(FSize));
+  } catch (const std::bad_alloc&) {
+    // A file too large for memory is reported like any other failure to read it.
+    Refuse(SysErrorMessage(ENOMEM));
+  }
+  Bytes.resize(ReadAt(0, Bytes.data(), Bytes.size()));
   return Bytes;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include <QPainter>
 #include <QToolButton>
@@ -238,19 +239,32 @@ void TStatusBar::SetPanelWidth(int I, int Width) {
   Invalidate();
 }
 
-TRect TStatusBar::PanelRect(int I) {
+TRect TStatusBar::LayoutPanelRect(int I) {
+  HandleNeeded();
+  const TPoint C = LayoutClientSize();
   std::int64_t X = 0;
   for (int P = 0; P < I; ++P) X += FPanels[static_cast<std::size_t>(P)].Width + 2;
-  const std::int64_t W = I == PanelCount() - 1 ? ClientWidth() - X : FPanels[static_cast<std::size_t>(I)].Width;
-  return Bounds(ClampExtent(X), 2, ClampExtent(W, 0), std::max(0, ClientHeight() - 2));
+  const std::int64_t W = I == PanelCount() - 1 ? C.X - X : FPanels[static_cast<std::size_t>(I)].Width;
+  return Bounds(ClampExtent(X), 2, ClampExtent(W, 0), std::max(0, C.Y - 2));
+}
+
+TRect TStatusBar::PanelRect(int I) {
+  const TRect R = LayoutPanelRect(I);
+  const double Ratio = ClientPixelRatio();
+  if (Ratio == 1) return R;
+  auto Scale = [Ratio](std::int32_t V) { return ClampExtent(std::llround(V * Ratio)); };
+  return TRect{Scale(R.Left), Scale(R.Top), Scale(R.Right), Scale(R.Bottom)};
 }
 
 void TStatusBar::Paint() {
   Canvas().WithPainter([this](QPainter& P) {
-    P.fillRect(QRect(0, 0, ClientWidth(), ClientHeight()), ToQColor(Color()));
+    // Drawn in the units of the bounds, at the density of the client pixels.
+    P.scale(ClientPixelRatio(), ClientPixelRatio());
+    const TPoint C = LayoutClientSize();
+    P.fillRect(QRect(0, 0, C.X, C.Y), ToQColor(Color()));
     P.setFont(Font().ToQFont());
     for (int I = 0; I < PanelCount(); ++I) {
-      const TRect R = PanelRect(I);
+      const TRect R = LayoutPanelRect(I);
       if (R.Width() <= 0) continue;
       // A thin sunken frame around each panel's text.
       P.setPen(ToQColor(clBtnShadow));

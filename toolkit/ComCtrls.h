@@ -115,7 +115,7 @@ class TStatusBar : public TCustomControl {
   const TStatusPanel& Panel(int I) const { return FPanels[static_cast<std::size_t>(I)]; }
   void SetPanelText(int I, const std::string& Text);
   void SetPanelWidth(int I, int Width);
-  // The rectangle a panel takes, in client coordinates.
+  // The rectangle a panel takes, in client coordinates (client pixels).
   TRect PanelRect(int I);
   bool SizeGrip() const { return FSizeGrip; }
   void SetSizeGrip(bool V) { FSizeGrip = V; }
@@ -124,8 +124,14 @@ class TStatusBar : public TCustomControl {
   void Paint() override;
   void WndProc(TMessage& Message) override;
   void DefineProperties(TPropList& L) const override;
+  // The panels are drawn at the screen's density, so their text is as sharp
+  // as that of Qt's own widgets; they are laid out in the units of the bounds.
+  bool ClientInDevicePixels() const override { return true; }
 
  private:
+  // The rectangle a panel takes, in the units of the bounds.
+  TRect LayoutPanelRect(int I);
+
   std::vector<TStatusPanel> FPanels;
   bool FSizeGrip = true;
 };

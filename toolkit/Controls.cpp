@@ -1,6 +1,7 @@
 #include "toolkit/Controls.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -193,8 +194,12 @@ void TControl::InputMouseMove(TShiftState Shift, int X, int Y) { MouseMove(Shift
 void TControl::InputMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
   const bool WasClick = Button == mbLeft && FMouseDownLeft;
   if (Button == mbLeft) FMouseDownLeft = false;
-  // A click is a press and release of the left button inside the control.
-  if (WasClick && FControlStyle.Contains(csClickEvents) && X >= 0 && Y >= 0 && X < FWidth && Y < FHeight) Click();
+  // A click is a press and release of the left button inside the control
+  // (positions in client pixels, the size in the units of the bounds).
+  const auto* Win = dynamic_cast<const TWinControl*>(this);
+  const double R = Win ? Win->ClientPixelRatio() : 1;
+  const bool Inside = R == 1 ? X < FWidth && Y < FHeight : X < FWidth * R && Y < FHeight * R;
+  if (WasClick && FControlStyle.Contains(csClickEvents) && X >= 0 && Y >= 0 && Inside) Click();
   MouseUp(Button, Shift, X, Y);
 }
 
@@ -429,6 +434,7 @@ void TWinControl::CreateWnd() {
   QWidget* ParentWidget = FParent ? FParent->Widget() : nullptr;
   QWidget* ParentClient = ParentWidget ? static_cast<TWindowWidget*>(ParentWidget)->Client() : nullptr;
   FWindow->Widget = new TWindowWidget(this, ParentClient, IsTopLevelWindow());
+  if (ClientInDevicePixels()) FWindow->Ratio = FWindow->Widget->devicePixelRatioF();
   RecomputeClient(false);
   // A new window is invalid everywhere and erased before its first paint.
   InvalidateRegion(QRegion(0, 0, FWindow->Surface.width(), FWindow->Surface.height()), true);
@@ -477,7 +483,12 @@ void TWinControl::PresentNow() {
 
 TPoint TWinControl::ScreenToClient(TPoint P) {
   HandleNeeded();
-  const QPoint Q = FWindow->Widget->Client()->mapFromGlobal(QPoint(P.X, P.Y));
+  if (FWindow->Ratio == 1) {
+    const QPoint Q = FWindow->Widget->Client()->mapFromGlobal(QPoint(P.X, P.Y));
+    return TPoint{Q.x(), Q.y()};
+  }
+  // Screen positions are Qt's global ones; the client counts device pixels.
+  const QPoint Q = ToClientPixels(FWindow->Widget->Client()->mapFromGlobal(QPointF(P.X, P.Y)), FWindow->Ratio);
   return TPoint{Q.x(), Q.y()};
 }
 
@@ -501,16 +512,42 @@ std::int32_t TWinControl::ClientHeight() {
 }
 
 void TWinControl::SetClientSize(std::int32_t W, std::int32_t H) {
-  SetBounds(Left(), Top(), Width() + W - ClientWidth(), Height() + H - ClientHeight());
+  HandleNeeded();
+  const double R = FWindow->Ratio;
+  // At a ratio above 1 the bounds take the whole units that hold the pixels asked for.
+  auto ToBounds = [R](std::int32_t V) {
+    return R == 1 ? V : static_cast<std::int32_t>(std::ceil(static_cast<double>(V) / R - 1e-9));
+  };
+  SetBounds(Left(), Top(), Width() + ToBounds(W) - FWindow->LayoutClient.width(),
+            Height() + ToBounds(H) - FWindow->LayoutClient.height());
+}
+
+double TWinControl::ClientPixelRatio() const { return FWindow ? FWindow->Ratio : 1; }
+
+std::int32_t TWinControl::BoundsToClient(std::int32_t V) const {
+  const double R = ClientPixelRatio();
+  return R == 1 ? V : static_cast<std::int32_t>(std::lround(V * R));
+}
+
+void TWinControl::UpdatePixelRatio() {
+  if (!FWindow || !FWindow->Widget || !ClientInDevicePixels()) return;
+  const double R = FWindow->Widget->devicePixelRatioF();
+  if (R == FWindow->Ratio) return;
+  FWindow->Ratio = R;
+  RecomputeClient(true);
+  // Everything the window showed was measured in the old pixels.
+  InvalidateRegion(QRegion(0, 0, FWindow->Surface.width(), FWindow->Surface.height()), true);
 }
 
 void TWinControl::RecomputeClient(bool SendSize) {
   TWindow& Wn = *FWindow;
   const TRect Frame = FrameMargins(Wn.Style, Wn.ExStyle);
-  const int Cw =
+  const int Lw =
       std::max(0, Width() - Frame.Left - Frame.Right - (Wn.Bars[SB_VERT].Visible ? ScrollBarThickness : 0));
-  const int Ch =
+  const int Lh =
       std::max(0, Height() - Frame.Top - Frame.Bottom - (Wn.Bars[SB_HORZ].Visible ? ScrollBarThickness : 0));
+  Wn.LayoutClient = QSize(Lw, Lh);
+  const int Cw = BoundsToClient(Lw), Ch = BoundsToClient(Lh);
   const bool Changed = Cw != Wn.Surface.width() || Ch != Wn.Surface.height();
   if (Changed) {
     QImage New(Cw, Ch, QImage::Format_RGB32);
@@ -539,7 +576,7 @@ TRect TWinControl::FrameMargins(std::uint32_t Style, std::uint32_t ExStyle) cons
 }
 
 TPoint TWinControl::LayoutClientSize() {
-  if (FWindow) return TPoint{FWindow->Surface.width(), FWindow->Surface.height()};
+  if (FWindow) return TPoint{FWindow->LayoutClient.width(), FWindow->LayoutClient.height()};
   TCreateParams P;
   CreateParams(P);
   const TRect F = FrameMargins(P.Style, P.ExStyle);
@@ -565,7 +602,8 @@ void TWinControl::WndProc(TMessage& Message) {
 
 void TWinControl::Realign() {
   if (!FWindow) return;
-  const int Cw = FWindow->Surface.width(), Ch = FWindow->Surface.height();
+  // Children are placed in the units of the bounds.
+  const int Cw = FWindow->LayoutClient.width(), Ch = FWindow->LayoutClient.height();
   TRect Free{0, 0, Cw, Ch};
   for (TAlign A : {alTop, alBottom, alLeft, alRight, alClient})
     for (TControl* C : FControls) {
@@ -647,7 +685,7 @@ void TWinControl::PaintCycle() {
     }
   } Guard{Self ? &Self->Canvas() : nullptr};
   if (Guard.C) Guard.C->SetClipRegion(&Area);
-  if (FWindow->Widget) FWindow->Widget->Client()->update(Area);
+  if (FWindow->Widget) FWindow->Widget->Client()->update(ToWidgetUnits(Area, FWindow->Ratio));
   PaintWindow();
 }
 
@@ -717,14 +755,22 @@ bool TWinControl::InputContextPopup(TPoint MousePos) {
   if (!Menu || !Menu->AutoPopup()) {
     if (!FParent) return false;
     // The parent hears of it in its own client coordinates.
+    const double R = ClientPixelRatio();
+    const TPoint InBounds = R == 1 ? MousePos
+                                   : TPoint{static_cast<std::int32_t>(std::floor(MousePos.X / R)),
+                                            static_cast<std::int32_t>(std::floor(MousePos.Y / R))};
     const TPoint P = MousePos.X == -1 && MousePos.Y == -1
                          ? MousePos
-                         : TPoint{MousePos.X + Left() + CurrentFrame().Left, MousePos.Y + Top() + CurrentFrame().Top};
+                         : TPoint{InBounds.X + Left() + CurrentFrame().Left, InBounds.Y + Top() + CurrentFrame().Top};
     return FParent->InputContextPopup(P);
   }
   if (MousePos.X == -1 && MousePos.Y == -1) MousePos = TPoint{ClientWidth() / 2, ClientHeight() / 2};
   QPoint Global(MousePos.X, MousePos.Y);
-  if (HandleAllocated() && FWindow->Widget) Global = FWindow->Widget->Client()->mapToGlobal(Global);
+  if (HandleAllocated() && FWindow->Widget) {
+    const double R = FWindow->Ratio;
+    Global = R == 1 ? FWindow->Widget->Client()->mapToGlobal(Global)
+                    : FWindow->Widget->Client()->mapToGlobal(QPointF(MousePos.X / R, MousePos.Y / R)).toPoint();
+  }
   Menu->SetPopupComponent(this);
   Menu->Popup(Global.x(), Global.y());
   return true;

@@ -302,6 +302,13 @@ class TWinControl : public TControl {
 
   // The pixels the window shows (client size, 32 bits per pixel).
   const QImage& ClientSurface();
+  // Client pixels per unit of the control's bounds: 1, or for a control whose
+  // client area works in device pixels, the device pixel ratio of the screen
+  // that shows it. Such a control's client size, client coordinates, input
+  // positions, invalid areas, moved pixels and scroll bar ranges count device
+  // pixels; its bounds, frame and bars stay in the units of its parent, as
+  // every other control's do.
+  double ClientPixelRatio() const;
   // The invalid region not yet painted.
   QRegion InvalidRegion() const;
   // Whether the pending paint cycle erases first.
@@ -380,6 +387,12 @@ class TWinControl : public TControl {
   virtual bool IsTopLevelWindow() const { return false; }
   // The client surface for drawing (the window is created when needed).
   QImage& MutableSurface();
+  // Whether the client area works in the screen's device pixels, so that on a
+  // high-density screen every client pixel is one pixel of the screen; off by
+  // default: the client area is then in the units of the bounds.
+  virtual bool ClientInDevicePixels() const { return false; }
+  // A length in the units of the bounds as client pixels.
+  std::int32_t BoundsToClient(std::int32_t V) const;
   // Lays out child controls after a size change (anchors and alignment).
   void Realign();
   void WndProc(TMessage& Message) override;
@@ -405,6 +418,9 @@ class TWinControl : public TControl {
   void RemoveControl(TControl* C);
   // Client size from the outer size, border and visible bars.
   void RecomputeClient(bool SendSize);
+  // Takes the device pixel ratio of the screen that shows the window; a new
+  // ratio gives a new client surface, painted anew.
+  void UpdatePixelRatio();
   void InvalidateRegion(const QRegion& R, bool Erase);
   void PaintCycle();
   void SchedulePaint();

@@ -1,5 +1,7 @@
 #include "toolkit/Forms.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -179,6 +181,7 @@ void TCustomForm::Show() {
       SetBounds(A.left() + (A.width() - Width()) / 2, A.top() + (A.height() - Height()) / 2, Width(), Height());
     }
   }
+  FitScreen();
   W->move(Left() + CurrentFrame().Left, Top() + CurrentFrame().Top);
   // The window manager keeps the window at least as large as the constraints ask.
   const TRect F = CurrentFrame();
@@ -194,6 +197,21 @@ void TCustomForm::Show() {
   GActiveForm = this;
   if (FActiveControl && FActiveControl->CanFocus()) FActiveControl->SetFocus();
   if (OnShow) OnShow(this);
+}
+
+void TCustomForm::FitScreen() {
+  QWidget* W = Widget();
+  const QScreen* S = W->screen() ? W->screen() : QGuiApplication::primaryScreen();
+  if (!S) return;
+  // A window larger than the screen (a layout made for a screen with more
+  // room, or a high-density screen in Qt's logical units) shrinks to it and
+  // moves onto it; one that fits stays where its layout put it.
+  const QRect A = S->availableGeometry();
+  if (Width() <= A.width() && Height() <= A.height()) return;
+  const std::int32_t Wd = std::min(Width(), A.width()), Ht = std::min(Height(), A.height());
+  const std::int32_t L = std::clamp(Left(), A.left(), A.left() + A.width() - Wd);
+  const std::int32_t T = std::clamp(Top(), A.top(), A.top() + A.height() - Ht);
+  SetBounds(L, T, Wd, Ht);
 }
 
 void TCustomForm::SetWindowState(TWindowState S) {

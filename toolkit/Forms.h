@@ -83,6 +83,9 @@ class TCustomForm : public TWinControl {
   void DefineProperties(TPropList& L) const override;
 
  private:
+  // Keeps the window within the available area of its screen.
+  void FitScreen();
+
   std::string FCaption;
   TPosition FPosition = poDesigned;
   TWinControl* FActiveControl = nullptr;

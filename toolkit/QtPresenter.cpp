@@ -1,5 +1,7 @@
 #include "toolkit/QtPresenter_p.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -99,6 +101,24 @@ TMouseButton ButtonFromQt(Qt::MouseButton B) {
 
 bool PresenterPainting() { return GPaintDepth > 0; }
 
+QPoint ToClientPixels(QPointF P, double Ratio) {
+  if (Ratio == 1) return P.toPoint();
+  // The device pixel under the position: Qt's logical positions may fall between pixels.
+  return QPoint(static_cast<int>(std::floor(P.x() * Ratio)), static_cast<int>(std::floor(P.y() * Ratio)));
+}
+
+QRegion ToWidgetUnits(const QRegion& R, double Ratio) {
+  if (Ratio == 1) return R;
+  QRegion Out;
+  for (const QRect& A : R) {
+    const int L = static_cast<int>(std::floor(A.left() / Ratio)), T = static_cast<int>(std::floor(A.top() / Ratio));
+    const int Rt = static_cast<int>(std::ceil((A.right() + 1) / Ratio));
+    const int B = static_cast<int>(std::ceil((A.bottom() + 1) / Ratio));
+    Out += QRect(L, T, Rt - L, B - T);
+  }
+  return Out;
+}
+
 // ---------------------------------------------------------------------------
 // TWindowWidget
 
@@ -126,7 +146,8 @@ void TWindowWidget::LayoutFromModel() {
   FLayingOut = true;
   auto& Wn = *FControl->FWindow;
   const TRect F = FControl->CurrentFrame();
-  const int Cw = Wn.Surface.width(), Ch = Wn.Surface.height();
+  // The widgets are placed in Qt's logical units, those of the bounds.
+  const int Cw = Wn.LayoutClient.width(), Ch = Wn.LayoutClient.height();
   const bool H = Wn.Bars[SB_HORZ].Visible, V = Wn.Bars[SB_VERT].Visible;
   const bool LeftBar = FControl->UseRightToLeftScrollBar();
   if (FTopLevel) {
@@ -289,14 +310,32 @@ void TClientWidget::paintEvent(QPaintEvent* E) {
   if (!FControl || !FControl->FWindow) return;
   QPainter P(this);
   P.setCompositionMode(QPainter::CompositionMode_Source);
-  P.drawImage(E->rect(), FControl->FWindow->Surface, E->rect());
+  const auto& Wn = *FControl->FWindow;
+  const QRect T = E->rect();
+  if (Wn.Ratio == 1) {
+    P.drawImage(T, Wn.Surface, T);
+    return;
+  }
+  // The surface holds device pixels: each lands on one pixel of the screen.
+  const double R = Wn.Ratio;
+  P.drawImage(QRectF(T), Wn.Surface, QRectF(T.x() * R, T.y() * R, T.width() * R, T.height() * R));
+}
+
+bool TClientWidget::event(QEvent* E) {
+  const bool Result = QWidget::event(E);
+  // Another screen may have another device pixel ratio.
+  if (FControl && E->type() == QEvent::ScreenChangeInternal) {
+    TWinControl* C = FControl;
+    Guarded([C] { C->UpdatePixelRatio(); });
+  }
+  return Result;
 }
 
 void TClientWidget::mousePressEvent(QMouseEvent* E) {
   if (!FControl) return;
   TWinControl* C = FControl;
   const TShiftState S = ShiftFromQt(E->modifiers(), E->buttons());
-  const QPoint P = E->position().toPoint();
+  const QPoint P = ToClientPixels(E->position(), C->ClientPixelRatio());
   Guarded([&] { C->InputMouseDown(ButtonFromQt(E->button()), S, P.x(), P.y()); });
 }
 
@@ -304,7 +343,7 @@ void TClientWidget::mouseDoubleClickEvent(QMouseEvent* E) {
   if (!FControl) return;
   TWinControl* C = FControl;
   const TShiftState S = ShiftFromQt(E->modifiers(), E->buttons());
-  const QPoint P = E->position().toPoint();
+  const QPoint P = ToClientPixels(E->position(), C->ClientPixelRatio());
   Guarded([&] { C->InputMouseDown(ButtonFromQt(E->button()), S, P.x(), P.y(), true); });
 }
 
@@ -312,7 +351,7 @@ void TClientWidget::mouseMoveEvent(QMouseEvent* E) {
   if (!FControl) return;
   TWinControl* C = FControl;
   const TShiftState S = ShiftFromQt(E->modifiers(), E->buttons());
-  const QPoint P = E->position().toPoint();
+  const QPoint P = ToClientPixels(E->position(), C->ClientPixelRatio());
   Guarded([&] { C->InputMouseMove(S, P.x(), P.y()); });
 }
 
@@ -320,7 +359,7 @@ void TClientWidget::mouseReleaseEvent(QMouseEvent* E) {
   if (!FControl) return;
   TWinControl* C = FControl;
   const TShiftState S = ShiftFromQt(E->modifiers(), E->buttons());
-  const QPoint P = E->position().toPoint();
+  const QPoint P = ToClientPixels(E->position(), C->ClientPixelRatio());
   Guarded([&] { C->InputMouseUp(ButtonFromQt(E->button()), S, P.x(), P.y()); });
 }
 
@@ -366,7 +405,7 @@ void TClientWidget::contextMenuEvent(QContextMenuEvent* E) {
   // The keyboard's request arrives as the menu key (keyPressEvent).
   if (!FControl || E->reason() == QContextMenuEvent::Keyboard) return;
   TWinControl* C = FControl;
-  const QPoint P = E->pos();
+  const QPoint P = ToClientPixels(QPointF(E->pos()), C->ClientPixelRatio());
   bool Taken = false;
   Guarded([&] { Taken = C->InputContextPopup(TPoint{P.x(), P.y()}); });
   E->setAccepted(Taken);

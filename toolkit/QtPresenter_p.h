@@ -70,6 +70,7 @@ class TClientWidget : public QWidget {
   void keyReleaseEvent(QKeyEvent* E) override;
   void focusInEvent(QFocusEvent* E) override;
   void contextMenuEvent(QContextMenuEvent* E) override;
+  bool event(QEvent* E) override;
 
  private:
   TWinControl* FControl;
@@ -82,11 +83,20 @@ struct TWinControl::TWindow {
   std::uint32_t ExStyle = 0;
   TScrollBarState Bars[2];
   QImage Surface;
+  // Client pixels per unit of the bounds, and the client size in those units.
+  double Ratio = 1;
+  QSize LayoutClient;
   QRegion Invalid;
   bool EraseRequested = false;
   bool PaintPosted = false;
   QPointer<TWindowWidget> Widget;
 };
+
+// A client position that Qt gives in its logical units, in client pixels.
+QPoint ToClientPixels(QPointF P, double Ratio);
+// An area of client pixels in the client widget's logical units (all the
+// units it touches).
+QRegion ToWidgetUnits(const QRegion& R, double Ratio);
 
 // Whether Qt is painting a toolkit window now: a synchronous repaint has to
 // wait for the next presentation then.

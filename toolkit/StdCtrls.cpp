@@ -1,5 +1,11 @@
 #include "toolkit/StdCtrls.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include <QIcon>
+#include <QPixmap>
+
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -336,7 +342,17 @@ void TSpeedButton::SyncHosted() {
   B->setEnabled(Enabled());
   ApplyFont(B, Font());
   if (!FGlyph.isNull()) {
-    B->setIcon(QIcon(QPixmap::fromImage(FGlyph)));
+    // On a high-density screen the glyph's pixels become whole blocks of the
+    // screen's pixels, sharp, rather than smoothed by Qt's own enlargement.
+    QIcon Icon(QPixmap::fromImage(FGlyph));
+    const int N = std::max(1, static_cast<int>(std::lround(B->devicePixelRatioF())));
+    if (N > 1) {
+      QPixmap Large =
+          QPixmap::fromImage(FGlyph.scaled(FGlyph.size() * N, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+      Large.setDevicePixelRatio(N);
+      Icon.addPixmap(Large);
+    }
+    B->setIcon(Icon);
     B->setIconSize(FGlyph.size());
     B->setToolButtonStyle(Qt::ToolButtonIconOnly);
   } else {

@@ -152,7 +152,9 @@ constexpr std::uint16_t VK_F1 = 112;
 constexpr std::uint16_t VK_OEM_PLUS = 0xBB;
 constexpr std::uint16_t VK_OEM_MINUS = 0xBD;
 
-// System metrics, fixed so that geometry is the same on every machine.
+// System metrics, fixed so that geometry is the same on every machine. They
+// count units of the bounds (Qt's logical units), like the frame and the bars
+// they measure: on a screen of device pixel ratio 2 a bar is 34 device pixels.
 constexpr int SM_CXVSCROLL = 2;
 constexpr int SM_CYHSCROLL = 3;
 constexpr int SM_CXEDGE = 45;

@@ -11,7 +11,7 @@
 #include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
-KEST_CLASS_IMPL(TAVIFImage, TPhotoGraphic)
+KEST_CLASS_IMPL(TAVIFImage, TDecodedGraphic)
 
 void InitializeAvifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -66,7 +66,7 @@ TOrientation OrientationOf(const avifImage& I) {
 TAVIFImage::TAVIFImage() = default;
 TAVIFImage::~TAVIFImage() = default;
 
-TPhotoGraphic::THeader TAVIFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TAVIFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   const TDecoder D = Parse(Bytes);
   THeader H;
   H.Width = static_cast<std::int32_t>(D->image->width);
@@ -76,7 +76,7 @@ TPhotoGraphic::THeader TAVIFImage::ReadHeader(std::span<const std::uint8_t> Byte
   return H;
 }
 
-void TAVIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) {
+void TAVIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) {
   const TDecoder D = Parse(Bytes);
   const avifResult R = avifDecoderNextImage(D.get());
   if (R != AVIF_RESULT_OK) Fail(D.get(), R);
@@ -84,7 +84,7 @@ void TAVIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& S
   const bool Alpha = I->alphaPlane != nullptr;
   Sink.SetProfile({I->icc.data, I->icc.size});
   Sink.Start(static_cast<std::int32_t>(I->width), static_cast<std::int32_t>(I->height),
-             Alpha ? TPhotoSink::rkBGRA8 : TPhotoSink::rkBGR8);
+             Alpha ? TDecodeSink::rkBGRA8 : TDecodeSink::rkBGR8);
   avifRGBImage Rgb;
   avifRGBImageSetDefaults(&Rgb, I);
   Rgb.depth = 8;

@@ -3,7 +3,7 @@
 // rotation and mirror boxes and converted through its colour profile.
 #pragma once
 
-#include "picture/PhotoGraphic.h"
+#include "picture/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // An AVIF file that cannot be read: "AVIF image is not valid (%s)".
@@ -13,7 +13,7 @@ KEST_EXCEPTION(EAVIF, EInvalidGraphic);
 void InitializeAvifSupport();
 void FinalizeAvifSupport();
 
-class TAVIFImage : public TPhotoGraphic {
+class TAVIFImage : public TDecodedGraphic {
   KEST_CLASS(TAVIFImage)
  public:
   TAVIFImage();
@@ -21,6 +21,6 @@ class TAVIFImage : public TPhotoGraphic {
 
  protected:
   THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
-  void DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) override;
+  void DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) override;
   const char* FormatName() const override { return "AVIF"; }
 };

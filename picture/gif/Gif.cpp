@@ -11,7 +11,7 @@
 #include "picture/Limits.h"
 #include "toolkit/SysUtils.h"
 
-KEST_CLASS_IMPL(TGifImage, TImageGraphic)
+KEST_CLASS_IMPL(TGifImage, TDecodedGraphic)
 
 void InitializeGifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -201,7 +201,7 @@ int TGifFrames::ReadImage(GifFileType* G, const GraphicsControlBlock& Control, s
 
 TGifImage::TGifImage() = default;
 
-TImageGraphic::THeader TGifImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TGifImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   TSource Source{Bytes};
   const TGif G = Open(Source);
   // Whether any frame is transparent is known only once the frames are read.

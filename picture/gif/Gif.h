@@ -2,7 +2,7 @@
 // animated files play their frames.
 #pragma once
 
-#include "picture/ImageGraphic.h"
+#include "picture/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A GIF file that cannot be read: "GIF image is not valid (%s)" with the
@@ -20,7 +20,7 @@ void FinalizeGifSupport();
 // their disposal rules as they play. A file that ends early or is damaged
 // inside a frame shows what was decoded; when not even the first frame could
 // be read whole, the first drawing raises EGIF once.
-class TGifImage : public TImageGraphic {
+class TGifImage : public TDecodedGraphic {
   KEST_CLASS(TGifImage)
  public:
   TGifImage();
@@ -28,6 +28,5 @@ class TGifImage : public TImageGraphic {
  protected:
   THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
   std::unique_ptr<TFrameSource> OpenFrames(std::span<const std::uint8_t> Bytes) override;
-  void DecodeStill(std::span<const std::uint8_t>, TBitmap&) override {}
-  std::string SizeChangeMessage() const override { return "Cannot change the size of a GIF image"; }
+  const char* FormatName() const override { return "GIF"; }
 };

@@ -12,7 +12,7 @@
 #include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
-KEST_CLASS_IMPL(THEIFImage, TPhotoGraphic)
+KEST_CLASS_IMPL(THEIFImage, TDecodedGraphic)
 
 void InitializeHeifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -185,9 +185,9 @@ std::vector<std::uint8_t> Profile(const heif_image_handle* H) {
 THEIFImage::THEIFImage() = default;
 THEIFImage::~THEIFImage() = default;
 
-// libheif reports the size as shown, after the rotation and mirror boxes; the
-// pixels are decoded as stored and turned by the sink, like other formats.
-TPhotoGraphic::THeader THEIFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+// libheif reports the size as shown, after the crop, rotation and mirror
+// boxes; the stored size is that size before the turn.
+TDecodedGraphic::THeader THEIFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   const TPrimary P = Open(Bytes);
   THeader H;
   H.Orientation = PrimaryTurn(Bytes);
@@ -198,12 +198,15 @@ TPhotoGraphic::THeader THEIFImage::ReadHeader(std::span<const std::uint8_t> Byte
   return H;
 }
 
-void THEIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) {
+void THEIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) {
   const TPrimary P = Open(Bytes);
   const bool Alpha = heif_image_handle_has_alpha_channel(P.Handle.get()) != 0;
   THeif<heif_decoding_options> Options(heif_decoding_options_alloc());
   if (!Options) throw std::bad_alloc();
-  Options->ignore_transformations = 1;
+  // With the orientation applied, libheif applies every transformation the
+  // file gives, in the file's order: the crop box, the rotation and the
+  // mirror. Without, the coded picture is shown as stored.
+  Options->ignore_transformations = AutoOrientation() ? 0 : 1;
   heif_image* Decoded = nullptr;
   Check(heif_decode_image(P.Handle.get(), &Decoded, heif_colorspace_RGB,
                           Alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, Options.get()));
@@ -214,8 +217,9 @@ void THEIFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& S
   const std::uint8_t* Pixels = heif_image_get_plane_readonly(Decoded, heif_channel_interleaved, &Stride);
   if (!Pixels || W <= 0 || H <= 0 || Stride < W * (Alpha ? 4 : 3))
     throw EHEIF("HEIF image is not valid (no pixels)");
+  if (AutoOrientation()) Sink.SetRowsTurned();
   Sink.SetProfile(Profile(P.Handle.get()));
-  Sink.Start(W, H, Alpha ? TPhotoSink::rkBGRA8 : TPhotoSink::rkBGR8);
+  Sink.Start(W, H, Alpha ? TDecodeSink::rkBGRA8 : TDecodeSink::rkBGR8);
   // libheif gives red, green, blue (alpha): swapped into the bitmap's order.
   const int Bpp = Alpha ? 4 : 3;
   std::vector<std::uint8_t> Row(static_cast<std::size_t>(W) * Bpp);

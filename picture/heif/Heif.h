@@ -4,7 +4,7 @@
 // converted through its colour profile.
 #pragma once
 
-#include "picture/PhotoGraphic.h"
+#include "picture/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A HEIF file that cannot be read: "HEIF image is not valid (%s)".
@@ -15,7 +15,7 @@ KEST_EXCEPTION(EHEIF, EInvalidGraphic);
 void InitializeHeifSupport();
 void FinalizeHeifSupport();
 
-class THEIFImage : public TPhotoGraphic {
+class THEIFImage : public TDecodedGraphic {
   KEST_CLASS(THEIFImage)
  public:
   THEIFImage();
@@ -23,6 +23,6 @@ class THEIFImage : public TPhotoGraphic {
 
  protected:
   THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
-  void DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) override;
+  void DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) override;
   const char* FormatName() const override { return "HEIF"; }
 };

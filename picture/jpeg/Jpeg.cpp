@@ -1,7 +1,6 @@
 #include "picture/jpeg/Jpeg.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include <jerror.h>
@@ -20,14 +19,6 @@ namespace {
 // Colours of 8-bit output: the 256 of a palette less the 20 a palettised
 // screen keeps for itself.
 constexpr int QuantizedColors = 236;
-// Progress notifications come at most this often (milliseconds).
-constexpr std::int64_t ProgressInterval = 500;
-
-std::uint64_t SteadyTickCount() {
-  return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
 
 bool ScreenHasPalette() {
   const TDisplayInfo& S = DisplayInfo();
@@ -54,7 +45,7 @@ void FinalizeJpegSupport() { TFileFormatsList::Instance().UnregisterClass(TJPEGI
 // ---------------------------------------------------------------------------
 // Creation, loading, stored data
 
-TJPEGImage::TJPEGImage() : FTickSource(SteadyTickCount) {
+TJPEGImage::TJPEGImage() {
   const TJPEGDefaults& D = DefaultJpegSettings();
   FPixelFormat = D.PixelFormat;
   FForceGrayscale = D.ForceGrayscale;
@@ -419,9 +410,8 @@ void TJPEGImage::Decode(std::unique_ptr<TBitmap>& Target, int Shift) {
   FTarget = Target.get();
   TJpegDecoder D;
   const TFinalPass Final = SetUpDecoder(D, Shift);
-  FProgressTime = 0;
+  FThrottle.Start(true);
   FProgressRow = 0;
-  FProgressPercent = 0;
   D.AttachProgress(ProgressHook, this);
   // Inks (CMYK, YCCK) are decoded as such and converted by the row path: to
   // 24-bit colour, or to gray when gray output is forced.
@@ -531,7 +521,7 @@ std::unique_ptr<TGraphic> TJPEGImage::CopyForBackground() const {
   auto Copy = std::make_unique<TJPEGImage>();
   Copy->Assign(this);
   if (FTempPalette) Copy->FTempPalette = std::make_unique<TPalette>(FTempPalette->Entries());
-  Copy->FTickSource = FTickSource;
+  Copy->SetTickSource(FThrottle.TickSource());
   Copy->FPlannedShift = FPlannedShift;
   return Copy;
 }
@@ -543,6 +533,9 @@ void TJPEGImage::DecodeForBackground(const std::atomic<bool>& Cancel) {
   else
     Bitmap();
 }
+
+// The bitmap being decoded: the full picture's or a draft's.
+const TBitmap* TJPEGImage::PartialPicture() { return FProgressiveDisplay ? FTarget : nullptr; }
 
 void TJPEGImage::TakeDecoded(TGraphic& Worker) {
   auto& J = static_cast<TJPEGImage&>(Worker);
@@ -582,11 +575,12 @@ void TJPEGImage::TakeColorMap(const TJpegDecoder& D, const TJpegRowPath& Path) {
 void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
   TJPEGImage& J = *static_cast<TJPEGImage*>(Self);
   if (J.FCancel && J.FCancel->load(std::memory_order_relaxed)) throw EDecodeCancelled();
-  const std::uint64_t Now = J.FTickSource();
-  if (static_cast<std::int64_t>(Now - J.FProgressTime) < ProgressInterval) return;
-  const bool Started = J.FProgressTime != 0;
-  J.FProgressTime = Now;
-  if (!Started) return;
+  const jpeg_progress_mgr& P = *I.progress;
+  // The library may report a zero pass limit or more passes than it announced.
+  const double PassDone = P.pass_limit > 0 ? static_cast<double>(P.pass_counter) / P.pass_limit : 0.0;
+  const double Done = P.total_passes > 0 ? 100.0 * (P.completed_passes + PassDone) / P.total_passes : 0.0;
+  const int Percent = static_cast<int>(std::clamp(Done, 0.0, 100.0));
+  if (!J.FThrottle.Due(Percent)) return;
 
   TRect R{0, J.FProgressRow, static_cast<std::int32_t>(I.output_width), static_cast<std::int32_t>(I.output_scanline)};
   if (R.Bottom < J.FProgressRow) R.Bottom = static_cast<std::int32_t>(I.output_height);  // a new pass has begun
@@ -600,13 +594,6 @@ void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
     };
     R = TRect{Up(R.Left, J.Width()), Up(R.Top, J.Height()), Up(R.Right, J.Width()), Up(R.Bottom, J.Height())};
   }
-  const jpeg_progress_mgr& P = *I.progress;
-  // The library may report a zero pass limit or more passes than it announced.
-  const double PassDone = P.pass_limit > 0 ? static_cast<double>(P.pass_counter) / P.pass_limit : 0.0;
-  const double Done = P.total_passes > 0 ? 100.0 * (P.completed_passes + PassDone) / P.total_passes : 0.0;
-  const int Percent = static_cast<int>(std::clamp(Done, 0.0, 100.0));
-  if (Percent == J.FProgressPercent) return;
-  J.FProgressPercent = Percent;
   J.FProgressRow = static_cast<std::int32_t>(I.output_scanline);
   J.BlackenRowsFrom(J.FProgressRow);
   J.FTarget->PixelsChanged();

@@ -13,6 +13,7 @@
 #include "picture/Bitmap.h"
 #include "picture/Graphic.h"
 #include "picture/Orientation.h"
+#include "picture/ProgressThrottle.h"
 #include "toolkit/Exceptions.h"
 
 // A fatal error of the JPEG decoder: "JPEG error #%d" with the library's message code.
@@ -170,14 +171,16 @@ class TJPEGImage : public TGraphic {
 
   // The millisecond tick count that throttles progress notifications; a
   // steady clock unless replaced (tests replace it).
-  using TTickSource = std::function<std::uint64_t()>;
-  void SetTickSource(TTickSource Source) { FTickSource = std::move(Source); }
+  using TTickSource = TProgressThrottle::TTickSource;
+  void SetTickSource(TTickSource Source) { FThrottle.SetTickSource(std::move(Source)); }
 
  protected:
   // The worker's copy also takes the palette given for the decode and the tick source.
   std::unique_ptr<TGraphic> CopyForBackground() const override;
   void DecodeForBackground(const std::atomic<bool>& Cancel) override;
   void TakeDecoded(TGraphic& Worker) override;
+  // With progressive display: the bitmap being decoded.
+  const TBitmap* PartialPicture() override;
 
  private:
   // The decoder's settings that a multi-scan file shown scan by scan uses only
@@ -266,12 +269,10 @@ class TJPEGImage : public TGraphic {
   bool FProgressiveEncoding;
   bool FAutoOrientation;
 
-  TTickSource FTickSource;
+  TProgressThrottle FThrottle;
   // Set on a copy decoded on a worker thread: the decode stops at its next
   // progress step once it is set.
   const std::atomic<bool>* FCancel = nullptr;
-  // Progress state of the running decode.
-  std::uint64_t FProgressTime = 0;
+  // The first row not yet reported by the running decode's progress.
   std::int32_t FProgressRow = 0;
-  int FProgressPercent = 0;
 };

@@ -11,9 +11,10 @@
 #include "picture/ColorProfile.h"
 #include "picture/FileFormats.h"
 #include "picture/Limits.h"
+#include "toolkit/Blit.h"
 #include "toolkit/SysUtils.h"
 
-KEST_CLASS_IMPL(TPngImage, TImageGraphic)
+KEST_CLASS_IMPL(TPngImage, TDecodedGraphic)
 
 void InitializePngSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -120,6 +121,8 @@ void ConvertRow(std::uint8_t* Row, std::int32_t Width, bool Alpha, int X0, int D
         P[2] = Mul255(R, A);
       }
     }
+  } else if (Dx == 1) {
+    SwapRedBlue24(Row + 3 * static_cast<std::ptrdiff_t>(X0), Width - X0);
   } else {
     for (std::int32_t X = X0; X < Width; X += Dx) std::swap(Row[3 * static_cast<std::ptrdiff_t>(X)], Row[3 * static_cast<std::ptrdiff_t>(X) + 2]);
   }
@@ -156,7 +159,7 @@ void ZeroRowsFrom(TBitmap& B, std::int32_t Row) {
 
 TPngImage::TPngImage() = default;
 
-TImageGraphic::THeader TPngImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TPngImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   TSpng C = Open(Bytes);
   const TPngInfo I = ReadInfo(C.get());
   return THeader{static_cast<std::int32_t>(I.Ihdr.width), static_cast<std::int32_t>(I.Ihdr.height), I.Alpha,

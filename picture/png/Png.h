@@ -1,7 +1,7 @@
 // TPngImage: a PNG file kept as its bytes, decoded at its first drawing.
 #pragma once
 
-#include "picture/ImageGraphic.h"
+#include "picture/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A PNG file that cannot be read: "PNG image is not valid (%s)" with the
@@ -20,14 +20,13 @@ void FinalizePngSupport();
 // as it is decoded (ProgressiveDisplay). A file that ends early shows what
 // was decoded, the rest transparent; damaged data does the same and raises
 // EPNG at the first drawing.
-class TPngImage : public TImageGraphic {
+class TPngImage : public TDecodedGraphic {
   KEST_CLASS(TPngImage)
  public:
   TPngImage();
 
  protected:
   THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
-  std::unique_ptr<TFrameSource> OpenFrames(std::span<const std::uint8_t>) override { return nullptr; }
   void DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target) override;
-  std::string SizeChangeMessage() const override { return "Cannot change the size of a PNG image"; }
+  const char* FormatName() const override { return "PNG"; }
 };

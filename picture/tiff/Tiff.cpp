@@ -14,7 +14,7 @@
 #include "picture/Limits.h"
 #include "toolkit/ByteReader.h"
 
-KEST_CLASS_IMPL(TTIFFImage, TPhotoGraphic)
+KEST_CLASS_IMPL(TTIFFImage, TDecodedGraphic)
 
 void InitializeTiffSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -171,16 +171,46 @@ TPage ReadPage(const TTiffFile& F) {
   return P;
 }
 
-// Pages that rows of 8-bit samples serve directly: gray, RGB, RGBA, CMYK,
-// striped and interleaved. All others go through libtiff's RGBA reader.
+// Pages whose rows this file reads itself, striped and interleaved: 8-bit
+// gray, RGB and RGBA, and CMYK inks (with or without alpha) of 8 or 16 bits,
+// which libtiff's RGBA reader takes only at 8 bits and without alpha. All
+// others go through libtiff's RGBA reader.
 bool DirectRows(const TPage& P) {
-  if (P.Tiled || P.Planar != PLANARCONFIG_CONTIG || P.Bits != 8 || P.Compression == COMPRESSION_OJPEG) return false;
+  if (P.Tiled || P.Planar != PLANARCONFIG_CONTIG || P.Compression == COMPRESSION_OJPEG) return false;
+  if (P.Photometric == PHOTOMETRIC_SEPARATED)
+    return (P.Bits == 8 || P.Bits == 16) && P.InkSet == INKSET_CMYK && P.Samples == (P.Alpha ? 5 : 4);
+  if (P.Bits != 8) return false;
   switch (P.Photometric) {
     case PHOTOMETRIC_MINISBLACK:
     case PHOTOMETRIC_MINISWHITE: return P.Samples == 1;
     case PHOTOMETRIC_RGB: return P.Samples == 3 || (P.Samples == 4 && P.Alpha);
-    case PHOTOMETRIC_SEPARATED: return P.Samples == 4 && P.InkSet == INKSET_CMYK;
     default: return false;
+  }
+}
+
+// Narrows a row of 16-bit samples (in the machine's byte order, as libtiff
+// gives them) to 8 bits, rounding as libtiff's RGBA reader does.
+void NarrowSamples(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count) {
+  for (std::size_t I = 0; I < Count; ++I) {
+    std::uint16_t V;
+    std::memcpy(&V, In + 2 * I, 2);
+    Out[I] = static_cast<std::uint8_t>((V * 255u + 32767u) / 65535u);
+  }
+}
+
+// Inks with alpha, five samples a pixel: the inks converted by Convert (four
+// samples in, three out) and the alpha put after them, a pixel of four bytes.
+template <class F>
+void ConvertInksWithAlpha(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count, F&& Convert) {
+  std::uint8_t Inks[4 * 64], Colours[3 * 64];
+  for (std::size_t From = 0; From < Count; From += 64) {
+    const std::size_t N = std::min<std::size_t>(64, Count - From);
+    for (std::size_t I = 0; I < N; ++I) std::memcpy(Inks + 4 * I, In + 5 * (From + I), 4);
+    Convert(Inks, Colours, N);
+    for (std::size_t I = 0; I < N; ++I) {
+      std::memcpy(Out + 4 * (From + I), Colours + 3 * I, 3);
+      Out[4 * (From + I) + 3] = In[5 * (From + I) + 4];
+    }
   }
 }
 
@@ -245,7 +275,7 @@ void SwapRedBlue(const std::uint8_t* In, std::uint8_t* Out, std::size_t Count, i
   }
 }
 
-void DecodeRows(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
+void DecodeRows(const TTiffFile& F, const TPage& P, TDecodeSink& Sink) {
   const std::size_t W = P.Width;
   const bool Inks = P.Photometric == PHOTOMETRIC_SEPARATED;
   const bool Gray = P.Samples == 1;
@@ -255,26 +285,35 @@ void DecodeRows(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
   else
     Sink.SetProfile(Profile(F));
   Sink.SetGrayInverted(P.Photometric == PHOTOMETRIC_MINISWHITE);
-  TPhotoSink::TRows Kind = Gray ? TPhotoSink::rkGray8 : TPhotoSink::rkBGR8;
-  if (P.Alpha) Kind = P.Alpha == EXTRASAMPLE_ASSOCALPHA ? TPhotoSink::rkBGRA8Premultiplied : TPhotoSink::rkBGRA8;
+  TDecodeSink::TRows Kind = Gray ? TDecodeSink::rkGray8 : TDecodeSink::rkBGR8;
+  if (P.Alpha) Kind = P.Alpha == EXTRASAMPLE_ASSOCALPHA ? TDecodeSink::rkBGRA8Premultiplied : TDecodeSink::rkBGRA8;
   Sink.Start(static_cast<std::int32_t>(P.Width), static_cast<std::int32_t>(P.Height), Kind);
-  if (static_cast<std::uint64_t>(TIFFScanlineSize64(*F)) != W * P.Samples) Fail(F.Error("row size"));
+  const std::size_t Samples = W * P.Samples, SampleBytes = P.Bits / 8;
+  if (static_cast<std::uint64_t>(TIFFScanlineSize64(*F)) != Samples * SampleBytes) Fail(F.Error("row size"));
   // Rows are read into a buffer that stays in the cache and converted from it
   // into the bitmap; gray rows need no conversion and are read in place.
-  std::vector<std::uint8_t> Row(W * P.Samples), Out(Gray ? 0 : W * static_cast<std::size_t>(Sink.RowBytesPerPixel()));
+  std::vector<std::uint8_t> Row(Samples), Wide(SampleBytes > 1 ? Samples * SampleBytes : 0),
+      Out(Gray ? 0 : W * static_cast<std::size_t>(Sink.RowBytesPerPixel()));
   const int Bpp = Sink.RowBytesPerPixel();
+  const auto ConvertInks = [&](const std::uint8_t* In, std::uint8_t* To, std::size_t Count) {
+    if (InkProfile)
+      InkProfile->Convert(In, To, Count);
+    else
+      CmykToBgr(In, To, Count, false);
+  };
   for (std::uint32_t Y = 0; Y < P.Height; ++Y) {
     std::uint8_t* Direct = Sink.DirectRow(static_cast<std::int32_t>(Y));
     std::uint8_t* Target = Direct && Gray ? Direct : Row.data();
-    if (TIFFReadScanline(*F, Target, Y, 0) < 0) Fail(F.Error("damaged pixel data"));
+    if (TIFFReadScanline(*F, Wide.empty() ? Target : Wide.data(), Y, 0) < 0) Fail(F.Error("damaged pixel data"));
+    if (!Wide.empty()) NarrowSamples(Wide.data(), Target, Samples);
     if (!Gray) {
       std::uint8_t* Converted = Direct ? Direct : Out.data();
       if (!Inks)
         SwapRedBlue(Row.data(), Converted, W, Bpp);
-      else if (InkProfile)
-        InkProfile->Convert(Row.data(), Converted, W);
+      else if (P.Alpha)
+        ConvertInksWithAlpha(Row.data(), Converted, W, ConvertInks);
       else
-        CmykToBgr(Row.data(), Converted, W, false);
+        ConvertInks(Row.data(), Converted, W);
       Target = Converted;
     }
     if (Direct)
@@ -287,7 +326,7 @@ void DecodeRows(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
 
 // Every other page, through libtiff's RGBA reader in bands of whole strips or
 // tiles: colours made 8-bit, alpha premultiplied, inks converted by libtiff.
-void DecodeRgba(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
+void DecodeRgba(const TTiffFile& F, const TPage& P, TDecodeSink& Sink) {
   char Message[1024] = {};
   TIFFRGBAImage Image{};
   if (!TIFFRGBAImageOK(*F, Message) || !TIFFRGBAImageBegin(&Image, *F, 1, Message))
@@ -300,7 +339,7 @@ void DecodeRgba(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
   Image.req_orientation = Image.orientation;
   if (P.Photometric != PHOTOMETRIC_SEPARATED) Sink.SetProfile(Profile(F));
   Sink.Start(static_cast<std::int32_t>(P.Width), static_cast<std::int32_t>(P.Height),
-             Image.alpha ? TPhotoSink::rkBGRA8Premultiplied : TPhotoSink::rkBGRX8);
+             Image.alpha ? TDecodeSink::rkBGRA8Premultiplied : TDecodeSink::rkBGRX8);
   std::uint32_t Band = 0;
   if (P.Tiled)
     TIFFGetField(*F, TIFFTAG_TILELENGTH, &Band);
@@ -336,7 +375,7 @@ void DecodeRgba(const TTiffFile& F, const TPage& P, TPhotoSink& Sink) {
 TTIFFImage::TTIFFImage() = default;
 TTIFFImage::~TTIFFImage() = default;
 
-TPhotoGraphic::THeader TTIFFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TTIFFImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   const TTiffFile F(Bytes);
   const TPage P = ReadPage(F);
   if (!TIFFIsCODECConfigured(P.Compression)) Fail("compression " + std::to_string(P.Compression) + " not supported");
@@ -350,7 +389,7 @@ TPhotoGraphic::THeader TTIFFImage::ReadHeader(std::span<const std::uint8_t> Byte
   return H;
 }
 
-void TTIFFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) {
+void TTIFFImage::DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) {
   const TTiffFile F(Bytes);
   const TPage P = ReadPage(F);
   if (DirectRows(P))

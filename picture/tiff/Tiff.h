@@ -5,7 +5,7 @@
 // converted through its colour profile.
 #pragma once
 
-#include "picture/PhotoGraphic.h"
+#include "picture/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A TIFF file that cannot be read: "TIFF image is not valid (%s)" with
@@ -17,7 +17,7 @@ KEST_EXCEPTION(ETIFF, EInvalidGraphic);
 void InitializeTiffSupport();
 void FinalizeTiffSupport();
 
-class TTIFFImage : public TPhotoGraphic {
+class TTIFFImage : public TDecodedGraphic {
   KEST_CLASS(TTIFFImage)
  public:
   TTIFFImage();
@@ -25,6 +25,6 @@ class TTIFFImage : public TPhotoGraphic {
 
  protected:
   THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
-  void DecodePixels(std::span<const std::uint8_t> Bytes, TPhotoSink& Sink) override;
+  void DecodePixels(std::span<const std::uint8_t> Bytes, TDecodeSink& Sink) override;
   const char* FormatName() const override { return "TIFF"; }
 };

@@ -11,7 +11,7 @@
 #include "picture/Limits.h"
 #include "toolkit/SysUtils.h"
 
-KEST_CLASS_IMPL(TWebPImage, TImageGraphic)
+KEST_CLASS_IMPL(TWebPImage, TDecodedGraphic)
 
 void InitializeWebpSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
@@ -131,13 +131,12 @@ class TWebPFrames : public TFrameSource {
 
 TWebPImage::TWebPImage() = default;
 
-TImageGraphic::THeader TWebPImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
+TDecodedGraphic::THeader TWebPImage::ReadHeader(std::span<const std::uint8_t> Bytes) const {
   WebPBitstreamFeatures F;
   const VP8StatusCode S = WebPGetFeatures(Bytes.data(), Bytes.size(), &F);
   if (S != VP8_STATUS_OK) Fail(StatusText(S));
   CheckSize(F.width, F.height);
-  // Animations are shown as stored.
-  const TOrientation O = F.has_animation ? orNormal : ReadExifOrientation(ChunkOf(Bytes, "EXIF"));
+  const TOrientation O = ReadExifOrientation(ChunkOf(Bytes, "EXIF"));
   return THeader{F.width, F.height, F.has_alpha != 0 || F.has_animation != 0, O};
 }
 

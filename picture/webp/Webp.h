@@ -2,7 +2,7 @@
 // animated files play their frames.
 #pragma once
 
-#include "picture/ImageGraphic.h"
+#include "picture/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A WebP file that cannot be read: "WebP image is not valid (%s)" with the
@@ -19,7 +19,7 @@ void FinalizeWebpSupport();
 // picture is decoded straight into its bitmap, with progress; a file that ends
 // early shows what was decoded, the rest transparent; damaged data does the
 // same and raises EWebP at the first drawing.
-class TWebPImage : public TImageGraphic {
+class TWebPImage : public TDecodedGraphic {
   KEST_CLASS(TWebPImage)
  public:
   TWebPImage();
@@ -28,5 +28,5 @@ class TWebPImage : public TImageGraphic {
   THeader ReadHeader(std::span<const std::uint8_t> Bytes) const override;
   std::unique_ptr<TFrameSource> OpenFrames(std::span<const std::uint8_t> Bytes) override;
   void DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target) override;
-  std::string SizeChangeMessage() const override { return "Cannot change the size of a WebP image"; }
+  const char* FormatName() const override { return "WebP"; }
 };

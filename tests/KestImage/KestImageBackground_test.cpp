@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "picture/jpeg/Jpeg.h"
+#include "support/BackgroundTesting.h"
 #include "support/JpegFiles.h"
 #include "support/ViewFixtures.h"
 
@@ -15,15 +16,6 @@ std::unique_ptr<TJPEGImage> LoadJpeg(const std::vector<std::uint8_t>& Bytes) {
   auto S = TMemoryStream::Over(Bytes);
   J->LoadFromStream(*S);
   return J;
-}
-
-template <class F>
-void RunEventsUntil(F&& Done) {
-  const auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!Done() && std::chrono::steady_clock::now() < Limit) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 bool AllBackground(TCustomKestImage& V) {
@@ -145,6 +137,36 @@ TEST(KestImageBackground, DraftFirstThenTheFullPictureOnZoom) {
   EXPECT_TRUE(J.Decoded());
   EXPECT_EQ(J.Draft(), nullptr);
   EXPECT_EQ(Difference(Back.ClientSurface(), Views[0]->ClientSurface()), "");
+}
+
+// With incremental display on, a graphic that shows decodes in progress shows
+// the rows its worker has decoded at each repaint the decode asks for; without
+// progressive display the background stays until the picture is whole.
+TEST(KestImageBackground, IncrementalDisplayShowsTheRowsDecodedSoFar) {
+  const auto Bytes = MakeJpeg({120, 600});
+  for (bool Progressive : {true, false}) {
+    SCOPED_TRACE(Progressive);
+    auto V = FixedClientView(120, 90);
+    V->SetBackgroundDecoding(true);
+    V->SetIncrementalDisplay(true);
+    int Repaints = 0, Shown = 0;
+    V->OnProgress = [&](TObject*, TProgressStage Stage, std::uint8_t, bool Redraw, const TRect&,
+                        const std::string&) {
+      if (Stage != psRunning || !Redraw) return;
+      ++Repaints;
+      if (!AllBackground(*V)) ++Shown;
+    };
+    auto J = LoadJpeg(Bytes);
+    J->SetProgressiveDisplay(Progressive);
+    TClock Clock;
+    J->SetTickSource([&Clock] { return Clock.Read(); });
+    V->Picture()->SetGraphic(std::move(J));
+    V->Update();
+    ASSERT_TRUE(V->Decoding());
+    RunEventsUntil([&] { return !V->Decoding(); });
+    EXPECT_GT(Repaints, 1);
+    EXPECT_EQ(Shown, Progressive ? Repaints : 0);
+  }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 namespace {
 
 template <class T>
-std::unique_ptr<TPhotoGraphic> Load(const std::vector<std::uint8_t>& Bytes) {
+std::unique_ptr<TDecodedGraphic> Load(const std::vector<std::uint8_t>& Bytes) {
   return LoadPhoto<T>(Bytes);
 }
 
@@ -32,7 +32,7 @@ TPhotoStill Quadrants(int Orientation = 1) {
 struct TFormat {
   const char* Name;
   std::function<std::vector<std::uint8_t>(const TPhotoStill&)> Make;
-  std::function<std::unique_ptr<TPhotoGraphic>(const std::vector<std::uint8_t>&)> Load;
+  std::function<std::unique_ptr<TDecodedGraphic>(const std::vector<std::uint8_t>&)> Load;
   const char* ErrorStart;
 };
 
@@ -60,6 +60,33 @@ TEST(PhoneFormats, OrientationTurnsThePictureAndItsSize) {
       for (int K = 0; K < 4; ++K)
         EXPECT_TRUE(Near(B->View().PixelAt(Corners[K].X, Corners[K].Y), Colors[Expected[O][K]], 12)) << "corner " << K;
     }
+}
+
+TEST(PhoneFormats, HeifCropBoxCutsThePictureBeforeItTurns) {
+  enum { TL, TR, BL, BR };
+  const int Expected[9][4] = {{},
+                              {TL, TR, BL, BR}, {TR, TL, BR, BL}, {BR, BL, TR, TL}, {BL, BR, TL, TR},
+                              {TL, BL, TR, BR}, {BL, TL, BR, TR}, {BR, TR, BL, TL}, {TR, BR, TL, BL}};
+  for (int O : {1, 2, 3, 6, 7}) {
+    SCOPED_TRACE(::testing::Message() << "orientation " << O);
+    TPhotoStill P = Quadrants(O);
+    P.Width = 63;  // coded as 64 x 48, cut to 63 x 47 by the crop box
+    P.Height = 47;
+    P.CropBox = true;
+    const auto Bytes = MakeHeif(P);
+    ASSERT_NE(std::string(Bytes.begin(), Bytes.end()).find("clap"), std::string::npos);
+    auto G = Load<THEIFImage>(Bytes);
+    const int W = O >= 5 ? 47 : 63, H = O >= 5 ? 63 : 47;
+    EXPECT_EQ(G->Width(), W);
+    EXPECT_EQ(G->Height(), H);
+    const TBitmap* B = G->Bitmap();
+    ASSERT_EQ(B->Width(), W);
+    ASSERT_EQ(B->Height(), H);
+    // The corners of the crop, which are the picture's own, where the turn puts them.
+    const TPoint Corners[4] = {{0, 0}, {W - 1, 0}, {0, H - 1}, {W - 1, H - 1}};
+    for (int K = 0; K < 4; ++K)
+      EXPECT_TRUE(Near(B->View().PixelAt(Corners[K].X, Corners[K].Y), Colors[Expected[O][K]], 24)) << "corner " << K;
+  }
 }
 
 TEST(PhoneFormats, AvifTurnsAsLibheifReadsTheSameFile) {
@@ -121,7 +148,7 @@ TEST(PhoneFormats, DamagedFilesFailCleanly) {
     // leaves the background showing.
     std::vector<std::uint8_t> Cut = Good;
     Cut.resize(Cut.size() - 60);
-    std::unique_ptr<TPhotoGraphic> G;
+    std::unique_ptr<TDecodedGraphic> G;
     const std::string LoadError = ErrorOf([&] { G = F.Load(Cut); });
     if (!LoadError.empty()) {
       // The coded data lies before the boxes that describe it: the header is cut.

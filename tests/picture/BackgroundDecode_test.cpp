@@ -11,54 +11,10 @@
 #include <thread>
 
 #include "picture/jpeg/Jpeg.h"
+#include "support/BackgroundTesting.h"
 #include "support/JpegFiles.h"
 
 namespace {
-
-struct TNoteRecord {
-  TProgressStage Stage;
-  int Percent;
-  bool RedrawNow;
-  TRect R;
-  bool operator==(const TNoteRecord&) const = default;
-};
-
-// A clock for one graphic's decode that advances by 200 ms per reading, so
-// that notifications come at every changed percent after the first two
-// readings. It can hold the decode at one reading until released, and is read
-// only by the thread that decodes.
-struct TClock {
-  std::uint64_t Now = 1000;
-  int HoldAt = -1;
-  std::atomic<int> Readings{0};
-  std::atomic<bool> Held{false};
-  std::atomic<bool> Released{false};
-
-  std::uint64_t Read() {
-    if (++Readings == HoldAt) {
-      Held = true;
-      while (!Released) std::this_thread::yield();
-    }
-    return Now += 200;
-  }
-};
-
-template <class F>
-void RunEventsUntil(F&& Done) {
-  const auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!Done() && std::chrono::steady_clock::now() < Limit) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-// Gives queued calls a chance to arrive and run.
-void RunEventsAWhile() {
-  for (int I = 0; I < 20; ++I) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
 
 class BackgroundDecodeTest : public ::testing::Test {
  protected:
@@ -93,14 +49,6 @@ class BackgroundDecodeTest : public ::testing::Test {
   TDisplayInfo FSavedDisplay;
   TJPEGDefaults FSavedDefaults;
 };
-
-bool SamePixels(const TBitmap& A, const TBitmap& B) {
-  if (A.Width() != B.Width() || A.Height() != B.Height() || A.BitsPerPixel() != B.BitsPerPixel()) return false;
-  const std::size_t RowBytes = (static_cast<std::size_t>(A.Width()) * A.BitsPerPixel() + 7) / 8;
-  for (std::int32_t Y = 0; Y < A.Height(); ++Y)
-    if (std::memcmp(A.ScanLine(Y), B.ScanLine(Y), RowBytes) != 0) return false;
-  return A.ColorTable() == B.ColorTable();
-}
 
 // The marker FF D8 put into the entropy-coded data of the last scan: a fatal
 // error half-way through the decode.
@@ -155,9 +103,6 @@ TEST_F(BackgroundDecodeTest, GivesThePixelsAndNotificationsOfTheDecodeAtDrawing)
   }
 }
 
-// Where the decode is when it is abandoned, and how.
-enum TCancelBy { cbFree, cbCancel, cbSetting, cbLoad };
-
 TEST_F(BackgroundDecodeTest, AbandonedDecodeStopsAndDeliversNothing) {
   const auto Bytes = MakeJpeg({64, 400, false, 2, 2, true});
   int Readings = 0;
@@ -176,28 +121,8 @@ TEST_F(BackgroundDecodeTest, AbandonedDecodeStopsAndDeliversNothing) {
       Clock.HoldAt = HoldAt;
       std::vector<TNoteRecord> Notes;
       auto J = Load(Bytes, Clock, Notes);
-      J->StartBackgroundDecode();
-      if (HoldAt > 0) {
-        while (!Clock.Held) std::this_thread::yield();
-        Clock.Released = true;
-      }
-      switch (By) {
-        case cbFree: J.reset(); break;
-        case cbCancel: J->CancelBackgroundDecode(); break;
-        case cbSetting: J->SetScale(jsHalf); break;
-        case cbLoad: {
-          auto S = TMemoryStream::Over(Bytes);
-          J->LoadFromStream(*S);
-          break;
-        }
-      }
-      RunEventsAWhile();
-      EXPECT_TRUE(Notes.empty());
-      if (J) {
-        EXPECT_FALSE(J->BackgroundDecoding());
-        EXPECT_FALSE(J->Decoded());
-        EXPECT_TRUE(J->NeedsDecode());
-      }
+      StartHeld(*J, Clock);
+      ExpectAbandoned(J, By, Bytes, [](TJPEGImage& G) { G.SetScale(jsHalf); }, Notes);
     }
   }
 }
@@ -245,9 +170,7 @@ TEST_F(BackgroundDecodeTest, FullResolutionReadDuringTheDecodeGetsTheWholePictur
   const TBitmap* Expected = Sync->Bitmap();
   Clock.HoldAt = SyncClock.Readings / 2;
   auto J = Load(Bytes, Clock, Notes);
-  J->StartBackgroundDecode();
-  while (!Clock.Held) std::this_thread::yield();
-  Clock.Released = true;
+  StartHeld(*J, Clock);
   const TBitmap* B = J->Bitmap();
   ASSERT_NE(B, nullptr);
   EXPECT_TRUE(SamePixels(*Expected, *B));

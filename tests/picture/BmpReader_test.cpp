@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include <QBuffer>
 #include <QImage>
 
@@ -382,6 +385,94 @@ TEST(BmpReader, AcceptsThePixelLimitExactly) {
 }
 
 // The bitmaps that TBitmap writes and that Qt writes read back unchanged.
+// Files larger than the first bytes read for their headers: uncompressed rows
+// go from the file straight into the bitmap, and must come out as from a
+// stream, byte for byte, cut, gapped, encoded or refused.
+TEST(BmpReader, FileLoadsAsTheStreamDoes) {
+  const std::string Path = (std::filesystem::temp_directory_path() / "kest_bmp_file_load_test.bmp").string();
+  struct TCase {
+    const char* Name;
+    TBytes Bytes;
+  };
+  auto Big = [](int Bpp, bool TopDown, std::optional<std::array<std::uint32_t, 3>> Masks = {}) {
+    TBmpFile F;
+    F.Dib.Width = 403;  // rows padded at every depth
+    F.Dib.Height = TopDown ? -1100 : 1100;  // more rows than one system read takes
+    F.Dib.Bpp = static_cast<std::uint16_t>(Bpp);
+    if (Masks) {
+      F.Dib.Compression = 3;
+      F.Dib.Masks = Masks;
+    }
+    if (Bpp <= 8)
+      for (std::uint32_t I = 0; I < (1u << Bpp); ++I) F.Dib.ColorTable.push_back(I * 0x030507u & 0xFFFFFF);
+    const std::size_t Row = (403 * std::size_t(Bpp) + 31) / 32 * 4;
+    for (std::size_t I = 0; I < Row * 1100; ++I) F.Dib.Pixels.push_back(static_cast<std::uint8_t>(I * 7 + I / 997));
+    return F;
+  };
+  std::vector<TCase> Cases;
+  for (int Bpp : {1, 4, 8, 24, 32})
+    for (bool TopDown : {false, true}) Cases.push_back({"plain", Big(Bpp, TopDown).Bytes()});
+  Cases.push_back({"bit fields", Big(16, false, Masks565).Bytes()});
+  Cases.push_back({"cut in a row", Cut(Big(24, false).Bytes(), 200000)});
+  Cases.push_back({"cut in a top-down row", Cut(Big(8, true).Bytes(), 150001)});
+  Cases.push_back({"cut after the headers", Cut(Big(24, false).Bytes(), 14 + 40)});
+  TBmpFile Gapped = Big(8, false);
+  Gapped.Gap = 100;
+  Cases.push_back({"gap", Gapped.Bytes()});
+  Gapped.PixelOffset = 3;
+  Cases.push_back({"offset inside the headers", Gapped.Bytes()});
+  Gapped.PixelOffset = 0xFFFFFF;
+  Cases.push_back({"offset past the end", Gapped.Bytes()});
+  TBmpFile Encoded = Big(8, false);
+  Encoded.Dib.Compression = 1;  // runs of 255 pixels, to the end of the bitmap
+  Encoded.Dib.Pixels.assign(Encoded.Dib.Pixels.size(), 0);
+  for (std::size_t I = 0; I + 1 < Encoded.Dib.Pixels.size(); I += 2) Encoded.Dib.Pixels[I] = 0xFF;
+  Cases.push_back({"encoded", Encoded.Bytes()});
+  TBmpFile Wrong = Big(24, false);
+  Wrong.Type = 0x4D43;
+  Cases.push_back({"refused", Wrong.Bytes()});
+  TBmpFile ManyColors = Big(8, false);
+  ManyColors.Dib.ColorsUsed = 30000;  // a table past the first bytes read
+  ManyColors.Dib.ColorTable.resize(30000, 0x123456);
+  Cases.push_back({"long colour table", ManyColors.Bytes()});
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ASSERT_GE(C.Bytes.size(), 14u + 40u);
+    {
+      std::FILE* F = std::fopen(Path.c_str(), "wb");
+      ASSERT_TRUE(F);
+      std::fwrite(C.Bytes.data(), 1, C.Bytes.size(), F);
+      std::fclose(F);
+    }
+    TBitmap FromStream, FromFile;
+    std::string StreamError = "none", FileError = "none";
+    try {
+      LoadInto(FromStream, C.Bytes);
+    } catch (const Exception& E) {
+      StreamError = E.what();
+    }
+    try {
+      FromFile.LoadFromFile(Path);
+    } catch (const Exception& E) {
+      FileError = E.what();
+    }
+    EXPECT_EQ(FileError, StreamError);
+    EXPECT_TRUE(FromFile.Equals(&FromStream));
+    EXPECT_EQ(FromFile.PixelFormat(), FromStream.PixelFormat());
+    EXPECT_EQ(FromFile.ColorTable(), FromStream.ColorTable());
+    EXPECT_EQ(FromFile.PaletteModified(), FromStream.PaletteModified());
+    EXPECT_EQ(FromFile.RedMask(), FromStream.RedMask());
+    EXPECT_EQ(FromFile.BlueMask(), FromStream.BlueMask());
+    // Through the picture as well.
+    if (StreamError == "none") {
+      TPicture P;
+      P.LoadFile(Path);
+      EXPECT_TRUE(P.Graphic()->Equals(&FromStream));
+    }
+  }
+  std::filesystem::remove(Path);
+}
+
 TEST(BmpReader, ReadsWhatTheBitmapWriterWrites) {
   for (TPixelFormat Format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit}) {
     TBitmap Source(7, 3, Format);

@@ -5,6 +5,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpBuilder.h"
+#include "picture/icon/IcoImage.h"
 #include "picture/icon/Icon.h"
 #include "toolkit/Exceptions.h"
 
@@ -177,6 +178,28 @@ TEST_F(IconTest, DecodesPngEntries) {
   EXPECT_EQ(B->View().PixelAt(39, 19), 0x0AC81Eu);
   EXPECT_EQ(B->View().PixelAt(7, 5), Background);
   EXPECT_EQ(B->View().PixelAt(40, 0), Background);
+}
+
+// Every kind of PNG entry decodes to the premultiplied pixels Qt's own reader
+// gives: soft alpha, opaque colour, grey with alpha, a palette with tRNS.
+TEST_F(IconTest, PngEntriesArePremultipliedAsQtDoes) {
+  QImage Soft(37, 11, QImage::Format_ARGB32);
+  for (int Y = 0; Y < 11; ++Y)
+    for (int X = 0; X < 37; ++X) Soft.setPixel(X, Y, qRgba(X * 7, Y * 23, (X * Y) & 0xFF, (X * 13 + Y * 41) & 0xFF));
+  QImage Indexed = Soft.convertToFormat(QImage::Format_Indexed8);
+  Indexed.setColor(3, qRgba(200, 100, 50, 77));
+  for (const QImage& Image : {Soft, Soft.convertToFormat(QImage::Format_RGB32),
+                              Soft.convertToFormat(QImage::Format_Grayscale8), Indexed}) {
+    const TBytes Png = PngOf(Image);
+    const QImage Got = DecodeIconImage(Png);
+    const QImage Want = QImage::fromData(Png.data(), static_cast<int>(Png.size()), "PNG")
+                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(Got.format(), QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(Got.size(), Want.size());
+    for (int Y = 0; Y < Want.height(); ++Y)
+      for (int X = 0; X < Want.width(); ++X)
+        ASSERT_EQ(Got.pixel(X, Y), Want.pixel(X, Y)) << Image.format() << ": " << X << "," << Y;
+  }
 }
 
 TEST_F(IconTest, TypeZeroShowsTheDefaultApplicationIcon) {

@@ -100,6 +100,66 @@ TEST(TPyramid, SmoothDrawingIsTheAreaMeanAtEveryScale) {
   }
 }
 
+// 32-bit pixels with alpha, straight or premultiplied, drawn smooth over a
+// grey canvas: each target pixel is the area mean of the premultiplied colours
+// with the canvas showing through by the mean's transparency, as computed in
+// floating point.
+TEST(TPyramid, SmoothDrawingWithAlphaIsThePremultipliedAreaMean) {
+  const int W = 613, H = 407;
+  const std::uint32_t Below = 0xFF604020u;
+  for (TAlphaFormat Format : {afDefined, afPremultiplied}) {
+    TBitmap B(W, H, pf32bit);
+    std::mt19937 Rng(17);
+    std::vector<double> Premultiplied(std::size_t(W) * H * 4);
+    for (int Y = 0; Y < H; ++Y) {
+      auto* Row = reinterpret_cast<std::uint32_t*>(B.ScanLine(Y));
+      for (int X = 0; X < W; ++X) {
+        // Transparent holes, opaque patches and soft alpha in between.
+        const int Zone = (X / 40 + Y / 30) % 3;
+        const std::uint32_t A = Zone == 0 ? 0 : Zone == 1 ? 255 : Rng() & 0xFF;
+        std::uint32_t Px = A << 24;
+        for (int Ch = 0; Ch < 3; ++Ch) {
+          std::uint32_t C = Rng() & 0xFF;
+          if (Format == afPremultiplied) C = C * A / 255;
+          Px |= C << (8 * Ch);
+          Premultiplied[(std::size_t(Y) * W + X) * 4 + Ch] = Format == afPremultiplied ? C : C * A / 255.0;
+        }
+        Premultiplied[(std::size_t(Y) * W + X) * 4 + 3] = A;
+        Row[X] = Px;
+      }
+    }
+    B.SetAlphaFormat(Format);
+    for (auto [Tw, Th] : {std::pair{300, 200}, {151, 101}, {40, 27}, {7, 5}, {1, 1}, {613, 100}}) {
+      TBitmap Dst(Tw, Th, pf32bit);
+      for (int Y = 0; Y < Th; ++Y) std::fill_n(reinterpret_cast<std::uint32_t*>(Dst.ScanLine(Y)), Tw, Below);
+      Dst.Canvas().SetResampling(rsSmooth);
+      Dst.Canvas().StretchDraw(TRect{0, 0, Tw, Th}, &B);
+      const QImage Out = Dst.Canvas().Surface()->copy();
+      const auto Wx = AxisWeights(Tw, W), Wy = AxisWeights(Th, H);
+      double Squares = 0, Worst = 0;
+      for (int Y = 0; Y < Th; ++Y)
+        for (int X = 0; X < Tw; ++X) {
+          double Ref[4] = {0, 0, 0, 0};
+          for (auto [Sy, Fy] : Wy[static_cast<std::size_t>(Y)])
+            for (auto [Sx, Fx] : Wx[static_cast<std::size_t>(X)])
+              for (int Ch = 0; Ch < 4; ++Ch) Ref[Ch] += Fx * Fy * Premultiplied[(std::size_t(Sy) * W + Sx) * 4 + Ch];
+          for (int Ch = 0; Ch < 3; ++Ch) {
+            const double Want = Ref[Ch] + ((Below >> (8 * Ch)) & 0xFF) * (1 - Ref[3] / 255);
+            const double E = ((Out.pixel(X, Y) >> (8 * Ch)) & 0xFF) - Want;
+            Squares += E * E;
+            Worst = std::max(Worst, std::abs(E));
+          }
+        }
+      const double Psnr = 10 * std::log10(255.0 * 255.0 / std::max(Squares / (3.0 * Tw * Th), 1e-12));
+      EXPECT_GE(Psnr, 45.0) << Format << ": " << Tw << " x " << Th;
+      // As for opaque pictures: within a level where many level pixels lie under
+      // each target pixel, and close elsewhere (a level cell a target pixel
+      // covers in part counts as alike throughout).
+      EXPECT_LE(Worst, Tw >= 200 ? 1.0 : 4.0) << Format << ": " << Tw << " x " << Th;
+    }
+  }
+}
+
 TEST(TPyramid, OnePixelStripesAtAQuarterAreEvenGrey) {
   for (int Pattern = 0; Pattern < 3; ++Pattern) {
     TBitmap B(400, 300, pf32bit);

@@ -45,6 +45,12 @@ TEST(TiffImage, DecodesEveryLayoutPixelExact) {
   };
   auto Wide = [](std::uint32_t X, std::uint32_t Y, int K) { return Pattern(X, Y, K) * 257; };
   auto Gray = [](std::uint32_t X, std::uint32_t Y) { return Pattern(X, Y, 0) * 0x010101u; };
+  auto Inks = [](std::uint32_t X, std::uint32_t Y) {
+    // (255 - ink)(255 - black) / 255, rounded.
+    const std::uint32_t K = 255 - Pattern(X, Y, 3);
+    auto C = [K](std::uint32_t Ink) { return ((255 - Ink) * K + 127) / 255; };
+    return Rgb(C(Pattern(X, Y, 0)), C(Pattern(X, Y, 1)), C(Pattern(X, Y, 2)));
+  };
   const TCase Cases[] = {
       {"RGB, uncompressed", Page(), PatternRgb},
       {"RGB, LZW with a predictor", Page([](auto& P) { P.Compression = COMPRESSION_LZW; P.Predictor = 2; }), PatternRgb},
@@ -73,13 +79,16 @@ TEST(TiffImage, DecodesEveryLayoutPixelExact) {
          for (std::uint16_t I = 0; I < 16; ++I) P.Palette.insert(P.Palette.end(), {std::uint16_t(I * 17 * 257), 0, 0xFFFF});
        }),
        [](std::uint32_t X, std::uint32_t) { return Rgb(X % 16 * 17, 0, 255); }},
-      {"CMYK, 8 bits", Page([](auto& P) { P.Samples = 4; P.Photometric = PHOTOMETRIC_SEPARATED; }),
-       [](std::uint32_t X, std::uint32_t Y) {
-         // (255 - ink)(255 - black) / 255, rounded.
-         const std::uint32_t K = 255 - Pattern(X, Y, 3);
-         auto C = [K](std::uint32_t Ink) { return ((255 - Ink) * K + 127) / 255; };
-         return Rgb(C(Pattern(X, Y, 0)), C(Pattern(X, Y, 1)), C(Pattern(X, Y, 2)));
-       }},
+      {"CMYK, 8 bits", Page([](auto& P) { P.Samples = 4; P.Photometric = PHOTOMETRIC_SEPARATED; }), Inks},
+      {"CMYK, 16 bits", Page([&](auto& P) { P.Samples = 4; P.Bits = 16; P.Photometric = PHOTOMETRIC_SEPARATED; P.Sample = Wide; }), Inks},
+      {"CMYK and alpha, 16 bits", Page([&](auto& P) {
+         P.Samples = 5;
+         P.Bits = 16;
+         P.Photometric = PHOTOMETRIC_SEPARATED;
+         P.Alpha = EXTRASAMPLE_UNASSALPHA;
+         P.Sample = [&](std::uint32_t X, std::uint32_t Y, int K) { return K == 4 ? 0xFFFFu : Wide(X, Y, K); };
+       }),
+       Inks},
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);

@@ -6,6 +6,7 @@
 
 #include "picture/FileFormats.h"
 #include "support/GraphicTests.h"
+#include "support/PhotoFiles.h"
 #include "support/WebpFiles.h"
 #include "toolkit/Timer.h"
 
@@ -67,6 +68,52 @@ TEST_F(WebpTest, StillPicturesDecodeAsTheLibraryDoesWithAlphaBlended) {
       }
     WebPFree(Ref);
     EXPECT_EQ(Wrong, 0);
+  }
+}
+
+// An animation with an EXIF orientation shows every frame turned, reports
+// the changed areas turned, and shows as stored with the orientation off.
+TEST_F(WebpTest, AnimationsFollowTheirOrientation) {
+  const std::vector<TWebpFrame> Frames = {
+      {[](int, int) { return 0xFFFF0000u; }, 200},
+      {[](int X, int Y) { return X >= 4 && X < 8 && Y >= 4 && Y < 8 ? 0xFF0000FFu : 0xFFFF0000u; }, 200},
+  };
+  for (int O : {3, 6, 7}) {
+    SCOPED_TRACE(O);
+    const auto Or = static_cast<TOrientation>(O);
+    auto G = Load(WithWebpChunk(MakeAnimatedWebp(16, 12, Frames, 0), "EXIF", MakeExif(O, false, false)));
+    EXPECT_EQ(G->Orientation(), Or);
+    const TPoint Size = OrientedSize(Or, 16, 12);
+    EXPECT_EQ(G->Width(), Size.X);
+    EXPECT_EQ(G->Height(), Size.Y);
+    std::vector<TRect> Changes;
+    G->OnFrame = [&](TObject*, const TRect& R) { Changes.push_back(R); };
+    const TPoint In = OrientedPoint(Or, 16, 12, 5, 6), Out = OrientedPoint(Or, 16, 12, 3, 9);
+    auto Shown = DrawOver(*G, clLime);
+    ASSERT_EQ(Shown->Width(), Size.X);
+    ASSERT_EQ(Shown->Height(), Size.Y);
+    EXPECT_EQ(At(*Shown, In.X, In.Y), 0xFF0000u);
+    FClock.Advance(200);
+    ASSERT_EQ(Changes.size(), 1u);
+    Shown = DrawOver(*G, clLime);
+    EXPECT_EQ(At(*Shown, In.X, In.Y), 0x0000FFu);
+    EXPECT_EQ(At(*Shown, Out.X, Out.Y), 0xFF0000u);
+    // The blue square's stored corners lie in the changed area, turned.
+    for (const TPoint P : {TPoint{4, 4}, TPoint{7, 7}}) {
+      const TPoint D = OrientedPoint(Or, 16, 12, P.X, P.Y);
+      const TRect& R = Changes[0];
+      EXPECT_TRUE(D.X >= R.Left && D.X < R.Right && D.Y >= R.Top && D.Y < R.Bottom) << D.X << "," << D.Y;
+    }
+    EXPECT_LE(Changes[0].Right, Size.X);
+    EXPECT_LE(Changes[0].Bottom, Size.Y);
+    // Turned off: the frames as stored, starting again from the first.
+    G->SetAutoOrientation(false);
+    EXPECT_EQ(G->Width(), 16);
+    Shown = DrawOver(*G, clLime);
+    ASSERT_EQ(Shown->Width(), 16);
+    EXPECT_EQ(At(*Shown, 5, 6), 0xFF0000u);
+    FClock.Advance(200);
+    EXPECT_EQ(At(*DrawOver(*G, clLime), 5, 6), 0x0000FFu);
   }
 }
 

@@ -18,6 +18,9 @@ struct TPhotoStill {
   // EXIF-style orientation 1..8 written as rotation and mirror boxes.
   int Orientation = 1;
   std::vector<std::uint8_t> Profile;
+  // HEIF: a size that the coding cannot take (odd, for 4:2:0) is cut from the
+  // coded picture by a clean-aperture (crop) box rather than by a grid.
+  bool CropBox = false;
   // Red, green, blue, alpha of each pixel.
   std::function<std::array<std::uint8_t, 4>(std::uint32_t X, std::uint32_t Y)> Pixel;
 };
@@ -82,6 +85,7 @@ inline std::vector<std::uint8_t> MakeHeif(const TPhotoStill& P, heif_compression
   if (!P.Profile.empty()) heif_image_set_raw_color_profile(Image, "prof", P.Profile.data(), P.Profile.size());
   heif_encoding_options* Options = heif_encoding_options_alloc();
   Options->image_orientation = static_cast<heif_orientation>(P.Orientation);
+  Options->macOS_compatibility_workaround = P.CropBox ? 0 : 1;
   heif_context_encode_image(Context, Image, Encoder, Options, nullptr);
   heif_encoding_options_free(Options);
   heif_encoder_release(Encoder);

@@ -5,12 +5,12 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "../../resources/JpegEncoder.h"
 #include "support/PhotoFiles.h"
 
 struct TPhotoJpeg {
@@ -46,50 +46,27 @@ inline std::vector<std::vector<std::uint8_t>> IccChunks(const TPhotoJpeg& P) {
 }
 
 inline std::vector<std::uint8_t> MakePhotoJpeg(const TPhotoJpeg& P) {
-  jpeg_compress_struct C{};
-  jpeg_error_mgr E{};
-  C.err = jpeg_std_error(&E);
-  jpeg_create_compress(&C);
-  unsigned char* Out = nullptr;
-  unsigned long Size = 0;
-  jpeg_mem_dest(&C, &Out, &Size);
   const bool Inks = P.Space == JCS_CMYK || P.Space == JCS_YCCK;
-  const int Comps = Inks ? 4 : 3;
-  C.image_width = static_cast<JDIMENSION>(P.Width);
-  C.image_height = static_cast<JDIMENSION>(P.Height);
-  C.input_components = Comps;
-  C.in_color_space = Inks ? JCS_CMYK : JCS_RGB;
-  jpeg_set_defaults(&C);
-  jpeg_set_colorspace(&C, P.Space);
-  jpeg_set_quality(&C, 100, TRUE);
-  for (int K = 0; K < C.num_components; ++K) C.comp_info[K].h_samp_factor = C.comp_info[K].v_samp_factor = 1;
-  if (Inks) C.write_Adobe_marker = P.Adobe;
-  if (P.Progressive) jpeg_simple_progression(&C);
-  jpeg_start_compress(&C, TRUE);
-  if (P.Orientation) {
-    const auto Exif = MakeExif(P.Orientation, true, true);
-    jpeg_write_marker(&C, JPEG_APP0 + 1, Exif.data(), static_cast<unsigned>(Exif.size()));
-  }
-  for (const auto& Chunk : IccChunks(P))
-    jpeg_write_marker(&C, JPEG_APP0 + 2, Chunk.data(), static_cast<unsigned>(Chunk.size()));
-  std::vector<JSAMPLE> Row(static_cast<std::size_t>(P.Width * Comps));
-  while (C.next_scanline < C.image_height) {
-    const int Y = static_cast<int>(C.next_scanline);
+  TJpegEncoding E;
+  E.Width = P.Width;
+  E.Height = P.Height;
+  E.Components = Inks ? 4 : 3;
+  E.Quality = 100;
+  E.HSamp = E.VSamp = 1;
+  E.Progressive = P.Progressive;
+  E.Stored = P.Space;
+  E.AdobeMarker = P.Adobe;
+  if (P.Orientation) E.Markers.emplace_back(JPEG_APP0 + 1, MakeExif(P.Orientation, true, true));
+  for (auto& Chunk : IccChunks(P)) E.Markers.emplace_back(JPEG_APP0 + 2, std::move(Chunk));
+  return CompressJpeg(E, [&](int Y, JSAMPLE* Row) {
     for (int X = 0; X < P.Width; ++X) {
       const auto V = P.Pixel(X, Y);
-      for (int K = 0; K < Comps; ++K) {
+      for (int K = 0; K < E.Components; ++K) {
         const std::uint8_t S = V[static_cast<std::size_t>(K)];
-        Row[static_cast<std::size_t>(X * Comps + K)] = Inks && P.Adobe ? static_cast<JSAMPLE>(255 - S) : S;
+        Row[X * E.Components + K] = Inks && P.Adobe ? static_cast<JSAMPLE>(255 - S) : S;
       }
     }
-    JSAMPROW R = Row.data();
-    jpeg_write_scanlines(&C, &R, 1);
-  }
-  jpeg_finish_compress(&C);
-  std::vector<std::uint8_t> Bytes(Out, Out + Size);
-  std::free(Out);
-  jpeg_destroy_compress(&C);
-  return Bytes;
+  });
 }
 
 // Four quadrants of their own colour, split on block boundaries of a 48 x 32
