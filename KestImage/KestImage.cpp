@@ -609,6 +609,7 @@ bool TCustomKestImage::Decoding() const {
 bool TCustomKestImage::AwaitingDecode() {
   TGraphic* G = FPicture->Graphic();
   if (!FBackgroundDecoding || !G) return false;
+  G->PlanDrawing(GetImageRect());
   G->StartBackgroundDecode();
   if (!G->BackgroundDecoding()) return false;
   if (!FShowingBackground) {
@@ -799,9 +800,10 @@ void TCustomKestImage::Paint() {
         C.Brush().Color = Color();
         C.Brush().Style = bsSolid;
         C.FillRect(Clip);
-        // The rows decoded so far, where the graphic shows them.
-        if (TBitmap* Preview = FPicture->Graphic()->BackgroundPreview())
-          C.StretchDraw(GetImageRect(), Preview);
+        // A draft decoded before stands in for the picture until it arrives;
+        // without one, the rows decoded so far, where the graphic shows them.
+        if (!FPicture->Graphic()->DrawWhileDecoding(C, GetImageRect()))
+          if (TBitmap* Preview = FPicture->Graphic()->BackgroundPreview()) C.StretchDraw(GetImageRect(), Preview);
       } else if (TGraphic* G = FPicture->Graphic()) {
         StretchDrawGraphic(C, GetImageRect(), G);
         CheckDrawnSize();

@@ -1,6 +1,8 @@
-// Loads the input as a JPEG graphic and draws it twice: the first drawing
-// decodes, the second draws the kept bitmap. The input's last byte also picks
-// the decode settings, so that every decoding path is reached.
+// Loads the input as a JPEG graphic and draws it three times: small, which
+// decodes a draft at a reduced size, at the picture's size, which decodes the
+// whole picture, and small again, which draws the kept bitmap. The input's
+// last byte also picks the decode settings, so that every decoding path is
+// reached.
 #include <cstdint>
 #include <vector>
 
@@ -39,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   } catch (const Exception&) {
     return 0;
   }
-  for (int I = 0; I < 2; ++I) {
+  for (int I = 0; I < 3; ++I) {
     try {
-      J.DrawInto(Target.Canvas(), Rect(0, 0, 4, 4));
+      J.DrawInto(Target.Canvas(), I == 1 ? Rect(0, 0, J.Width(), J.Height()) : Rect(0, 0, 4, 4));
     } catch (const Exception&) {
     }
   }

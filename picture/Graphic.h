@@ -94,6 +94,13 @@ class TGraphic : public TPersistent, public TCanvasDrawable {
   // --- Decoding at the first drawing on a worker thread --------------------
   // Whether the first drawing still has to decode the pixels.
   virtual bool NeedsDecode() const { return false; }
+  // The next drawing goes to R: a graphic that decodes only what a drawing
+  // needs (a reduced draft for a small one) decodes for R on the worker thread.
+  virtual void PlanDrawing(const TRect&) {}
+  // While a decode runs on a worker thread: draws what stands in for the
+  // picture until it arrives (a draft decoded before) into R, without waiting
+  // for the decode; false when there is nothing to draw.
+  virtual bool DrawWhileDecoding(TCanvas&, const TRect&) { return false; }
   // Starts that decode on a worker thread and returns at once; nothing when
   // there is nothing to decode or a decode runs. Its progress notifications
   // are raised on this thread from the event loop, in order and with the

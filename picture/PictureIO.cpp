@@ -30,6 +30,7 @@ void TPicture::LoadFile(const std::string& FileName) {
                          const std::string& Msg) {
     if (OnProgress) OnProgress(Sender, Stage, Percent, Redraw, R, Msg);
   };
+  // The graphic reads the file: a graphic that decodes later may read only its header now.
   G->LoadFromFile(FullPath(FileName));
   SetGraphic(std::move(G));
 }

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include <jerror.h>
+
 #include "picture/BackgroundDecode.h"
 #include "picture/FileFormats.h"
+#include "picture/jpeg/JpegBytes_p.h"
 #include "picture/jpeg/JpegDecoder_p.h"
 #include "picture/jpeg/JpegPhoto_p.h"
+#include "toolkit/SysUtils.h"
 
 KEST_CLASS_IMPL(TJPEGImage, TGraphic)
 
@@ -56,27 +60,62 @@ TJPEGImage::TJPEGImage() {
 
 TJPEGImage::~TJPEGImage() = default;
 
-void TJPEGImage::LoadFromStream(TStream& Stream) { LoadBytes(Stream.ReadRest()); }
+namespace {
 
-void TJPEGImage::LoadBytes(std::vector<std::uint8_t> Bytes) {
-  auto Data = std::make_shared<const std::vector<std::uint8_t>>(std::move(Bytes));
+// Bytes of a file read at loading: the header of nearly every photograph, its
+// orientation and colour profile included. A header longer than this is read
+// from the whole file.
+constexpr std::size_t HeaderBytes = 256 * 1024;
+
+}  // namespace
+
+void TJPEGImage::LoadFromStream(TStream& Stream) {
+  LoadBytes(std::make_shared<const TJpegBytes>(Stream.ReadRest()));
+}
+
+void TJPEGImage::LoadFromFileBytes(TFileBytes&& Bytes) {
+  LoadBytes(std::make_shared<const TJpegBytes>(std::move(Bytes)));
+}
+
+void TJPEGImage::LoadFromFile(const std::string& FileName) {
+  ReportingMemory([&] { LoadBytes(TJpegBytes::Open(FileName, HeaderBytes)); });
+}
+
+void TJPEGImage::LoadBytes(std::shared_ptr<const TJpegBytes> Data) {
   // The header is read before anything is replaced, so a file that is not a
   // JPEG image leaves the graphic as it was. A zero-length file has no header
   // to read: it fails at its first drawing instead.
   THeader H;
-  if (!Data->empty()) {
-    TJpegDecoder D;
-    D.Open(*Data);
-    H.Width = static_cast<std::int32_t>(D.Info().image_width);
-    H.Height = static_cast<std::int32_t>(D.Info().image_height);
-    H.Grayscale = D.Info().jpeg_color_space == JCS_GRAYSCALE;
-    H.Progressive = D.HasMultipleScans();
-    H.Orientation = JpegOrientation(D.Info());
+  if (!Data->Empty()) {
+    // From the start of a file that is not read whole yet; when that does not
+    // hold the whole header, from the whole file, which also gives the error
+    // of a file that is not a JPEG image.
+    bool Read = false;
+    if (!Data->Complete()) {
+      try {
+        H = ReadHeader(Data->Start());
+        Read = true;
+      } catch (const EJPEG&) {
+      }
+    }
+    if (!Read) H = ReadHeader(Data->All());
   }
   Hold(std::move(Data), H);
 }
 
-void TJPEGImage::Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H) {
+TJPEGImage::THeader TJPEGImage::ReadHeader(std::span<const std::uint8_t> Bytes) {
+  TJpegDecoder D;
+  D.Open(Bytes);
+  THeader H;
+  H.Width = static_cast<std::int32_t>(D.Info().image_width);
+  H.Height = static_cast<std::int32_t>(D.Info().image_height);
+  H.Grayscale = D.Info().jpeg_color_space == JCS_GRAYSCALE;
+  H.Progressive = D.HasMultipleScans();
+  H.Orientation = JpegOrientation(D.Info());
+  return H;
+}
+
+void TJPEGImage::Hold(std::shared_ptr<const TJpegBytes> Data, const THeader& H) {
   CheckNotDecoding();
   CancelBackgroundDecode();
   FData = std::move(Data);
@@ -87,20 +126,23 @@ void TJPEGImage::Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, con
   FProgressiveEncoding = H.Progressive;
   FOrientation = H.Orientation;
   FBitmap.reset();
-  FScaledSize.reset();
+  FDraft.reset();
+  FPlannedShift = -1;
   FPaletteModified = true;
   Changed(this);
 }
 
 void TJPEGImage::SaveToStream(TStream& Stream) const {
-  if (FData && !FData->empty()) Stream.WriteBuffer(FData->data(), FData->size());
+  if (!FData || FData->Empty()) return;
+  const std::span<const std::uint8_t> Bytes = FData->All();
+  Stream.WriteBuffer(Bytes.data(), Bytes.size());
 }
 
 void TJPEGImage::ReadData(TStream& Stream) {
   const std::uint32_t L = Stream.ReadUInt32LE();
   if (static_cast<std::uint64_t>(Stream.Remaining()) < L) throw EReadError("Stream read error");
   if (L > 0) {
-    LoadBytes(Stream.ReadBytes(L));
+    LoadBytes(std::make_shared<const TJpegBytes>(Stream.ReadBytes(L)));
     return;
   }
   // Length 0 is what an empty graphic writes: it reads back as an empty
@@ -109,10 +151,13 @@ void TJPEGImage::ReadData(TStream& Stream) {
 }
 
 void TJPEGImage::WriteData(TStream& Stream) const {
-  const std::size_t L = FData ? FData->size() : 0;
-  if (L > 0xFFFFFFFFu) throw EWriteError("Stream write error");
-  Stream.WriteUInt32LE(static_cast<std::uint32_t>(L));
-  SaveToStream(Stream);
+  // The bytes are read before anything is written: a file that cannot be
+  // read any more leaves the stream as it was.
+  const std::span<const std::uint8_t> Bytes =
+      FData && !FData->Empty() ? FData->All() : std::span<const std::uint8_t>();
+  if (Bytes.size() > 0xFFFFFFFFu) throw EWriteError("Stream write error");
+  Stream.WriteUInt32LE(static_cast<std::uint32_t>(Bytes.size()));
+  if (!Bytes.empty()) Stream.WriteBuffer(Bytes.data(), Bytes.size());
 }
 
 void TJPEGImage::Assign(const TPersistent* Source) {
@@ -136,8 +181,9 @@ void TJPEGImage::Assign(const TPersistent* Source) {
   FProgressive = J->FProgressive;
   FOrientation = J->FOrientation;
   FBitmap = std::move(Copy);
+  // A draft belongs to the drawings of the graphic that made it.
+  FDraft.reset();
   FTempPalette.reset();
-  FScaledSize = J->FScaledSize;
   FPixelFormat = J->FPixelFormat;
   FForceGrayscale = J->FForceGrayscale;
   FPerformance = J->FPerformance;
@@ -169,18 +215,7 @@ std::int32_t TJPEGImage::Height() const {
   return Turned() ? S.X : S.Y;
 }
 
-TPoint TJPEGImage::OutputSize() const {
-  if (FScale == jsFullSize || !FData || FData->empty()) return {FWidth, FHeight};
-  if (!FScaledSize) {
-    TJpegDecoder D;
-    SetUpDecoder(D);
-    D.CalcOutputDimensions();
-    FScaledSize = TPoint{static_cast<std::int32_t>(D.Info().output_width),
-                         static_cast<std::int32_t>(D.Info().output_height)};
-    FProgressive = D.HasMultipleScans();
-  }
-  return *FScaledSize;
-}
+TPoint TJPEGImage::OutputSize() const { return SizeAt(FScale); }
 
 void TJPEGImage::SetWidth(std::int32_t) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
 void TJPEGImage::SetHeight(std::int32_t) { throw EInvalidGraphicOperation("Cannot change the size of a JPEG image"); }
@@ -188,6 +223,7 @@ void TJPEGImage::SetHeight(std::int32_t) { throw EInvalidGraphicOperation("Canno
 HPALETTE TJPEGImage::Palette() const {
   if (FBitmap) return FBitmap->Palette();
   if (FTempPalette) return FTempPalette.get();
+  if (FDraft && FDraft->Palette()) return FDraft->Palette();
   if (FPixelFormat == jf24Bit && ScreenHasPalette()) {
     FTempPalette = CreateHalftonePalette();
     return FTempPalette.get();
@@ -204,6 +240,8 @@ void TJPEGImage::SetPalette(HPALETTE Value) {
     Changed(this);
     return;
   }
+  // A draft was mapped to the palette before.
+  FDraft.reset();
   if (!Value) {
     FTempPalette.reset();
     return;
@@ -226,7 +264,8 @@ void TJPEGImage::SetOutputSetting(T& Field, T Value) {
   CancelBackgroundDecode();
   Field = Value;
   FBitmap.reset();
-  FScaledSize.reset();
+  FDraft.reset();
+  FPlannedShift = -1;
   Changed(this);
 }
 
@@ -240,11 +279,14 @@ void TJPEGImage::SetAutoOrientation(bool Value) { SetOutputSetting(FAutoOrientat
 // ---------------------------------------------------------------------------
 // Decoding
 
-TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D) const {
-  D.Open(FData ? std::span<const std::uint8_t>(*FData) : std::span<const std::uint8_t>());
+TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D, int Shift) const {
+  if (FData)
+    D.Open(*FData);
+  else
+    D.Open(std::span<const std::uint8_t>());
   jpeg_decompress_struct& I = D.Info();
   I.scale_num = 1;
-  I.scale_denom = 1u << FScale;
+  I.scale_denom = 1u << Shift;
   I.do_block_smoothing = FSmoothing;
   if (FForceGrayscale) I.out_color_space = JCS_GRAYSCALE;
   if (FPixelFormat == jf8Bit || I.out_color_space == JCS_GRAYSCALE) {
@@ -272,23 +314,102 @@ TJPEGImage::TFinalPass TJPEGImage::SetUpDecoder(TJpegDecoder& D) const {
 
 const TBitmap* TJPEGImage::Bitmap() {
   FinishBackgroundDecode();
-  if (!FBitmap && FData) Decode();
+  if (!FBitmap && FData) {
+    // A picture too large to decode at full size is refused before anything
+    // is kept: its drawings still decode drafts.
+    if (SmallestShift() > FScale) throw EJPEG(Format("JPEG error #%d", {static_cast<int>(JERR_IMAGE_TOO_BIG)}));
+    Decode(FBitmap, FScale);
+    FDraft.reset();
+  }
   return FBitmap.get();
 }
 
-void TJPEGImage::DrawInto(TCanvas& ACanvas, const TRect& R) {
-  if (!Bitmap()) return;
-  FBitmap->SetTransparent(FTransparent);
-  FBitmap->DrawInto(ACanvas, R);
+TPoint TJPEGImage::SizeAt(int Shift) const {
+  const auto Reduce = [Shift](std::int32_t V) {
+    return static_cast<std::int32_t>((std::int64_t{V} + (std::int64_t{1} << Shift) - 1) >> Shift);
+  };
+  return {Reduce(FWidth), Reduce(FHeight)};
 }
 
-void TJPEGImage::Decode() {
+int TJPEGImage::SmallestShift() const {
+  int Shift = FScale;
+  for (; Shift <= 3; ++Shift) {
+    const TPoint S = SizeAt(Shift);
+    if (static_cast<std::uint64_t>(S.X) * static_cast<std::uint64_t>(S.Y) <= JpegPixelLimit()) break;
+  }
+  return Shift;
+}
+
+int TJPEGImage::ShiftFor(const TRect& R) const {
+  // R is in the displayed orientation; the reduced size is the file's.
+  std::int64_t W = std::abs(std::int64_t{R.Right} - R.Left), H = std::abs(std::int64_t{R.Bottom} - R.Top);
+  if (Turned()) std::swap(W, H);
+  int Shift = FScale;
+  while (Shift < 3) {
+    const TPoint S = SizeAt(Shift + 1);
+    if (S.X < W || S.Y < H) break;
+    ++Shift;
+  }
+  return std::max(Shift, SmallestShift());
+}
+
+bool TJPEGImage::Covers(int Shift) const { return FBitmap || (FDraft && FDraftShift <= Shift); }
+
+bool TJPEGImage::NeedsDecode() const {
+  if (!FData || BackgroundDecoding()) return false;
+  return FPlannedShift < 0 ? !FBitmap : !Covers(FPlannedShift);
+}
+
+void TJPEGImage::PlanDrawing(const TRect& R) {
+  FPlannedShift = FData && !FData->Empty() ? ShiftFor(R) : -1;
+}
+
+void TJPEGImage::DecodeDraft(int Shift) {
+  // A draft whose decode failed is kept as it is and not decoded again at
+  // this reduction, as a failed full decode is not tried again.
+  FDraftShift = Shift;
+  Decode(FDraft, Shift);
+}
+
+void TJPEGImage::DrawInto(TCanvas& ACanvas, const TRect& R) {
+  TBitmap* Shown = nullptr;
+  if (FDecoding) {
+    // A drawing from inside the decode (by a progress handler): what is there so far.
+    Shown = FTarget;
+  } else if (FBitmap || !FData || FData->Empty()) {
+    Shown = const_cast<TBitmap*>(Bitmap());
+  } else {
+    const int Shift = ShiftFor(R);
+    if (Shift == FScale) {
+      Shown = const_cast<TBitmap*>(Bitmap());
+    } else {
+      // While a decode runs on a worker thread a draft is shown as it is;
+      // without one the drawing waits for the decode.
+      if (BackgroundDecoding() && !FDraft) FinishBackgroundDecode();
+      if (!FBitmap && !BackgroundDecoding() && !Covers(Shift)) DecodeDraft(Shift);
+      Shown = FBitmap ? FBitmap.get() : FDraft.get();
+    }
+  }
+  if (!Shown) return;
+  Shown->SetTransparent(FTransparent);
+  Shown->DrawInto(ACanvas, R);
+}
+
+bool TJPEGImage::DrawWhileDecoding(TCanvas& ACanvas, const TRect& R) {
+  if (FBitmap || !FDraft || !BackgroundDecoding()) return false;
+  FDraft->SetTransparent(FTransparent);
+  FDraft->DrawInto(ACanvas, R);
+  return true;
+}
+
+void TJPEGImage::Decode(std::unique_ptr<TBitmap>& Target, int Shift) {
   // The bitmap is kept from the start: a drawing requested from inside the
   // decode (by a progress handler) draws what is there so far, and a failed
   // decode is not tried again.
-  FBitmap = std::make_unique<TBitmap>();
+  Target = std::make_unique<TBitmap>();
+  FTarget = Target.get();
   TJpegDecoder D;
-  const TFinalPass Final = SetUpDecoder(D);
+  const TFinalPass Final = SetUpDecoder(D, Shift);
   FThrottle.Start(true);
   FProgressRow = 0;
   D.AttachProgress(ProgressHook, this);
@@ -313,9 +434,12 @@ void TJPEGImage::Decode() {
   // A cancelled decode's bitmap is thrown away: no rows are filled in for it.
   if (Failure && !(FCancel && FCancel->load(std::memory_order_relaxed)))
     BlackenRowsFrom(static_cast<std::int32_t>(D.Info().output_scanline));
-  FBitmap->PixelsChanged();
+  FTarget->PixelsChanged();
   Progress(this, psEnding, Failure ? 0 : 100, FPaletteModified, TRect{}, "");
-  if (FPaletteModified) Changed(this);
+  // A draft is internal to drawing: its palette is realised by the drawing
+  // that shows it, and no change is raised (a change resets a view's zoom,
+  // which would undo the drawing at a small size that asked for the draft).
+  if (FPaletteModified && FTarget == FBitmap.get()) Changed(this);
   if (!Failure) return;
   try {
     std::rethrow_exception(Failure);
@@ -333,7 +457,7 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   const bool Inks = JpegIsCmyk(I);
   if (FTempPalette && EightBit && I.out_color_space != JCS_GRAYSCALE && !Inks) {
     D.SetColorMap(FTempPalette->Entries());
-    FBitmap->SetColorTable(FTempPalette->Entries());
+    FTarget->SetColorTable(FTempPalette->Entries());
     MakePalette = false;
   } else if (FTempPalette && !EightBit) {
     FTempPalette.reset();
@@ -343,23 +467,23 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   FDecodeOrientation = FAutoOrientation ? FOrientation : orNormal;
   const TPoint Size = OrientedSize(FDecodeOrientation, static_cast<std::int32_t>(I.output_width),
                                    static_cast<std::int32_t>(I.output_height));
-  FBitmap->AllocateImage(Size.X, Size.Y, EightBit ? 8 : 24, false);
+  FTarget->AllocateImage(Size.X, Size.Y, EightBit ? 8 : 24, false);
   FRowsUnwritten = true;
-  TJpegRowPath Path(I, *FBitmap, FDecodeOrientation, JpegProfileTransform(I, EightBit));
+  TJpegRowPath Path(I, *FTarget, FDecodeOrientation, JpegProfileTransform(I, EightBit));
   // Rows that are converted or turned reach the bitmap in no simple order:
   // it starts black.
   if (!Path.Direct()) BlackenRowsFrom(0);
   if (Inks && EightBit) {
     std::vector<std::uint32_t> Grays(256);
     for (std::uint32_t G = 0; G < 256; ++G) Grays[G] = G * 0x010101u;
-    FBitmap->SetColorTable(std::move(Grays));
+    FTarget->SetColorTable(std::move(Grays));
     FPaletteModified = true;
   }
   // Several rows per call when the rows lie at a positive distance that keeps
   // each row aligned, as the library's rows would be.
-  const std::ptrdiff_t Stride = FBitmap->Stride();
+  const std::ptrdiff_t Stride = FTarget->Stride();
   const int RowsPerCall = Stride > 0 && Stride % 4 == 0 ? I.rec_outbuf_height : 1;
-  std::uint8_t* const First = FBitmap->ScanLine(0);
+  std::uint8_t* const First = FTarget->ScanLine(0);
   const auto ReadPass = [&] {
     if (Path.Direct())
       D.ReadRows(First, Stride, RowsPerCall);
@@ -398,19 +522,30 @@ std::unique_ptr<TGraphic> TJPEGImage::CopyForBackground() const {
   Copy->Assign(this);
   if (FTempPalette) Copy->FTempPalette = std::make_unique<TPalette>(FTempPalette->Entries());
   Copy->SetTickSource(FThrottle.TickSource());
+  Copy->FPlannedShift = FPlannedShift;
   return Copy;
 }
 
 void TJPEGImage::DecodeForBackground(const std::atomic<bool>& Cancel) {
   FCancel = &Cancel;
-  Bitmap();
+  if (FPlannedShift > FScale)
+    DecodeDraft(FPlannedShift);
+  else
+    Bitmap();
 }
 
-const TBitmap* TJPEGImage::PartialPicture() { return FProgressiveDisplay ? FBitmap.get() : nullptr; }
+// The bitmap being decoded: the full picture's or a draft's.
+const TBitmap* TJPEGImage::PartialPicture() { return FProgressiveDisplay ? FTarget : nullptr; }
 
 void TJPEGImage::TakeDecoded(TGraphic& Worker) {
   auto& J = static_cast<TJPEGImage&>(Worker);
   FBitmap = std::move(J.FBitmap);
+  if (FBitmap) {
+    FDraft.reset();
+  } else if (J.FDraft) {
+    FDraft = std::move(J.FDraft);
+    FDraftShift = J.FDraftShift;
+  }
   FTempPalette = std::move(J.FTempPalette);
   FPaletteModified = J.FPaletteModified;
   FProgressive = J.FProgressive;
@@ -423,14 +558,14 @@ void TJPEGImage::TakeDecoded(TGraphic& Worker) {
 void TJPEGImage::BlackenRowsFrom(std::int32_t Row) {
   if (!FRowsUnwritten) return;
   FRowsUnwritten = false;
-  for (std::int32_t Y = std::max(Row, 0); Y < FBitmap->Height(); ++Y)
-    std::memset(FBitmap->ScanLine(Y), 0, static_cast<std::size_t>(FBitmap->Stride()));
+  for (std::int32_t Y = std::max(Row, 0); Y < FTarget->Height(); ++Y)
+    std::memset(FTarget->ScanLine(Y), 0, static_cast<std::size_t>(FTarget->Stride()));
 }
 
 void TJPEGImage::TakeColorMap(const TJpegDecoder& D, const TJpegRowPath& Path) {
   std::vector<std::uint32_t> Map = D.ColorMap();
   Path.ConvertTable(Map);
-  FBitmap->SetColorTable(std::move(Map));
+  FTarget->SetColorTable(std::move(Map));
   FPaletteModified = true;
 }
 
@@ -451,8 +586,16 @@ void TJPEGImage::ProgressHook(void* Self, const jpeg_decompress_struct& I) {
   if (R.Bottom < J.FProgressRow) R.Bottom = static_cast<std::int32_t>(I.output_height);  // a new pass has begun
   if (J.FDecodeOrientation != orNormal)
     R = OrientedRows(J.FDecodeOrientation, R.Right, static_cast<std::int32_t>(I.output_height), R.Top, R.Bottom);
+  if (J.FTarget != J.FBitmap.get()) {
+    // A draft's rows, in the picture's pixels.
+    const int K = J.FDraftShift - J.FScale;
+    const auto Up = [K](std::int32_t V, std::int32_t Max) {
+      return static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{V} << K, Max));
+    };
+    R = TRect{Up(R.Left, J.Width()), Up(R.Top, J.Height()), Up(R.Right, J.Width()), Up(R.Bottom, J.Height())};
+  }
   J.FProgressRow = static_cast<std::int32_t>(I.output_scanline);
   J.BlackenRowsFrom(J.FProgressRow);
-  J.FBitmap->PixelsChanged();
+  J.FTarget->PixelsChanged();
   J.Progress(&J, psRunning, static_cast<std::uint8_t>(Percent), R.Height() >= 4, R, "");
 }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "picture/Bitmap.h"
@@ -52,7 +54,13 @@ void InitializeJpegSupport();
 // Shutdown: removes the JPEG class from the format registry.
 void FinalizeJpegSupport();
 
+// The most pixels one decode may put out, and the most a file of several scans
+// may have: MaxPicturePixels. A single-scan file larger than this is shown at
+// the largest reduced size (1/2, 1/4, 1/8) under it. Tests lower it.
+std::uint64_t& JpegPixelLimit();
+
 struct jpeg_decompress_struct;
+class TJpegBytes;
 class TJpegDecoder;
 class TJpegRowPath;
 
@@ -63,6 +71,12 @@ class TJPEGImage : public TGraphic {
   ~TJPEGImage() override;
 
   // Decodes on the first drawing, then draws the decoded bitmap as TBitmap does.
+  // A drawing at half the picture's size or less decodes only a draft: the
+  // picture at the smallest reduction by the decoder (1/2, 1/4, 1/8, beyond
+  // Scale's) that still covers R, kept beside the full bitmap and drawn
+  // enlarged to R. A drawing that needs more detail decodes again: a draft
+  // at a smaller reduction, or the full picture. A picture whose full output
+  // would pass JpegPixelLimit() is always drawn from the largest draft under it.
   void DrawInto(TCanvas& ACanvas, const TRect& R) override;
   // Empty: neither compressed bytes (a zero-length file counts as bytes) nor a
   // non-empty decoded bitmap.
@@ -88,19 +102,41 @@ class TJPEGImage : public TGraphic {
   // Keeps the rest of the stream and reads only the header; raises EJPEG for a
   // file that is not a JPEG image and leaves the graphic as it was.
   void LoadFromStream(TStream& Stream) override;
+  // Reads only the start of the file, enough for its header, and keeps the
+  // file open: the rest is read at the first decode (on a worker thread when
+  // decoding in the background) or when the graphic is saved. A file changed
+  // in place meanwhile fails there with EReadError; one deleted or replaced
+  // under its name still gives the bytes loaded.
+  void LoadFromFile(const std::string& FileName) override;
+  // Takes the bytes over.
+  void LoadFromFileBytes(TFileBytes&& Bytes) override;
   // Writes the JPEG file as loaded.
   void SaveToStream(TStream& Stream) const override;
   // From another TJPEGImage: shares its compressed bytes, takes its header
   // values and settings, and copies its decoded bitmap if it has one.
   void Assign(const TPersistent* Source) override;
 
-  // Not decoded yet (and no decode on a worker thread running).
-  bool NeedsDecode() const override { return !FBitmap && FData && !BackgroundDecoding(); }
+  // Not decoded yet as the planned drawing needs it (and no decode on a
+  // worker thread running).
+  bool NeedsDecode() const override;
+  // The next drawing goes to R: a decode on a worker thread decodes what it
+  // needs (a draft when R is half the picture's size or less).
+  void PlanDrawing(const TRect& R) override;
+  // Draws the draft held, enlarged, while the full picture decodes.
+  bool DrawWhileDecoding(TCanvas& ACanvas, const TRect& R) override;
 
-  // The decoded bitmap, decoding first if needed (or waiting for the decode
-  // on a worker thread); null for a graphic that was never loaded. After a failed decode: what was decoded (the decode is not
-  // tried again). Read-only: a decode may be writing to it.
+  // The decoded bitmap at full size (Scale's), decoding first if needed (or
+  // waiting for the decode on a worker thread); never a draft. Null for a
+  // graphic that was never loaded. After a failed decode: what was decoded
+  // (the decode is not tried again). Read-only: a decode may be writing to it.
+  // Raises EJPEG with the library's "too big" code when the full output would
+  // pass JpegPixelLimit(), leaving the graphic as it was.
   const TBitmap* Bitmap();
+  // The draft drawn by the last drawing at half size or less, while there is
+  // no full bitmap; null otherwise. Its reduction beyond Scale is
+  // 1 << DraftShift().
+  const TBitmap* Draft() const { return FBitmap ? nullptr : FDraft.get(); }
+  int DraftShift() const { return FDraftShift - static_cast<int>(FScale); }
   // Whether the decode has begun: its bitmap then exists, complete, partly
   // filled or empty, and is what every drawing shows.
   bool Decoded() const { return FBitmap != nullptr; }
@@ -163,13 +199,28 @@ class TJPEGImage : public TGraphic {
     TOrientation Orientation = orNormal;
   };
 
-  void LoadBytes(std::vector<std::uint8_t> Bytes);
+  void LoadBytes(std::shared_ptr<const TJpegBytes> Data);
+  // Raises EJPEG for bytes that do not start with a JPEG header.
+  static THeader ReadHeader(std::span<const std::uint8_t> Bytes);
   // Holds new compressed bytes (or none) with their header values, in place of
   // the previous ones and of the decoded bitmap.
-  void Hold(std::shared_ptr<const std::vector<std::uint8_t>> Data, const THeader& H);
+  void Hold(std::shared_ptr<const TJpegBytes> Data, const THeader& H);
   // Opens D over the compressed bytes with this graphic's settings.
-  TFinalPass SetUpDecoder(TJpegDecoder& D) const;
-  void Decode();
+  TFinalPass SetUpDecoder(TJpegDecoder& D, int Shift) const;
+  // Decodes into Target at a reduction of 1 << Shift (Shift at least Scale).
+  void Decode(std::unique_ptr<TBitmap>& Target, int Shift);
+  // The reduction (as a power of 2) that a drawing into R needs: the largest
+  // whose output still covers R, at least Scale's and the limit's.
+  int ShiftFor(const TRect& R) const;
+  // The smallest reduction whose output stays within JpegPixelLimit(); 4 when
+  // none does.
+  int SmallestShift() const;
+  // The header's size reduced by 1 << Shift, as the decoder rounds it.
+  TPoint SizeAt(int Shift) const;
+  // Whether the decoded pixels serve a drawing that needs reduction Shift.
+  bool Covers(int Shift) const;
+  // Decodes a draft at reduction Shift in place of the one held.
+  void DecodeDraft(int Shift);
   // The decode from the start of decompression on; raises on failure.
   void DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool EightBit);
   // The output size before any turn: the header's, or the decoder's at a reduced scale.
@@ -187,7 +238,7 @@ class TJPEGImage : public TGraphic {
   void CheckNotDecoding() const;
   static void ProgressHook(void* Self, const jpeg_decompress_struct& Info);
 
-  std::shared_ptr<const std::vector<std::uint8_t>> FData;
+  std::shared_ptr<const TJpegBytes> FData;
   std::int32_t FWidth = 0;
   std::int32_t FHeight = 0;
   bool FGrayscale = false;
@@ -196,9 +247,14 @@ class TJPEGImage : public TGraphic {
   // The orientation the running decode writes its rows in.
   TOrientation FDecodeOrientation = orNormal;
   std::unique_ptr<TBitmap> FBitmap;
+  // The draft and its reduction (a power of 2, more than Scale's).
+  std::unique_ptr<TBitmap> FDraft;
+  int FDraftShift = 0;
+  // The bitmap the running decode writes: FBitmap or FDraft.
+  TBitmap* FTarget = nullptr;
+  // The reduction the planned drawing needs; -1 when none was planned.
+  int FPlannedShift = -1;
   mutable std::unique_ptr<TPalette> FTempPalette;
-  // The output size at a reduced scale, computed once per scale.
-  mutable std::optional<TPoint> FScaledSize;
   bool FDecoding = false;
   // The bitmap of the running decode has rows that hold neither decoded pixels nor black.
   bool FRowsUnwritten = false;

@@ -7,6 +7,7 @@
 
 #include "toolkit/ByteReader.h"
 #include "picture/Limits.h"
+#include "picture/jpeg/JpegBytes_p.h"
 #include "picture/jpeg/Jpeg.h"
 #include "picture/jpeg/JpegPhoto_p.h"
 #include "toolkit/SysUtils.h"
@@ -73,24 +74,99 @@ bool TJpegDecoder::NotifyProgress() noexcept {
 }
 
 void TJpegDecoder::Open(std::span<const std::uint8_t> Data) {
-  struct TArg {
-    const unsigned char* Bytes;
-    unsigned long Size;
-    bool Markers;
-  } Arg{Data.data(), static_cast<unsigned long>(Data.size()), FKeepPhotoMarkers};
+  FMemory = Data;
+  OpenWith([](TJpegDecoder& D) {
+    jpeg_mem_src(&D.FInfo, D.FMemory.data(), static_cast<unsigned long>(D.FMemory.size()));
+  });
+}
+
+namespace {
+
+// Pieces of a file read at a time.
+constexpr std::size_t FilePiece = 64 * 1024;
+// What a source puts in place of data beyond the end: an end of image.
+const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
+
+}  // namespace
+
+void TJpegDecoder::Open(const TJpegBytes& Bytes) {
+  if (Bytes.Complete()) {
+    Open(Bytes.All());
+    return;
+  }
+  Bytes.CheckUnchanged();
+  FFile.Bytes = &Bytes;
+  FFile.Offset = 0;
+  FFile.Buffer.resize(FilePiece);
+  OpenWith([](TJpegDecoder& D) {
+    jpeg_source_mgr& S = D.FFile.Pub;
+    S.next_input_byte = nullptr;
+    S.bytes_in_buffer = 0;
+    S.init_source = [](j_decompress_ptr) {};
+    S.term_source = [](j_decompress_ptr) {};
+    S.resync_to_restart = jpeg_resync_to_restart;
+    // As the library's source over memory: past the end, a warning and an
+    // end of image.
+    S.fill_input_buffer = [](j_decompress_ptr I) -> boolean {
+      auto* Self = static_cast<TJpegDecoder*>(I->client_data);
+      if (!Self->ReadPiece()) std::longjmp(Self->FJump, 1);
+      return TRUE;
+    };
+    S.skip_input_data = [](j_decompress_ptr I, long N) {
+      if (N <= 0) return;
+      auto* Self = static_cast<TJpegDecoder*>(I->client_data);
+      jpeg_source_mgr& Src = Self->FFile.Pub;
+      const auto Skip = static_cast<std::size_t>(N);
+      if (Skip <= Src.bytes_in_buffer) {
+        Src.next_input_byte += Skip;
+        Src.bytes_in_buffer -= Skip;
+        return;
+      }
+      Self->FFile.Offset += Skip - Src.bytes_in_buffer;
+      Src.bytes_in_buffer = 0;
+      if (!Self->ReadPiece()) std::longjmp(Self->FJump, 1);
+    };
+    D.FInfo.src = &S;
+  });
+}
+
+bool TJpegDecoder::ReadPiece() noexcept {
+  jpeg_source_mgr& S = FFile.Pub;
+  try {
+    const std::size_t N = FFile.Bytes->Read(FFile.Offset, FFile.Buffer.data(), FFile.Buffer.size());
+    FFile.Offset += N;
+    if (N == 0) {
+      WARNMS(&FInfo, JWRN_JPEG_EOF);
+      S.next_input_byte = EndOfImage;
+      S.bytes_in_buffer = sizeof EndOfImage;
+    } else {
+      S.next_input_byte = FFile.Buffer.data();
+      S.bytes_in_buffer = N;
+    }
+    return true;
+  } catch (...) {
+    FPending = std::current_exception();
+    return false;
+  }
+}
+
+void TJpegDecoder::OpenWith(void (*SetSource)(TJpegDecoder& D)) {
   Run(
       [](TJpegDecoder& D, void* A) {
-        const auto& Src = *static_cast<const TArg*>(A);
         jpeg_create_decompress(&D.FInfo);
         D.FInfo.mem->max_memory_to_use = static_cast<long>(MaxDecoderMemory);
-        jpeg_mem_src(&D.FInfo, Src.Bytes, Src.Size);
-        if (Src.Markers) SaveJpegPhotoMarkers(D.FInfo);
+        reinterpret_cast<void (*)(TJpegDecoder&)>(A)(D);
+        if (D.FKeepPhotoMarkers) SaveJpegPhotoMarkers(D.FInfo);
         jpeg_read_header(&D.FInfo, TRUE);
-        // No picture may make the program allocate more than the largest allowed.
+        // A file of several scans has all its coefficients held until its
+        // last scan, whatever the output size: it may not pass the limit. A
+        // single-scan file is decoded a band of rows at a time; its output is
+        // checked when decompression starts.
         const std::uint64_t Pixels = std::uint64_t{D.FInfo.image_width} * D.FInfo.image_height;
-        if (Pixels > MaxPicturePixels) ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
+        if (Pixels > JpegPixelLimit() && jpeg_has_multiple_scans(&D.FInfo))
+          ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
       },
-      &Arg);
+      reinterpret_cast<void*>(SetSource));
 }
 
 void TJpegDecoder::AttachProgress(TProgressFn Fn, void* Context) {
@@ -133,7 +209,18 @@ void TJpegDecoder::SetColorMap(std::span<const std::uint32_t> Entries) {
 }
 
 void TJpegDecoder::StartDecompress() {
-  Run([](TJpegDecoder& D, void*) { jpeg_start_decompress(&D.FInfo); });
+  Run([](TJpegDecoder& D, void*) {
+    // No output may make the program allocate more than the largest picture allowed.
+    jpeg_calc_output_dimensions(&D.FInfo);
+    if (std::uint64_t{D.FInfo.output_width} * D.FInfo.output_height > JpegPixelLimit())
+      ERREXIT1(&D.FInfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
+    jpeg_start_decompress(&D.FInfo);
+  });
+}
+
+std::uint64_t& JpegPixelLimit() {
+  static std::uint64_t Limit = MaxPicturePixels;
+  return Limit;
 }
 
 int TJpegDecoder::ConsumeInput() {

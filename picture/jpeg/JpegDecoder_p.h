@@ -21,6 +21,8 @@
 
 #include <jpeglib.h>
 
+class TJpegBytes;
+
 class TJpegDecoder {
  public:
   // Called by the library's progress monitor while decoding. It may raise; the
@@ -33,9 +35,14 @@ class TJpegDecoder {
   TJpegDecoder& operator=(const TJpegDecoder&) = delete;
 
   // Creates the decompressor over Data (which must outlive the decoder) and
-  // reads the header, an image required. Raises EJPEG, also for an image of
-  // more than MaxPicturePixels pixels (with the library's "too big" code).
+  // reads the header, an image required. Raises EJPEG, also for a file of
+  // several scans with more than JpegPixelLimit() pixels (with the library's
+  // "too big" code).
   void Open(std::span<const std::uint8_t> Data);
+  // The same over the bytes of a file: from memory when they are all there,
+  // else read from the file a piece at a time as the decode goes (Bytes must
+  // outlive the decoder). A failure to read raises the reader's exception.
+  void Open(const TJpegBytes& Bytes);
   // Whether Open keeps the segments a photograph carries beside its pixels
   // (orientation, colour profile); on by default.
   void SetKeepPhotoMarkers(bool Keep) { FKeepPhotoMarkers = Keep; }
@@ -52,6 +59,8 @@ class TJpegDecoder {
   // Makes Entries (0x00RRGGBB, at most 256) the colour map that output is
   // quantised to.
   void SetColorMap(std::span<const std::uint32_t> Entries);
+  // Raises EJPEG with the "too big" code when the output would have more than
+  // JpegPixelLimit() pixels.
   void StartDecompress();
   int ConsumeInput();
   void StartOutput(int ScanNumber);
@@ -79,6 +88,20 @@ class TJpegDecoder {
   void Run(TStep Step, void* Arg = nullptr);
   [[noreturn]] void Raise();
   bool NotifyProgress() noexcept;
+  // The file source's read of its next piece: false (with the exception kept)
+  // when it raised.
+  bool ReadPiece() noexcept;
+  void OpenWith(void (*SetSource)(TJpegDecoder& D));
+
+  // The source that reads a file a piece at a time.
+  struct TFileSource {
+    jpeg_source_mgr Pub{};
+    const TJpegBytes* Bytes = nullptr;
+    std::size_t Offset = 0;
+    std::vector<std::uint8_t> Buffer;
+  };
+  TFileSource FFile;
+  std::span<const std::uint8_t> FMemory;
 
   static void ErrorExit(j_common_ptr Info);
   static void EmitMessage(j_common_ptr Info, int Level);

@@ -93,6 +93,52 @@ TEST(KestImageBackground, AnotherPictureAbandonsTheDecode) {
   EXPECT_EQ(Difference(V->ClientSurface(), DirectDrawing(*V)), "");
 }
 
+
+// A view showing a picture at a quarter decodes a draft on the worker thread;
+// zooming to its own size decodes the full picture there, and both show what
+// the decode at drawing shows.
+TEST(KestImageBackground, DraftFirstThenTheFullPictureOnZoom) {
+  const auto Bytes = MakeJpeg({480, 320, false, 2, 2, true});
+  std::unique_ptr<TKestImage> Views[2];
+  for (int I = 0; I < 2; ++I) {
+    Views[I] = FixedClientView(120, 90);
+    Views[I]->SetScaleMode(smScale);
+    Views[I]->SetLockScale(true);
+    Views[I]->SetScale(0.25);
+    Views[I]->SetBackgroundDecoding(I == 1);
+    Views[I]->Picture()->SetGraphic(LoadJpeg(Bytes));
+    Views[I]->Update();
+  }
+  TKestImage& Back = *Views[1];
+  auto& J = static_cast<TJPEGImage&>(*Back.Picture()->Graphic());
+  RunEventsUntil([&] { return !Back.Decoding(); });
+  Back.Update();
+  EXPECT_FALSE(J.Decoded());
+  ASSERT_NE(J.Draft(), nullptr);
+  EXPECT_EQ(J.DraftShift(), 2);
+  EXPECT_EQ(Difference(Back.ClientSurface(), Views[0]->ClientSurface()), "");
+
+  for (auto& V : Views) {
+    V->SetScale(1.0);
+    V->ScrollTo(TPoint{100, 60});
+    V->Update();
+  }
+  EXPECT_TRUE(Back.Decoding());
+  // Meanwhile the draft stands in, enlarged.
+  QImage Expected(Back.ClientWidth(), Back.ClientHeight(), QImage::Format_RGB32);
+  Expected.fill(ColorToPixel(Back.Color()));
+  TCanvas C([&] { return &Expected; });
+  C.StretchDraw(Back.GetImageRect(), const_cast<TBitmap*>(J.Draft()));
+  EXPECT_FALSE(AllBackground(Back));
+  EXPECT_EQ(Difference(Back.ClientSurface(), Expected), "");
+  EXPECT_TRUE(Back.Decoding());
+  RunEventsUntil([&] { return !Back.Decoding(); });
+  Back.Update();
+  EXPECT_TRUE(J.Decoded());
+  EXPECT_EQ(J.Draft(), nullptr);
+  EXPECT_EQ(Difference(Back.ClientSurface(), Views[0]->ClientSurface()), "");
+}
+
 // With incremental display on, a graphic that shows decodes in progress shows
 // the rows its worker has decoded at each repaint the decode asks for; without
 // progressive display the background stays until the picture is whole.

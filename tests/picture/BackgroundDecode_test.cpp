@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "picture/jpeg/Jpeg.h"
@@ -175,6 +181,44 @@ TEST_F(BackgroundDecodeTest, FullResolutionReadDuringTheDecodeGetsTheWholePictur
   TMemoryStream Saved;
   J->SaveToStream(Saved);
   EXPECT_EQ(Saved.Size(), static_cast<std::int64_t>(Bytes.size()));
+}
+
+
+// A file loaded by its header: the worker reads the rest piece by piece while
+// the user-interface thread saves the file (reading it whole), and a draft
+// planned for a small drawing is what the worker decodes.
+TEST_F(BackgroundDecodeTest, FileReadOnTheWorkerWhileTheFileIsSaved) {
+  TJpegFileOptions O{1000, 800, false, 1, 1};
+  O.Quality = 95;
+  O.Noise = true;
+  const auto Bytes = MakeJpeg(O);
+  const auto Path = (std::filesystem::temp_directory_path() / "kest_background_file.jpg").string();
+  std::ofstream(Path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+  for (const bool Small : {false, true}) {
+    SCOPED_TRACE(Small ? "draft" : "full");
+    TJPEGImage J;
+    J.LoadFromFile(Path);
+    if (Small) J.PlanDrawing(Rect(0, 0, 250, 200));
+    J.StartBackgroundDecode();
+    ASSERT_TRUE(J.BackgroundDecoding());
+    TMemoryStream Saved;
+    J.SaveToStream(Saved);
+    EXPECT_EQ(std::vector<std::uint8_t>(Saved.Bytes().begin(), Saved.Bytes().end()), Bytes);
+    RunEventsUntil([&] { return !J.BackgroundDecoding(); });
+    const TPlainImage Plain = PlainDecode(Bytes, [Small](jpeg_decompress_struct& D) {
+      D.scale_num = 1;
+      D.scale_denom = Small ? 4 : 1;
+    });
+    const TBitmap* B = Small ? J.Draft() : J.Bitmap();
+    ASSERT_NE(B, nullptr);
+    ASSERT_EQ(B->Width(), Plain.Width);
+    bool Same = true;
+    for (int Y = 0; Y < Plain.Height && Same; ++Y)
+      Same = std::memcmp(B->ScanLine(Y), Plain.Bits.get() + Y * Plain.Stride, static_cast<std::size_t>(Plain.Width) * 3) == 0;
+    EXPECT_TRUE(Same);
+  }
+  std::filesystem::remove(Path);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "picture/FileFormats.h"
 #include "support/JpegFiles.h"
+#include <jerror.h>
 #include "support/PixelMemoryFailure.h"
 
 namespace {
@@ -40,7 +42,7 @@ class JpegTest : public ::testing::Test {
   }
   static void Draw(TJPEGImage& J) {
     TBitmap Target(2, 2);
-    J.DrawInto(Target.Canvas(), Rect(0, 0, 2, 2));
+    J.DrawInto(Target.Canvas(), Rect(0, 0, J.Width(), J.Height()));
   }
   // Records the notifications of J with a fake clock that advances by Step per reading.
   void Record(TJPEGImage& J, std::uint64_t Step) {
@@ -174,7 +176,7 @@ TEST_F(JpegTest, FailuresCarryTheLibrarysCodeAndComeOnce) {
       {"PNG signature: not a JPEG file", {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13}, jf24Bit,
        "JPEG error #53", "", 0},
       {"zero-length file: empty input", {}, jf24Bit, "", "JPEG error #42", 0},
-      {"65500 x 65500: more pixels than a picture may have", HeadersOnly(0xC0, 65500, 65500), jf24Bit,
+      {"65500 x 65500 progressive: more pixels than a picture may have", HeadersOnly(0xC2, 65500, 65500), jf24Bit,
        "JPEG error #41", "", 0},
       {"65500 x 4096 unsubsampled progressive: 1.6 GB of coefficients refused", HeadersOnly(0xC2, 65500, 4096),
        jf24Bit, "", "JPEG error #49", 2},
@@ -474,8 +476,8 @@ TEST_F(JpegTest, FirstDrawingWithoutMemoryRaisesOnce) {
   TBitmap Target(8, 8);
   {
     TPixelMemoryFailure Fail(64 * 48 * 3);
-    EXPECT_EQ(ErrorOf([&] { J->DrawInto(Target.Canvas(), Rect(0, 0, 8, 8)); }), OutOfMemoryMessage);
-    EXPECT_EQ(ErrorOf([&] { J->DrawInto(Target.Canvas(), Rect(0, 0, 8, 8)); }), "");
+    EXPECT_EQ(ErrorOf([&] { J->DrawInto(Target.Canvas(), Rect(0, 0, 64, 48)); }), OutOfMemoryMessage);
+    EXPECT_EQ(ErrorOf([&] { J->DrawInto(Target.Canvas(), Rect(0, 0, 64, 48)); }), "");
   }
   EXPECT_EQ(Target.View().PixelAt(0, 0), 0xFFFFFFu);
   TPicture Copy;
@@ -484,6 +486,334 @@ TEST_F(JpegTest, FirstDrawingWithoutMemoryRaisesOnce) {
   TMemoryStream Stored;
   Copy.WriteStored(Stored);
   EXPECT_EQ(Stored.Bytes().size(), 1 + 10 + 4 + Bytes.size());
+}
+
+
+// The plain decode reduced by 1 << Shift.
+TPlainImage PlainDecodeAt(const std::vector<std::uint8_t>& Bytes, int Shift) {
+  return PlainDecode(Bytes, [Shift](jpeg_decompress_struct& D) {
+    D.scale_num = 1;
+    D.scale_denom = 1u << Shift;
+  });
+}
+
+int StartsOf(const std::vector<TProgressRecord>& Events) {
+  return static_cast<int>(std::count_if(Events.begin(), Events.end(),
+                                        [](const TProgressRecord& E) { return E.Stage == psStarting; }));
+}
+
+// A drawing at half the size or less decodes the smallest reduction that still
+// covers it; the size, the stored form and the full bitmap stay the picture's.
+TEST_F(JpegTest, DrawingAtHalfSizeOrLessDecodesTheDraftThatCoversIt) {
+  const auto Bytes = MakeJpeg({101, 67});
+  struct TCase {
+    TJPEGScale Scale;
+    int W, H;
+    int Shift;  // beyond the scale; 0: the full decode
+  } Cases[] = {
+      {jsFullSize, 101, 67, 0}, {jsFullSize, 60, 30, 0},  {jsFullSize, 51, 34, 1}, {jsFullSize, 30, 20, 1},
+      {jsFullSize, 26, 17, 2},  {jsFullSize, 14, 9, 2},   {jsFullSize, 13, 9, 3},  {jsFullSize, 2, 2, 3},
+      {jsFullSize, 51, 35, 0},  {jsHalf, 51, 34, 0},      {jsHalf, 26, 17, 1},     {jsHalf, 1, 1, 2},
+      {jsEighth, 1, 1, 0},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(testing::Message() << "scale " << int(C.Scale) << ", " << C.W << " x " << C.H);
+    auto J = Load(Bytes);
+    J->SetScale(C.Scale);
+    const int W = J->Width(), H = J->Height();
+    FEvents.clear();
+    Record(*J, 1);
+    TBitmap Target(C.W, C.H);
+    J->DrawInto(Target.Canvas(), Rect(0, 0, C.W, C.H));
+    EXPECT_EQ(J->Width(), W);
+    EXPECT_EQ(J->Height(), H);
+    ASSERT_EQ(StartsOf(FEvents), 1);
+    EXPECT_EQ(FEvents.back().Stage, psEnding);
+    const int Total = C.Scale + C.Shift;
+    if (C.Shift == 0) {
+      EXPECT_TRUE(J->Decoded());
+      EXPECT_EQ(J->Draft(), nullptr);
+    } else {
+      EXPECT_FALSE(J->Decoded());
+      ASSERT_NE(J->Draft(), nullptr);
+      EXPECT_EQ(J->DraftShift(), C.Shift);
+      EXPECT_EQ(Mismatches(*J->Draft(), PlainDecodeAt(Bytes, Total)), 0);
+      // What was drawn is the draft.
+      TBitmap Expected(C.W, C.H);
+      Expected.Canvas().StretchDraw(Rect(0, 0, C.W, C.H), const_cast<TBitmap*>(J->Draft()));
+      EXPECT_TRUE(Target.Equals(&Expected));
+    }
+    // A full-resolution read gets the whole picture and drops the draft.
+    ASSERT_NE(J->Bitmap(), nullptr);
+    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecodeAt(Bytes, C.Scale)), 0);
+    EXPECT_EQ(J->Draft(), nullptr);
+  }
+}
+
+// Zooming in past the draft decodes more detail: a smaller reduction, then the
+// full picture, which serves every later drawing.
+TEST_F(JpegTest, ZoomingInPastTheDraftDecodesMoreDetail) {
+  const auto Bytes = MakeJpeg({200, 120, false, 2, 2, true});
+  for (const bool Shown : {false, true}) {
+    SCOPED_TRACE(Shown ? "progressive display" : "plain");
+    auto J = Load(Bytes);
+    J->SetProgressiveDisplay(Shown);
+    FEvents.clear();
+    Record(*J, 1000);
+    TBitmap Target(200, 120);
+    const auto DrawAt = [&](int W, int H) { J->DrawInto(Target.Canvas(), Rect(0, 0, W, H)); };
+    DrawAt(25, 15);
+    EXPECT_EQ(J->DraftShift(), 3);
+    DrawAt(20, 12);
+    EXPECT_EQ(StartsOf(FEvents), 1);
+    DrawAt(40, 24);
+    EXPECT_EQ(J->DraftShift(), 2);
+    EXPECT_EQ(StartsOf(FEvents), 2);
+    // The notifications of a draft's decode speak of the picture's pixels.
+    for (const TProgressRecord& E : FEvents)
+      if (E.Stage == psRunning) {
+        EXPECT_LE(E.R.Right, 200);
+        EXPECT_LE(E.R.Bottom, 120);
+      }
+    DrawAt(101, 61);
+    EXPECT_TRUE(J->Decoded());
+    EXPECT_EQ(J->Draft(), nullptr);
+    EXPECT_EQ(StartsOf(FEvents), 3);
+    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecode(Bytes)), 0);
+    DrawAt(10, 6);
+    EXPECT_EQ(StartsOf(FEvents), 3);
+    EXPECT_TRUE(J->Decoded());
+  }
+}
+
+// A draft's palette (8-bit output) raises no change, which would reset a
+// view's zoom; the full picture's does, as before.
+TEST_F(JpegTest, DraftOfEightBitOutputRaisesNoChange) {
+  auto J = Load(MakeJpeg({64, 48, true}));
+  int Changes = 0;
+  J->OnChange = [&](TObject*) { ++Changes; };
+  TBitmap Target(64, 48);
+  J->DrawInto(Target.Canvas(), Rect(0, 0, 16, 12));
+  ASSERT_NE(J->Draft(), nullptr);
+  EXPECT_EQ(J->Draft()->BitsPerPixel(), 8);
+  EXPECT_TRUE(J->PaletteModified());
+  EXPECT_EQ(Changes, 0);
+  J->DrawInto(Target.Canvas(), Rect(0, 0, 64, 48));
+  EXPECT_EQ(Changes, 1);
+}
+
+// Every read of the pixels gets the full picture after a draft was drawn: the
+// bitmap, a drawing at the picture's size, a copy, the stored form, the file.
+TEST_F(JpegTest, FullResolutionReadsAfterADraftGetThePicture) {
+  const auto Bytes = MakeJpeg({96, 64});
+  const TPlainImage Full = PlainDecode(Bytes);
+  const auto WithDraft = [&] {
+    auto J = Load(Bytes);
+    TBitmap Small(12, 8);
+    J->DrawInto(Small.Canvas(), Rect(0, 0, 12, 8));
+    EXPECT_NE(J->Draft(), nullptr);
+    return J;
+  };
+  {
+    auto J = WithDraft();
+    TBitmap Whole(96, 64);
+    J->DrawInto(Whole.Canvas(), Rect(0, 0, 96, 64));
+    EXPECT_EQ(Mismatches(Whole, Full), 0);
+  }
+  {
+    auto J = WithDraft();
+    TPicture P;
+    P.CopyFrom(J.get());
+    auto* Copy = static_cast<TJPEGImage*>(P.Graphic());
+    EXPECT_EQ(Copy->Draft(), nullptr);
+    EXPECT_EQ(Mismatches(*Copy->Bitmap(), Full), 0);
+    TBitmap Whole(96, 64);
+    Whole.Canvas().Draw(0, 0, Copy);
+    EXPECT_EQ(Mismatches(Whole, Full), 0);
+  }
+  {
+    auto J = WithDraft();
+    TMemoryStream Saved, Stored;
+    J->SaveToStream(Saved);
+    EXPECT_EQ(std::vector<std::uint8_t>(Saved.Bytes().begin(), Saved.Bytes().end()), Bytes);
+    J->WriteData(Stored);
+    Stored.SetPosition(0);
+    TJPEGImage Back;
+    Back.ReadData(Stored);
+    EXPECT_EQ(Back.Width(), 96);
+    EXPECT_EQ(Mismatches(*Back.Bitmap(), Full), 0);
+  }
+}
+
+// Restores the pixel limit of the JPEG decoder when a test ends.
+struct TLimitScope {
+  explicit TLimitScope(std::uint64_t Limit) : Saved(JpegPixelLimit()) { JpegPixelLimit() = Limit; }
+  ~TLimitScope() { JpegPixelLimit() = Saved; }
+  std::uint64_t Saved;
+};
+
+// A single-scan picture beyond the pixel limit opens with its full size and is
+// drawn from the largest reduction under the limit, enlarged; its full bitmap
+// is refused with the "too big" error, which changes nothing. A multi-scan one
+// stays refused at loading.
+TEST_F(JpegTest, PictureOverThePixelLimitShowsTheLargestReductionUnderIt) {
+  const auto Bytes = MakeJpeg({300, 200});
+  const std::string TooBig = "JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG);
+  const TLimitScope Limit(100 * 100);  // 1/2 has 150 x 100, 1/4 75 x 50
+  auto J = Load(Bytes);
+  EXPECT_EQ(J->Width(), 300);
+  EXPECT_EQ(J->Height(), 200);
+  EXPECT_EQ(ErrorOf([&] { J->Bitmap(); }), TooBig);
+  EXPECT_FALSE(J->Decoded());
+  EXPECT_EQ(J->Draft(), nullptr);
+
+  TBitmap Whole(300, 200);
+  J->DrawInto(Whole.Canvas(), Rect(0, 0, 300, 200));
+  ASSERT_NE(J->Draft(), nullptr);
+  EXPECT_EQ(J->DraftShift(), 2);
+  EXPECT_EQ(J->Draft()->Width(), 75);
+  EXPECT_EQ(Mismatches(*J->Draft(), PlainDecodeAt(Bytes, 2)), 0);
+  // Drawn enlarged: each draft pixel covers 4 x 4 of the picture's.
+  EXPECT_EQ(Whole.View().PixelAt(297, 198) & 0xFFFFFF, J->Draft()->View().PixelAt(74, 49) & 0xFFFFFF);
+  // A smaller drawing is served by that draft; zooming in further too.
+  Record(*J, 1);
+  TBitmap Small(30, 20);
+  J->DrawInto(Small.Canvas(), Rect(0, 0, 30, 20));
+  J->DrawInto(Whole.Canvas(), Rect(0, 0, 600, 400));
+  EXPECT_EQ(J->DraftShift(), 2);
+  EXPECT_EQ(StartsOf(FEvents), 0);
+  // Afresh, a small drawing takes the smallest draft, and zooming in the largest.
+  J = Load(Bytes);
+  J->DrawInto(Small.Canvas(), Rect(0, 0, 30, 20));
+  EXPECT_EQ(J->DraftShift(), 3);
+  J->DrawInto(Whole.Canvas(), Rect(0, 0, 600, 400));
+  EXPECT_EQ(J->DraftShift(), 2);
+  // The largest baseline file the format allows opens (its header alone here).
+  auto Huge = Load(HeadersOnly(0xC0, 65500, 65500));
+  EXPECT_EQ(Huge->Width(), 65500);
+  EXPECT_EQ(ErrorOf([&] { J->Bitmap(); }), TooBig);
+  EXPECT_EQ(J->Width(), 300);
+  // The file and the stored form stay whole.
+  TMemoryStream Saved;
+  J->SaveToStream(Saved);
+  EXPECT_EQ(std::vector<std::uint8_t>(Saved.Bytes().begin(), Saved.Bytes().end()), Bytes);
+
+  // A file of several scans beyond the limit: refused at loading, the graphic unchanged.
+  const auto Multi = MakeJpeg({300, 200, false, 2, 2, true});
+  auto S = TMemoryStream::Over(Multi);
+  EXPECT_EQ(ErrorOf([&] { J->LoadFromStream(*S); }), TooBig);
+  EXPECT_EQ(J->Progressive(), false);
+  EXPECT_NE(J->Draft(), nullptr);
+  // Under the limit it loads as before.
+  JpegPixelLimit() = 300 * 200;
+  EXPECT_EQ(ErrorOf([&] { Load(Multi)->Bitmap(); }), "");
+  EXPECT_EQ(ErrorOf([&] { Load(Bytes)->Bitmap(); }), "");
+}
+
+// A large single-scan picture made row by row: past the real limit, it opens
+// and is drawn at fit from its 1/8 reduction.
+TEST_F(JpegTest, LargePictureOverTheLimitOpensAtItsReducedSize) {
+  TJpegEncoding E;
+  E.Width = 16400;
+  E.Height = 16400;  // more than 2^28 pixels
+  E.Components = 1;
+  E.Quality = 10;
+  const auto Bytes = CompressJpeg(E, [&](int Y, JSAMPLE* Row) {
+    for (int X = 0; X < E.Width; ++X) Row[X] = static_cast<JSAMPLE>((X / 512 + Y / 512) % 2 ? 200 : 50);
+  });
+  auto J = Load(Bytes);
+  EXPECT_EQ(J->Width(), 16400);
+  TBitmap Fit(1025, 1025);
+  J->DrawInto(Fit.Canvas(), Rect(0, 0, 1025, 1025));
+  ASSERT_NE(J->Draft(), nullptr);
+  EXPECT_EQ(J->DraftShift(), 3);
+  EXPECT_EQ(J->Draft()->Width(), 2050);
+  // Blocks of 512 pixels are 32 at fit: dark, then light.
+  EXPECT_NEAR(static_cast<int>(Fit.View().PixelAt(100, 100) & 0xFF), 50, 4);
+  EXPECT_NEAR(static_cast<int>(Fit.View().PixelAt(100 + 32, 100) & 0xFF), 200, 4);
+  EXPECT_THROW(J->Bitmap(), EJPEG);
+}
+
+
+void WriteFile(const std::filesystem::path& Path, const std::vector<std::uint8_t>& Bytes) {
+  std::ofstream(Path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+// Loading from a file reads its header; the rest comes from the file opened
+// then: the picture and its stored form are the file's as loaded, also when it
+// is deleted or replaced under its name meanwhile. A file changed in place
+// fails its decode and its saving with a read error, which is kept.
+TEST_F(JpegTest, FileLoadedByItsHeaderGivesTheBytesLoadedOrAReadError) {
+  const auto Dir = std::filesystem::temp_directory_path();
+  const auto Path = Dir / "kest_jpeg_test_lazy.jpg";
+  const auto Bytes = MakeJpeg({1000, 800, false, 1, 1, false, 0, 95, false, false, true});
+  ASSERT_GT(Bytes.size(), 300000u);  // more than the start read at loading
+  const auto Other = MakeJpeg({1000, 800, false, 1, 1, false, 0, 94, false, false, true});
+  const TPlainImage Full = PlainDecode(Bytes);
+  const auto Saved = [](TJPEGImage& J) {
+    TMemoryStream S;
+    J.SaveToStream(S);
+    return std::vector<std::uint8_t>(S.Bytes().begin(), S.Bytes().end());
+  };
+  {
+    SCOPED_TRACE("deleted, then replaced under its name");
+    WriteFile(Path, Bytes);
+    TJPEGImage J;
+    J.LoadFromFile(Path.string());
+    EXPECT_EQ(J.Width(), 1000);
+    std::filesystem::remove(Path);
+    WriteFile(Path, Other);
+    EXPECT_EQ(Mismatches(*J.Bitmap(), Full), 0);
+    EXPECT_EQ(Saved(J), Bytes);
+  }
+  {
+    SCOPED_TRACE("changed in place");
+    WriteFile(Path, Bytes);
+    TJPEGImage J;
+    J.LoadFromFile(Path.string());
+    TJPEGImage Copy;
+    Copy.Assign(&J);
+    WriteFile(Path, Other);
+    const std::string Changed = "The file \"" + Path.string() + "\" changed after it was loaded";
+    EXPECT_EQ(ErrorOf([&] { Saved(J); }), Changed);
+    EXPECT_EQ(ErrorOf([&] { Draw(J); }), Changed);
+    EXPECT_EQ(ErrorOf([&] { Draw(J); }), "");
+    EXPECT_EQ(ErrorOf([&] { Copy.Bitmap(); }), Changed);
+  }
+  {
+    SCOPED_TRACE("cut short");
+    WriteFile(Path, Bytes);
+    InitializeJpegSupport();
+    TPicture P;
+    P.LoadFile(Path.string());
+    FinalizeJpegSupport();
+    EXPECT_EQ(P.Width(), 1000);
+    std::filesystem::resize_file(Path, Bytes.size() / 2);
+    TMemoryStream Stored;
+    EXPECT_NE(ErrorOf([&] { P.Graphic()->WriteData(Stored); }), "");
+    EXPECT_EQ(Stored.Size(), 0);
+  }
+  {
+    SCOPED_TRACE("a header longer than the start read at loading");
+    auto Long = Bytes;
+    // Comment segments of 64 KB after the start of image.
+    std::vector<std::uint8_t> Com{0xFF, 0xFE, 0xFF, 0xFF};
+    Com.resize(2 + 0xFFFF, 'x');
+    for (int I = 0; I < 6; ++I) Long.insert(Long.begin() + 2, Com.begin(), Com.end());
+    WriteFile(Path, Long);
+    TJPEGImage J;
+    J.LoadFromFile(Path.string());
+    EXPECT_EQ(J.Width(), 1000);
+    EXPECT_EQ(Mismatches(*J.Bitmap(), Full), 0);
+    EXPECT_EQ(Saved(J), Long);
+    // Not a JPEG file: the error of the whole file, the graphic unchanged.
+    WriteFile(Path, std::vector<std::uint8_t>(300000, 0));
+    EXPECT_EQ(ErrorOf([&] { J.LoadFromFile(Path.string()); }), "JPEG error #53");
+    EXPECT_EQ(Saved(J), Long);
+  }
+  std::filesystem::remove(Path);
+  EXPECT_NE(ErrorOf([&] { TJPEGImage().LoadFromFile(Path.string()); }), "");
 }
 
 }  // namespace
