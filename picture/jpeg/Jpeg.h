@@ -58,6 +58,9 @@ void FinalizeJpegSupport();
 // may have: MaxPicturePixels. A single-scan file larger than this is shown at
 // the largest reduced size (1/2, 1/4, 1/8) under it. Tests lower it.
 std::uint64_t& JpegPixelLimit();
+// Files up to this size (4 MB) are read whole at loading; a larger one stays
+// open and is read as it is decoded. Tests lower it.
+std::size_t& JpegReadWholeUpTo();
 
 struct jpeg_decompress_struct;
 class TJpegBytes;

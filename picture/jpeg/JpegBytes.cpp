@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "picture/jpeg/Jpeg.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/SysUtils.h"
 
@@ -32,6 +33,11 @@ std::size_t ReadAt(int Fd, std::uint8_t* To, std::size_t Count, std::size_t Offs
 }
 
 }  // namespace
+
+std::size_t& JpegReadWholeUpTo() {
+  static std::size_t UpTo = std::size_t{4} << 20;
+  return UpTo;
+}
 
 TJpegBytes::TJpegBytes(TFileBytes Bytes)
     : FBytes(std::move(Bytes)), FBase(FBytes.data()), FRead(FBytes.size()), FSize(FBytes.size()) {}
@@ -77,6 +83,19 @@ std::shared_ptr<TJpegBytes> TJpegBytes::Open(const std::string& FileName, std::s
     B->FSize = B->FRead;
     B->FBytes.resize(B->FSize);
     B->FBase = B->FBytes.data();
+  }
+  if (B->FSize <= JpegReadWholeUpTo()) {
+    // A small file is read whole and closed at once: it costs a few
+    // milliseconds at most, and a host that holds many pictures must not hold
+    // as many open files.
+    try {
+      const std::lock_guard<std::mutex> Lock(B->FMutex);
+      if (B->FRead < B->FSize) B->ReadRest();
+    } catch (const EReadError& E) {
+      Refuse(E.Message());
+    }
+    ::close(B->FFd);
+    B->FFd = -1;
   }
   return B;
 }

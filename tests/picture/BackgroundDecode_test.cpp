@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "picture/jpeg/Jpeg.h"
 #include "support/BackgroundTesting.h"
@@ -188,6 +189,10 @@ TEST_F(BackgroundDecodeTest, FullResolutionReadDuringTheDecodeGetsTheWholePictur
 // the user-interface thread saves the file (reading it whole), and a draft
 // planned for a small drawing is what the worker decodes.
 TEST_F(BackgroundDecodeTest, FileReadOnTheWorkerWhileTheFileIsSaved) {
+  struct TKeepOpen {
+    std::size_t Was = std::exchange(JpegReadWholeUpTo(), 0);
+    ~TKeepOpen() { JpegReadWholeUpTo() = Was; }
+  } KeepOpen;
   TJpegFileOptions O{1000, 800, false, 1, 1};
   O.Quality = 95;
   O.Noise = true;

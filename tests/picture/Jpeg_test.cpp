@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "picture/FileFormats.h"
 #include "support/JpegFiles.h"
@@ -745,6 +746,10 @@ void WriteFile(const std::filesystem::path& Path, const std::vector<std::uint8_t
 // is deleted or replaced under its name meanwhile. A file changed in place
 // fails its decode and its saving with a read error, which is kept.
 TEST_F(JpegTest, FileLoadedByItsHeaderGivesTheBytesLoadedOrAReadError) {
+  struct TKeepOpen {
+    std::size_t Was = std::exchange(JpegReadWholeUpTo(), 0);
+    ~TKeepOpen() { JpegReadWholeUpTo() = Was; }
+  } KeepOpen;
   const auto Dir = std::filesystem::temp_directory_path();
   const auto Path = Dir / "kest_jpeg_test_lazy.jpg";
   const auto Bytes = MakeJpeg({1000, 800, false, 1, 1, false, 0, 95, false, false, true});
@@ -780,6 +785,17 @@ TEST_F(JpegTest, FileLoadedByItsHeaderGivesTheBytesLoadedOrAReadError) {
     EXPECT_EQ(ErrorOf([&] { Draw(J); }), Changed);
     EXPECT_EQ(ErrorOf([&] { Draw(J); }), "");
     EXPECT_EQ(ErrorOf([&] { Copy.Bitmap(); }), Changed);
+  }
+  {
+    SCOPED_TRACE("a small file is read whole at loading and closed");
+    JpegReadWholeUpTo() = Bytes.size();
+    WriteFile(Path, Bytes);
+    TJPEGImage J;
+    J.LoadFromFile(Path.string());
+    JpegReadWholeUpTo() = 0;
+    WriteFile(Path, Other);
+    EXPECT_EQ(Mismatches(*J.Bitmap(), Full), 0);
+    EXPECT_EQ(Saved(J), Bytes);
   }
   {
     SCOPED_TRACE("cut short");
