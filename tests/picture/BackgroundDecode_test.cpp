@@ -14,20 +14,14 @@
 #include "picture/jpeg/Jpeg.h"
 #include "support/BackgroundTesting.h"
 #include "support/JpegFiles.h"
+#include "support/JpegSettingsTest.h"
 
 namespace {
 
-class BackgroundDecodeTest : public ::testing::Test {
+class BackgroundDecodeTest : public TJpegSettingsTest {
  protected:
-  void SetUp() override {
-    FSavedDisplay = DisplayInfo();
-    FSavedDefaults = DefaultJpegSettings();
-    DisplayInfo().BitsPerPixel = 32;
-    DefaultJpegSettings() = TJPEGDefaults{};
-  }
   void TearDown() override {
-    DisplayInfo() = FSavedDisplay;
-    DefaultJpegSettings() = FSavedDefaults;
+    TJpegSettingsTest::TearDown();
     SetExceptionHandler(nullptr);
   }
 
@@ -45,10 +39,6 @@ class BackgroundDecodeTest : public ::testing::Test {
   }
 
   int FChanges = 0;
-
- private:
-  TDisplayInfo FSavedDisplay;
-  TJPEGDefaults FSavedDefaults;
 };
 
 // The marker FF D8 put into the entropy-coded data of the last scan: a fatal

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "picture/FileFormats.h"
+#include "support/GraphicTests.h"
 #include "support/JpegFiles.h"
+#include "support/JpegSettingsTest.h"
 #include <jerror.h>
 #include "support/PixelMemoryFailure.h"
 
@@ -22,18 +24,8 @@ struct TProgressRecord {
   std::uint64_t Time;
 };
 
-class JpegTest : public ::testing::Test {
+class JpegTest : public TJpegSettingsTest {
  protected:
-  void SetUp() override {
-    FSavedDisplay = DisplayInfo();
-    FSavedDefaults = DefaultJpegSettings();
-    DisplayInfo().BitsPerPixel = 32;
-    DefaultJpegSettings() = TJPEGDefaults{};
-  }
-  void TearDown() override {
-    DisplayInfo() = FSavedDisplay;
-    DefaultJpegSettings() = FSavedDefaults;
-  }
 
   static std::unique_ptr<TJPEGImage> Load(const std::vector<std::uint8_t>& Bytes) {
     auto J = std::make_unique<TJPEGImage>();
@@ -54,21 +46,7 @@ class JpegTest : public ::testing::Test {
 
   std::uint64_t FClock = 1000;
   std::vector<TProgressRecord> FEvents;
-
- private:
-  TDisplayInfo FSavedDisplay;
-  TJPEGDefaults FSavedDefaults;
 };
-
-template <class F>
-std::string ErrorOf(F&& Fn) {
-  try {
-    Fn();
-  } catch (const Exception& E) {
-    return E.Message();
-  }
-  return "";
-}
 
 // Pixels of B (rows below Rows are not compared) that differ from the plain decode.
 int Mismatches(const TBitmap& B, const TPlainImage& P, int Rows = -1) {
