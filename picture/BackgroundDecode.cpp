@@ -1,58 +1,131 @@
 #include "picture/BackgroundDecode.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <utility>
+#include <vector>
 
 #include "toolkit/MainThread.h"
 
+namespace {
+
+// How long abandoning a decode waits for its worker to stop before setting it
+// aside: a worker stops within one progress step, which is much shorter for
+// the decoders that report progress as they go.
+constexpr auto StopWait = std::chrono::milliseconds(20);
+
+}  // namespace
+
 TBackgroundDecode::TBackgroundDecode(TGraphic& Owner, std::unique_ptr<TGraphic> Copy)
-    : FOwner(Owner), FCopy(std::move(Copy)), FShared(std::make_shared<TShared>()) {
-  FShared->Job = this;
-  FCopy->OnChange = nullptr;
-  FCopy->OnProgress = [this](TObject*, TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R,
-                             const std::string&) {
-    if (FShared->Cancel.load(std::memory_order_relaxed)) throw EDecodeCancelled();
-    Post(Stage, Percent, RedrawNow, R);
+    : FOwner(Owner), FShared(std::make_shared<TShared>()) {
+  ReapAbandoned(false);
+  TShared& S = *FShared;
+  S.Job = this;
+  S.Copy = std::move(Copy);
+  S.Copy->OnChange = nullptr;
+  // The copy belongs to S: its handler holds S by address, not by a count.
+  S.Copy->OnProgress = [&S](TObject*, TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R,
+                            const std::string&) {
+    if (S.Cancel.load(std::memory_order_relaxed)) throw EDecodeCancelled();
+    Post(S, Stage, Percent, RedrawNow, R);
   };
-  FThread = std::thread([this] { Work(); });
+  FThread = std::thread([Shared = FShared] { Work(Shared); });
 }
+
+namespace {
+
+// Workers set aside by abandoned decodes, with what they decode; used on the
+// user-interface thread only. The last reference to each decode's state is
+// the one here, so its copy is freed on the thread that joins the worker.
+struct TAbandoned {
+  std::thread Thread;
+  std::shared_ptr<void> Shared;
+  std::function<bool()> Ended;
+};
+
+struct TAbandonedList {
+  std::vector<TAbandoned> Items;
+  // At the latest when the program ends.
+  ~TAbandonedList() {
+    for (TAbandoned& A : Items)
+      if (A.Thread.joinable()) A.Thread.join();
+  }
+};
+
+TAbandonedList& Abandoned() {
+  static TAbandonedList List;
+  return List;
+}
+
+}  // namespace
 
 TBackgroundDecode::~TBackgroundDecode() {
   FShared->Closed = true;
   FShared->Cancel.store(true, std::memory_order_relaxed);
-  if (FThread.joinable()) FThread.join();
+  if (!FThread.joinable()) return;
+  bool Ended;
+  {
+    std::unique_lock<std::mutex> Lock(FShared->Mutex);
+    Ended = FShared->Ended.wait_for(Lock, StopWait, [this] { return FShared->Done; });
+  }
+  if (Ended) {
+    FThread.join();
+    return;
+  }
+  const std::shared_ptr<TShared> S = FShared;
+  Abandoned().Items.push_back(TAbandoned{std::move(FThread), S, [S] {
+                                           const std::lock_guard<std::mutex> Lock(S->Mutex);
+                                           return S->Done;
+                                         }});
 }
 
-void TBackgroundDecode::Work() {
+void TBackgroundDecode::ReapAbandoned(bool Wait) {
+  auto& Items = Abandoned().Items;
+  for (auto I = Items.begin(); I != Items.end();) {
+    if (Wait || I->Ended()) {
+      I->Thread.join();
+      I = Items.erase(I);
+    } else {
+      ++I;
+    }
+  }
+}
+
+void FinishAbandonedDecodes() { TBackgroundDecode::ReapAbandoned(true); }
+
+void TBackgroundDecode::Work(const std::shared_ptr<TShared>& S) {
   std::exception_ptr Failure;
   try {
-    FCopy->DecodeForBackground(FShared->Cancel);
+    S->Copy->DecodeForBackground(S->Cancel);
   } catch (...) {
     Failure = std::current_exception();
   }
   {
-    const std::lock_guard<std::mutex> Lock(FShared->Mutex);
-    FShared->Done = true;
-    FShared->Failure = Failure;
+    const std::lock_guard<std::mutex> Lock(S->Mutex);
+    S->Done = true;
+    S->Failure = Failure;
   }
-  WakeUp();
+  S->Ended.notify_all();
+  WakeUp(S);
 }
 
 // The last notification waits until the decoded picture has been handed over.
-void TBackgroundDecode::Post(TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R) {
+void TBackgroundDecode::Post(TShared& S, TProgressStage Stage, std::uint8_t Percent, bool RedrawNow,
+                             const TRect& R) {
   {
-    const std::lock_guard<std::mutex> Lock(FShared->Mutex);
+    const std::lock_guard<std::mutex> Lock(S.Mutex);
     if (Stage == psEnding) {
-      FShared->Ending = TNote{Stage, Percent, RedrawNow, R};
+      S.Ending = TNote{Stage, Percent, RedrawNow, R};
       return;
     }
     if (Stage == psRunning && RedrawNow)
-      if (const TBitmap* B = FCopy->PartialPicture()) Publish(*B, R);
-    FShared->Notes.push_back(TNote{Stage, Percent, RedrawNow, R});
+      if (const TBitmap* B = S.Copy->PartialPicture()) Publish(S, *B, R);
+    S.Notes.push_back(TNote{Stage, Percent, RedrawNow, R});
   }
-  WakeUp();
+  WakeUp(S.shared_from_this());
 }
 
 namespace {
@@ -72,8 +145,8 @@ bool SameShape(const TBitmap& A, const TBitmap& B) {
 
 }  // namespace
 
-void TBackgroundDecode::Publish(const TBitmap& B, const TRect& R) {
-  TRows& Rows = FShared->Rows;
+void TBackgroundDecode::Publish(TShared& S, const TBitmap& B, const TRect& R) {
+  TRows& Rows = S.Rows;
   const std::int32_t H = B.Height();
   if (!Rows.Bitmap || !SameShape(*Rows.Bitmap, B)) {
     Rows.Bitmap = std::make_unique<TBitmap>();
@@ -110,8 +183,8 @@ void TBackgroundDecode::Raise(const std::shared_ptr<TShared>& S, const TNote& N)
   G.Progress(&G, N.Stage, N.Percent, N.RedrawNow, N.R, "");
 }
 
-void TBackgroundDecode::WakeUp() {
-  QueueMainThreadCall([S = FShared] { Deliver(S); });
+void TBackgroundDecode::WakeUp(const std::shared_ptr<TShared>& S) {
+  QueueMainThreadCall([S] { Deliver(S); });
 }
 
 void TBackgroundDecode::Deliver(const std::shared_ptr<TShared>& S) {
@@ -159,7 +232,7 @@ bool TBackgroundDecode::WaitAndDeliver() {
 std::exception_ptr TBackgroundDecode::Complete() {
   if (FThread.joinable()) FThread.join();
   FShared->Closed = true;
-  FOwner.TakeDecoded(*FCopy);
+  FOwner.TakeDecoded(*FShared->Copy);
   std::optional<TNote> Ending;
   std::exception_ptr Failure;
   {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -37,8 +38,11 @@ class TBackgroundDecode {
  public:
   // Starts decoding Copy, a private copy of Owner, on a worker thread.
   TBackgroundDecode(TGraphic& Owner, std::unique_ptr<TGraphic> Copy);
-  // Stops the worker at its next check, waits for it and frees the copy; no
-  // notification of this decode is raised any more.
+  // Stops the worker at its next check and frees the copy; no notification of
+  // this decode is raised any more. A worker that does not stop at once (a
+  // format library that decodes in one call cannot be interrupted) is set
+  // aside, so that the user-interface thread does not wait for it: it is
+  // joined, and its copy freed, by a later decode or FinishAbandonedDecodes.
   ~TBackgroundDecode();
   TBackgroundDecode(const TBackgroundDecode&) = delete;
   TBackgroundDecode& operator=(const TBackgroundDecode&) = delete;
@@ -71,9 +75,12 @@ class TBackgroundDecode {
     // new pass, a turned picture) is published whole.
     std::int32_t Next = 0;
   };
-  // What both threads see, under Mutex (Cancel is read by the worker without it).
-  struct TShared {
+  // What both threads see, under Mutex (Cancel is read by the worker without
+  // it). The copy is the worker's alone until Done is set.
+  struct TShared : std::enable_shared_from_this<TShared> {
+    std::unique_ptr<TGraphic> Copy;
     std::mutex Mutex;
+    std::condition_variable Ended;
     std::deque<TNote> Notes;
     std::optional<TNote> Ending;
     bool Done = false;
@@ -86,12 +93,13 @@ class TBackgroundDecode {
     TBackgroundDecode* Job = nullptr;
   };
 
-  void Work();
+  // The worker touches only S, never this object, which may be gone before it ends.
+  static void Work(const std::shared_ptr<TShared>& S);
   // Worker: the copy's progress notification, queued for the user-interface thread.
-  void Post(TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R);
-  void WakeUp();
+  static void Post(TShared& S, TProgressStage Stage, std::uint8_t Percent, bool RedrawNow, const TRect& R);
+  static void WakeUp(const std::shared_ptr<TShared>& S);
   // Worker, under Mutex: copies band R of the copy's partial picture B.
-  void Publish(const TBitmap& B, const TRect& R);
+  static void Publish(TShared& S, const TBitmap& B, const TRect& R);
   // User-interface thread: brings the preview up to the published rows, then
   // raises N on Owner.
   static void Raise(const std::shared_ptr<TShared>& S, const TNote& N);
@@ -100,10 +108,18 @@ class TBackgroundDecode {
   // handler closes the decode (by loading another picture, for one).
   static void Deliver(const std::shared_ptr<TShared>& S);
 
+  friend void FinishAbandonedDecodes();
+  // User-interface thread: joins the set-aside workers that have ended (all
+  // of them when Wait) and frees their copies.
+  static void ReapAbandoned(bool Wait);
+
   TGraphic& FOwner;
-  std::unique_ptr<TGraphic> FCopy;
   std::shared_ptr<TShared> FShared;
   std::thread FThread;
   // Read and written on the user-interface thread only.
   std::unique_ptr<TBitmap> FPreview;
 };
+
+// Waits for every worker of an abandoned decode and frees what it held; the
+// program calls it before it ends, so that no decode outlives its window.
+void FinishAbandonedDecodes();

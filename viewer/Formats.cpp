@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "picture/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "picture/avif/Avif.h"
 #include "picture/gif/Gif.h"
@@ -22,6 +23,8 @@ void InitializePictureFormats() {
 }
 
 void FinalizePictureFormats() {
+  // A decode abandoned while the format library held it may still run.
+  FinishAbandonedDecodes();
   FinalizeHeifSupport();
   FinalizeAvifSupport();
   FinalizeTiffSupport();

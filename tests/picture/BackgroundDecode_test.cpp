@@ -217,3 +217,73 @@ TEST_F(BackgroundDecodeTest, FileReadOnTheWorkerWhileTheFileIsSaved) {
 }
 
 }  // namespace
+
+namespace {
+
+// A graphic whose background decode runs in one call that takes no notice of
+// cancellation until the test lets it end, as a format library's does.
+struct TLatch {
+  std::atomic<bool> InDecode{false};
+  std::atomic<bool> Release{false};
+  std::atomic<int> CopiesAlive{0};
+};
+
+class TOneCallDecode : public TGraphic {
+ public:
+  explicit TOneCallDecode(std::shared_ptr<TLatch> L, bool Copy = false) : FLatch(std::move(L)), FCopy(Copy) {
+    if (FCopy) ++FLatch->CopiesAlive;
+  }
+  ~TOneCallDecode() override {
+    if (FCopy) --FLatch->CopiesAlive;
+  }
+  void DrawInto(TCanvas&, const TRect&) override {}
+  bool Empty() const override { return false; }
+  std::int32_t Width() const override { return 10; }
+  std::int32_t Height() const override { return 10; }
+  void SetWidth(std::int32_t) override {}
+  void SetHeight(std::int32_t) override {}
+  void LoadFromStream(TStream&) override {}
+  void SaveToStream(TStream&) const override {}
+  bool NeedsDecode() const override { return true; }
+
+ protected:
+  std::unique_ptr<TGraphic> CopyForBackground() const override {
+    return std::make_unique<TOneCallDecode>(FLatch, true);
+  }
+  void DecodeForBackground(const std::atomic<bool>&) override {
+    Progress(this, psStarting, 0, false, TRect{}, "");
+    FLatch->InDecode = true;
+    while (!FLatch->Release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Progress(this, psEnding, 100, false, TRect{}, "");
+  }
+  void TakeDecoded(TGraphic&) override {}
+
+ private:
+  std::shared_ptr<TLatch> FLatch;
+  bool FCopy;
+};
+
+}  // namespace
+
+// Abandoning a decode that cannot be interrupted does not wait for it: the
+// worker is set aside, delivers nothing, and is joined when the program
+// finishes the abandoned decodes; its copy is freed on this thread.
+TEST(BackgroundDecodeAbandon, DecodeInOneCallIsSetAsideNotWaitedFor) {
+  auto Latch = std::make_shared<TLatch>();
+  TOneCallDecode G(Latch);
+  int Notes = 0;
+  G.OnProgress = [&Notes](TObject*, TProgressStage, std::uint8_t, bool, const TRect&, const std::string&) { ++Notes; };
+  G.StartBackgroundDecode();
+  ASSERT_TRUE(G.BackgroundDecoding());
+  while (!Latch->InDecode) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  G.CancelBackgroundDecode();
+  // Returned while the worker still decodes: its copy is alive.
+  EXPECT_FALSE(G.BackgroundDecoding());
+  EXPECT_EQ(Latch->CopiesAlive, 1);
+  Latch->Release = true;
+  FinishAbandonedDecodes();
+  // The wake-ups it queued go by without a notification, and free the copy.
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Notes, 0);
+  EXPECT_EQ(Latch->CopiesAlive, 0);
+}
