@@ -81,12 +81,8 @@ TEST_F(BackgroundDecodeTest, GivesThePixelsAndNotificationsOfTheDecodeAtDrawing)
     }
     const TBitmap* Expected = Sync->Bitmap();
     FChanges = 0;
-    Back->StartBackgroundDecode();
-    EXPECT_TRUE(Back->BackgroundDecoding());
-    EXPECT_FALSE(Back->NeedsDecode());
-    RunEventsUntil([&] { return !Back->BackgroundDecoding(); });
-    ASSERT_TRUE(Back->Decoded());
-    EXPECT_TRUE(SamePixels(*Expected, *Back->Bitmap()));
+    ExpectBackgroundDecodeGives(*Back, *Expected);
+    if (HasFatalFailure()) return;
     ASSERT_GT(SyncNotes.size(), 3u);
     EXPECT_EQ(BackNotes, SyncNotes);
     // A change notification would make a view start its layout afresh.

@@ -143,12 +143,8 @@ TEST_F(BackgroundFormatsTest, GiveThePixelsAndNotificationsOfTheDecodeAtDrawing)
     const TBitmap* Expected = Sync->Bitmap();
     ASSERT_NE(Expected, nullptr);
     FChanges = 0;
-    Back->StartBackgroundDecode();
-    EXPECT_TRUE(Back->BackgroundDecoding());
-    EXPECT_FALSE(Back->NeedsDecode());
-    RunEventsUntil([&] { return !Back->BackgroundDecoding(); });
-    ASSERT_TRUE(Back->Decoded());
-    EXPECT_TRUE(SamePixels(*Expected, *Back->Bitmap()));
+    ExpectBackgroundDecodeGives(*Back, *Expected);
+    if (HasFatalFailure()) return;
     EXPECT_EQ(Back->Width(), Sync->Width());
     EXPECT_EQ(Back->Height(), Sync->Height());
     EXPECT_EQ(Back->Transparent(), Sync->Transparent());

@@ -70,6 +70,18 @@ inline bool SamePixels(const TBitmap& A, const TBitmap& B) {
   return A.ColorTable() == B.ColorTable();
 }
 
+// Decodes Back on a worker thread to the end and expects the pixels of
+// Expected, the same picture decoded at drawing.
+template <class T>
+void ExpectBackgroundDecodeGives(T& Back, const TBitmap& Expected) {
+  Back.StartBackgroundDecode();
+  EXPECT_TRUE(Back.BackgroundDecoding());
+  EXPECT_FALSE(Back.NeedsDecode());
+  RunEventsUntil([&] { return !Back.BackgroundDecoding(); });
+  ASSERT_TRUE(Back.Decoded());
+  EXPECT_TRUE(SamePixels(Expected, *Back.Bitmap()));
+}
+
 // How a running decode is abandoned.
 enum TCancelBy { cbFree, cbCancel, cbSetting, cbLoad };
 
