@@ -16,14 +16,13 @@ file=${TMPDIR:-/tmp}/kest_first_picture_24mp.jpg
 [ -f "$file" ] || "$ours" --make "$file" 6000 4000
 # One start of each first, so that both find their files in the page cache.
 "$ours" "$file" >/dev/null 2>&1 && "$theirs" "$file" >/dev/null
-median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-now() { date +%s%N; }
+. "$(dirname "$0")/ratio_common.sh"
 o=$(mktemp); t=$(mktemp); mo=$(mktemp); mt=$(mktemp); me=$(mktemp)
 trap 'rm -f "$o" "$t" "$mo" "$mt" "$me"' EXIT
 i=0
 while [ "$i" -lt "$runs" ]; do
-  s=$(now); "$ours" "$file" 2>/dev/null >> "$mo"; e=$(now); echo $(( (e - s) / 1000 )) >> "$o"
-  s=$(now); "$theirs" "$file" 2>/dev/null >> "$mt"; e=$(now); echo $(( (e - s) / 1000 )) >> "$t"
+  timed "$o" "$ours" "$file" >> "$mo"
+  timed "$t" "$theirs" "$file" >> "$mt"
   "$ours" 2>/dev/null >> "$me"
   i=$((i + 1))
 done

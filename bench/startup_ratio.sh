@@ -11,14 +11,13 @@ theirs=$build/bench/startup_qt
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 # One start of each first, so that both find their files in the page cache.
 "$ours" 2>/dev/null && "$theirs" 2>/dev/null
-median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-now() { date +%s%N; }
+. "$(dirname "$0")/ratio_common.sh"
 o=$(mktemp); t=$(mktemp)
 trap 'rm -f "$o" "$t"' EXIT
 i=0
 while [ "$i" -lt "$runs" ]; do
-  s=$(now); "$ours" 2>/dev/null; e=$(now); echo $(( (e - s) / 1000 )) >> "$o"
-  s=$(now); "$theirs" 2>/dev/null; e=$(now); echo $(( (e - s) / 1000 )) >> "$t"
+  timed "$o" "$ours"
+  timed "$t" "$theirs"
   i=$((i + 1))
 done
 mo=$(median < "$o"); mt=$(median < "$t")

@@ -11,6 +11,21 @@
 // Pixels as 0xAARRGGBB (not premultiplied) of a W x H picture.
 using TWebpPixels = std::function<std::uint32_t(int X, int Y)>;
 
+namespace webp_files_detail {
+
+// What Assemble writes into a WebPData, as a vector; the data is freed.
+template <class F>
+std::vector<std::uint8_t> Assembled(F&& Assemble) {
+  WebPData Data;
+  WebPDataInit(&Data);
+  Assemble(&Data);
+  std::vector<std::uint8_t> Bytes(Data.bytes, Data.bytes + Data.size);
+  WebPDataClear(&Data);
+  return Bytes;
+}
+
+}  // namespace webp_files_detail
+
 inline std::vector<std::uint8_t> RgbaBytes(int W, int H, const TWebpPixels& Pixel) {
   std::vector<std::uint8_t> Rgba(static_cast<std::size_t>(W) * H * 4);
   for (int Y = 0; Y < H; ++Y)
@@ -72,11 +87,7 @@ inline std::vector<std::uint8_t> MakeAnimatedWebp(int W, int H, const std::vecto
     Time += F.DurationMs;
   }
   WebPAnimEncoderAdd(E, nullptr, Time, nullptr);
-  WebPData Data;
-  WebPDataInit(&Data);
-  WebPAnimEncoderAssemble(E, &Data);
-  std::vector<std::uint8_t> Bytes(Data.bytes, Data.bytes + Data.size);
-  WebPDataClear(&Data);
+  std::vector<std::uint8_t> Bytes = webp_files_detail::Assembled([E](WebPData* D) { WebPAnimEncoderAssemble(E, D); });
   WebPAnimEncoderDelete(E);
   return Bytes;
 }
@@ -88,11 +99,7 @@ inline std::vector<std::uint8_t> WithWebpChunk(const std::vector<std::uint8_t>& 
   WebPMux* M = WebPMuxCreate(&In, 1);
   const WebPData Chunk{Data.data(), Data.size()};
   WebPMuxSetChunk(M, Kind, &Chunk, 1);
-  WebPData Out;
-  WebPDataInit(&Out);
-  WebPMuxAssemble(M, &Out);
-  std::vector<std::uint8_t> Result(Out.bytes, Out.bytes + Out.size);
-  WebPDataClear(&Out);
+  std::vector<std::uint8_t> Result = webp_files_detail::Assembled([M](WebPData* D) { WebPMuxAssemble(M, D); });
   WebPMuxDelete(M);
   return Result;
 }
