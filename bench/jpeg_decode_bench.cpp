@@ -10,12 +10,16 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "../tests/support/JpegFiles.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/jpeg/JpegBytes_p.h"
+#include "picture/jpeg/JpegDecoder_p.h"
+#include "picture/jpeg/JpegSplitDecode_p.h"
 
 namespace {
 
@@ -47,6 +51,13 @@ class TTempFile {
 };
 
 double Seconds(std::chrono::steady_clock::duration D) { return std::chrono::duration<double>(D).count(); }
+
+// Processor time of the calling thread, in seconds.
+double ThreadSeconds() {
+  timespec T{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+  return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_nsec) * 1e-9;
+}
 
 // Loads the file into a picture and draws it at its size divided by Reduce;
 // returns the picture.
@@ -118,5 +129,57 @@ BENCHMARK(BM_JpegLoadAndFirstDraw)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->MinTime(5);
+
+// The reduced decode alone, bytes in memory, into a buffer made once: on one
+// thread (split 0) or two (split 50 %), against the plain decode at 1/4.
+void BM_JpegQuarterDecode(benchmark::State& State) {
+  const std::vector<std::uint8_t>& Bytes = BenchBytes(false);
+  const TJpegSplitSettings Saved = JpegSplitSettings();
+  JpegSplitSettings().Enabled = true;
+  JpegSplitSettings().SplitAt = static_cast<double>(State.range(0)) / 100;
+  const TJpegBytes Held{std::vector<std::uint8_t>(Bytes)};
+  std::vector<std::uint8_t> Rows;
+  double Ours = 0, Plain = 0, OursCpu = 0, PlainCpu = 0;
+  bool PlainFirst = false;
+  std::size_t Taken = 0;
+  for (auto _ : State) {
+    PlainFirst = !PlainFirst;
+    for (int Side = 0; Side < 2; ++Side) {
+      const auto T0 = std::chrono::steady_clock::now();
+      const double C0 = ThreadSeconds();
+      if ((Side == 0) == PlainFirst) {
+        benchmark::DoNotOptimize(PlainDecodeAt(Bytes, 4).Bits);
+        Plain += Seconds(std::chrono::steady_clock::now() - T0);
+        PlainCpu += ThreadSeconds() - C0;
+        continue;
+      }
+      TJpegDecoder D;
+      D.Open(Held);
+      D.Info().scale_num = 1;
+      D.Info().scale_denom = 4;
+      D.Info().out_color_space = JCS_EXT_BGR;
+      D.CalcOutputDimensions();
+      const std::ptrdiff_t Stride = (D.Info().output_width * 3 + 3) / 4 * 4;
+      Rows.resize(static_cast<std::size_t>(Stride) * D.Info().output_height);
+      if (!JpegSplitDecode(D.Info(), D.ScanData(), Rows.data(), Stride, [](std::uint32_t) {})) {
+        State.SkipWithError("the split decode gave up");
+        break;
+      }
+      Taken += JpegSplitLastTakenFromSecond();
+      OursCpu += ThreadSeconds() - C0;
+      const double T = Seconds(std::chrono::steady_clock::now() - T0);
+      Ours += T;
+      State.SetIterationTime(T);
+    }
+  }
+  JpegSplitSettings() = Saved;
+  State.counters["plain_ms"] = benchmark::Counter(Plain * 1000 / static_cast<double>(State.iterations()));
+  State.counters["ratio"] = benchmark::Counter(Ours / Plain);
+  // The calling thread's processor time: on one thread, the work itself.
+  State.counters["cpu_ratio"] = benchmark::Counter(OursCpu / PlainCpu);
+  State.counters["second_share"] = benchmark::Counter(static_cast<double>(Taken) / static_cast<double>(State.iterations()) / 93750);
+}
+
+BENCHMARK(BM_JpegQuarterDecode)->ArgName("split_percent")->Arg(0)->Arg(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,8 @@
-// Loads the input as a JPEG graphic and draws it three times: small, which
-// decodes a draft at a reduced size, at the picture's size, which decodes the
-// whole picture, and small again, which draws the kept bitmap. The input's
+// Loads the input as a JPEG graphic and draws it four times: small, which
+// decodes a draft at 1/8, at a quarter of its size, which decodes a draft at
+// 1/4 (both on two threads when the file allows, whatever its size), at the
+// picture's size, which decodes the whole picture, and small again, which
+// draws the kept bitmap. The input's
 // last byte also picks the decode settings, so that every decoding path is
 // reached.
 #include <cstdint>
@@ -8,9 +10,11 @@
 
 #include "FuzzSupport.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/jpeg/JpegSplitDecode_p.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   EnsureFuzzApplication();
+  JpegSplitSettings() = {true, 0.5, 0, true};
   return 0;
 }
 
@@ -41,9 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   } catch (const Exception&) {
     return 0;
   }
-  for (int I = 0; I < 3; ++I) {
+  const TRect Sizes[] = {Rect(0, 0, 4, 4), Rect(0, 0, J.Width() / 4, J.Height() / 4), Rect(0, 0, J.Width(), J.Height()),
+                         Rect(0, 0, 4, 4)};
+  for (const TRect& R : Sizes) {
     try {
-      J.DrawInto(Target.Canvas(), I == 1 ? Rect(0, 0, J.Width(), J.Height()) : Rect(0, 0, 4, 4));
+      J.DrawInto(Target.Canvas(), R);
     } catch (const Exception&) {
     }
   }

@@ -9,6 +9,7 @@
 #include "picture/FileFormats.h"
 #include "picture/jpeg/JpegBytes_p.h"
 #include "picture/jpeg/JpegDecoder_p.h"
+#include "picture/jpeg/JpegSplitDecode_p.h"
 #include "picture/jpeg/JpegPhoto_p.h"
 #include "toolkit/SysUtils.h"
 
@@ -463,8 +464,9 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
     FTempPalette.reset();
   }
 
-  D.StartDecompress();
   FDecodeOrientation = FAutoOrientation ? FOrientation : orNormal;
+  if (!EightBit && !Inks && !I.buffered_image && DecodeSplit(D)) return;
+  D.StartDecompress();
   const TPoint Size = OrientedSize(FDecodeOrientation, static_cast<std::int32_t>(I.output_width),
                                    static_cast<std::int32_t>(I.output_height));
   FTarget->AllocateImage(Size.X, Size.Y, EightBit ? 8 : 24, false);
@@ -515,6 +517,29 @@ void TJPEGImage::DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool Eig
   FRowsUnwritten = false;
   if (I.buffered_image) D.FinishOutput();
   D.FinishDecompress();
+}
+
+bool TJPEGImage::DecodeSplit(TJpegDecoder& D) {
+  jpeg_decompress_struct& I = D.Info();
+  if (FDecodeOrientation != orNormal || !JpegSplitSettings().Enabled) return false;
+  D.CalcOutputDimensions();
+  if (std::uint64_t{I.output_width} * I.output_height > JpegPixelLimit() || !JpegSplitSuits(I)) return false;
+  if (JpegProfileTransform(I, false)) return false;
+  FTarget->AllocateImage(static_cast<std::int32_t>(I.output_width), static_cast<std::int32_t>(I.output_height), 24, false);
+  FRowsUnwritten = true;
+  const auto RowsDone = [this, &I](std::uint32_t Rows) {
+    // Progress as the library's monitor reports it over one pass.
+    I.output_scanline = Rows;
+    if (!I.progress) return;
+    I.progress->completed_passes = 0;
+    I.progress->total_passes = 1;
+    I.progress->pass_counter = Rows;
+    I.progress->pass_limit = I.output_height;
+    ProgressHook(this, I);
+  };
+  if (!JpegSplitDecode(I, D.ScanData(), FTarget->ScanLine(0), FTarget->Stride(), RowsDone)) return false;
+  FRowsUnwritten = false;
+  return true;
 }
 
 std::unique_ptr<TGraphic> TJPEGImage::CopyForBackground() const {

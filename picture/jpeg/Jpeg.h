@@ -226,6 +226,9 @@ class TJPEGImage : public TGraphic {
   void DecodeDraft(int Shift);
   // The decode from the start of decompression on; raises on failure.
   void DecodePixels(TJpegDecoder& D, const TFinalPass& Final, bool EightBit);
+  // Decodes a reduced picture on two threads when the file allows it (see
+  // JpegSplitDecode); false when the library must decode it.
+  bool DecodeSplit(TJpegDecoder& D);
   // The output size before any turn: the header's, or the decoder's at a reduced scale.
   TPoint OutputSize() const;
   // Whether the displayed picture exchanges the output's width and height.

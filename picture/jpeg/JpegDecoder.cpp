@@ -169,6 +169,25 @@ void TJpegDecoder::OpenWith(void (*SetSource)(TJpegDecoder& D)) {
       reinterpret_cast<void*>(SetSource));
 }
 
+TJpegScanData TJpegDecoder::ScanData() const {
+  TJpegScanData Data;
+  const jpeg_source_mgr* S = FInfo.src;
+  if (FFile.Bytes) {
+    Data.File = FFile.Bytes;
+    Data.End = FFile.Bytes->Size();
+    const std::uint8_t* Buffer = FFile.Buffer.data();
+    const bool InBuffer = S && S->next_input_byte >= Buffer && S->next_input_byte <= Buffer + FFile.Buffer.size();
+    Data.Begin = InBuffer && S->bytes_in_buffer <= FFile.Offset ? FFile.Offset - S->bytes_in_buffer : Data.End;
+  } else {
+    Data.Memory = FMemory;
+    Data.End = FMemory.size();
+    const bool InMemory =
+        S && FMemory.data() && S->next_input_byte >= FMemory.data() && S->next_input_byte <= FMemory.data() + FMemory.size();
+    Data.Begin = InMemory ? static_cast<std::size_t>(S->next_input_byte - FMemory.data()) : Data.End;
+  }
+  return Data;
+}
+
 void TJpegDecoder::AttachProgress(TProgressFn Fn, void* Context) {
   FProgressFn = Fn;
   FProgressContext = Context;

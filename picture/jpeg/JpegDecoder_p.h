@@ -21,6 +21,8 @@
 
 #include <jpeglib.h>
 
+#include "picture/jpeg/JpegSplitDecode_p.h"
+
 class TJpegBytes;
 
 class TJpegDecoder {
@@ -47,6 +49,10 @@ class TJpegDecoder {
   // (orientation, colour profile); on by default.
   void SetKeepPhotoMarkers(bool Keep) { FKeepPhotoMarkers = Keep; }
   void AttachProgress(TProgressFn Fn, void* Context);
+
+  // The entropy-coded data of the scan the header ended at, before any of it
+  // is decoded.
+  TJpegScanData ScanData() const;
 
   // The decompression parameters and state, to set up before StartDecompress
   // and to read afterwards.

@@ -1,0 +1,927 @@
+#include "picture/jpeg/JpegSplitDecode_p.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "picture/jpeg/JpegBytes_p.h"
+
+TJpegSplitSettings& JpegSplitSettings() {
+  static TJpegSplitSettings Settings{std::thread::hardware_concurrency() >= 2};
+  return Settings;
+}
+
+namespace {
+
+std::atomic<std::size_t> LastTakenFromSecond{0};
+
+}  // namespace
+
+std::size_t JpegSplitLastTakenFromSecond() { return LastTakenFromSecond.load(std::memory_order_relaxed); }
+
+namespace {
+
+constexpr int MaxBlocksInMcu = 6;
+constexpr int LookBits = 10;
+// Pieces of a file read at a time.
+constexpr std::size_t Piece = 64 * 1024;
+
+// Zigzag order to the block's natural order, with the library's sixteen
+// extra entries that absorb a run past the last coefficient.
+constexpr std::uint8_t NaturalOrder[64 + 16] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13,
+    6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31,
+    39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+inline int Extend(int V, int S) { return V < (1 << (S - 1)) ? V + static_cast<int>(~0u << S) + 1 : V; }
+
+// One Huffman table, decoded LookBits bits at a time where it can.
+struct THuffTable {
+  // (length << 8) | symbol for codes up to LookBits long; 0 otherwise.
+  std::uint16_t Look[1 << LookBits];
+  // For AC tables: a whole coefficient from one look (its code and magnitude
+  // bits fit): value, zero run before it, bits used (0: decode the long way).
+  struct TFast {
+    std::int16_t Value;
+    std::uint8_t Run;
+    std::uint8_t Length;
+  } Fast[1 << LookBits];
+  std::int32_t MaxCode[18];
+  std::int32_t ValOffset[18];
+  std::uint8_t Values[256];
+};
+
+// Builds the table as the library derives it, refusing what it refuses.
+bool BuildTable(const JHUFF_TBL* T, bool Dc, THuffTable& H) {
+  if (!T) return false;
+  std::uint8_t Size[257];
+  std::uint32_t Code[257];
+  int P = 0;
+  for (int L = 1; L <= 16; ++L) {
+    const int N = T->bits[L];
+    if (P + N > 256) return false;
+    for (int K = 0; K < N; ++K) Size[P++] = static_cast<std::uint8_t>(L);
+  }
+  Size[P] = 0;
+  const int Count = P;
+  std::uint32_t C = 0;
+  int Si = Size[0];
+  P = 0;
+  while (Size[P]) {
+    while (Size[P] == Si) Code[P++] = C++;
+    if (C >= (1u << Si)) return false;
+    C <<= 1;
+    ++Si;
+  }
+  P = 0;
+  for (int L = 1; L <= 16; ++L) {
+    if (T->bits[L]) {
+      H.ValOffset[L] = P - static_cast<std::int32_t>(Code[P]);
+      P += T->bits[L];
+      H.MaxCode[L] = static_cast<std::int32_t>(Code[P - 1]);
+    } else {
+      H.MaxCode[L] = -1;
+    }
+  }
+  H.MaxCode[17] = std::numeric_limits<std::int32_t>::max();
+  std::memcpy(H.Values, T->huffval, sizeof H.Values);
+  if (Dc)
+    for (int I = 0; I < Count; ++I)
+      if (T->huffval[I] > 15) return false;
+  std::memset(H.Look, 0, sizeof H.Look);
+  std::memset(H.Fast, 0, sizeof H.Fast);
+  for (int I = 0; I < Count; ++I) {
+    const int L = Size[I];
+    if (L > LookBits) continue;
+    const std::uint32_t First = Code[I] << (LookBits - L);
+    for (std::uint32_t K = 0; K < (1u << (LookBits - L)); ++K)
+      H.Look[First + K] = static_cast<std::uint16_t>(L << 8 | T->huffval[I]);
+  }
+  if (!Dc) {
+    for (std::uint32_t Peek = 0; Peek < (1u << LookBits); ++Peek) {
+      const int E = H.Look[Peek];
+      if (!E) continue;
+      const int L = E >> 8, Sym = E & 0xFF, S = Sym & 15;
+      if (S == 0 || L + S > LookBits) continue;
+      const int Bits = static_cast<int>((Peek >> (LookBits - L - S)) & ((1u << S) - 1));
+      H.Fast[Peek] = {static_cast<std::int16_t>(Extend(Bits, S)), static_cast<std::uint8_t>(Sym >> 4),
+                      static_cast<std::uint8_t>(L + S)};
+    }
+  }
+  return true;
+}
+
+// The bits of the entropy-coded data, most significant first, with stuffed
+// zero bytes taken out. At a marker (or the end of the data) it goes on with
+// zero bits, as the library does, and counts them apart from the real ones.
+class TBitReader {
+ public:
+  TBitReader(const TJpegScanData& Data, std::size_t From, std::size_t Mark) : FData(Data), FOffset(From), FMark(Mark) {
+    if (Data.Memory.data()) {
+      FP = Data.Memory.data() + std::min(From, Data.Memory.size());
+      FEnd = Data.Memory.data() + std::min(Data.End, Data.Memory.size());
+      FOffset = Data.End;
+    } else {
+      FPiece.reset(new std::uint8_t[Piece]);
+      FP = FEnd = FPiece.get();
+    }
+  }
+
+  // At least 32 bits in the buffer.
+  void Ensure() {
+    if (FBits < 32) Refill();
+  }
+  // The buffer into locals and back, and a refill of locals.
+  void Take(std::uint64_t& Buf, int& Bits) const {
+    Buf = FBuf;
+    Bits = FBits;
+  }
+  void Give(std::uint64_t Buf, int Bits) {
+    FBuf = Buf;
+    FBits = Bits;
+  }
+  [[gnu::noinline]] void Refill(std::uint64_t& Buf, int& Bits) {
+    Give(Buf, Bits);
+    Refill();
+    Take(Buf, Bits);
+  }
+  std::uint64_t Peek() const { return FBuf; }
+  void Drop(int N) {
+    FBuf <<= N;
+    FBits -= N;
+  }
+  int Get(int N) {
+    if (N == 0) return 0;
+    const int V = static_cast<int>(FBuf >> (64 - N));
+    Drop(N);
+    return V;
+  }
+  // Bits consumed so far, counted from the start of this reader.
+  std::uint64_t Position() const { return FLoaded - static_cast<std::uint64_t>(FBits); }
+  // Bits before the mark (the raw byte offset given), once loaded; else none.
+  bool PassedMark() const { return FLoadedAtMark != NoMark; }
+  std::uint64_t LoadedAtMark() const { return FLoadedAtMark; }
+  // Whether bits beyond the real data have been consumed.
+  bool UsedPadding() const { return Position() > FReal; }
+
+ private:
+  static constexpr std::uint64_t NoMark = ~std::uint64_t{0};
+
+  std::size_t RawOffset() const { return FPieceOffset + static_cast<std::size_t>(FP - PieceBase()); }
+  const std::uint8_t* PieceBase() const { return FData.Memory.data() ? FData.Memory.data() + 0 : FPiece.get(); }
+
+  void Refill() {
+    while (FBits <= 56) {
+      if (FAtMarker) {
+        FBits += 8;
+        FLoaded += 8;
+        continue;
+      }
+      if (FEnd - FP >= 8) {
+        std::uint64_t V;
+        std::memcpy(&V, FP, 8);
+        V = __builtin_bswap64(V);
+        const std::uint64_t NotV = ~V;
+        const bool HasFF = ((NotV - 0x0101010101010101ull) & ~NotV & 0x8080808080808080ull) != 0;
+        if (!HasFF) {
+          const int K = (64 - FBits) >> 3;
+          if (FMark != NoMarkOffset && FLoadedAtMark == NoMark) {
+            const std::size_t At = RawOffset();
+            if (FMark >= At && FMark < At + static_cast<std::size_t>(K)) FLoadedAtMark = FLoaded + 8 * (FMark - At);
+          }
+          FBuf |= (V >> (64 - 8 * K)) << (64 - 8 * K - FBits);
+          FP += K;
+          FBits += 8 * K;
+          FLoaded += static_cast<std::uint64_t>(8 * K);
+          FReal = FLoaded;
+          continue;
+        }
+      }
+      if (FMark != NoMarkOffset && FLoadedAtMark == NoMark && Available() && RawOffset() == FMark)
+        FLoadedAtMark = FLoaded;
+      int B = NextByte();
+      if (B == 0xFF) {
+        int C;
+        do C = NextByte();
+        while (C == 0xFF);
+        if (C == 0)
+          B = 0xFF;
+        else
+          B = -1;
+      }
+      if (B < 0) {
+        FAtMarker = true;
+        continue;
+      }
+      FBuf |= static_cast<std::uint64_t>(B) << (56 - FBits);
+      FBits += 8;
+      FLoaded += 8;
+      FReal = FLoaded;
+    }
+  }
+
+  bool Available() {
+    if (FP < FEnd) return true;
+    return LoadPiece();
+  }
+
+  int NextByte() {
+    if (FP == FEnd && !LoadPiece()) return -1;
+    return *FP++;
+  }
+
+  bool LoadPiece() {
+    if (FData.Memory.data()) return false;
+    if (FOffset >= FData.End) return false;
+    const std::size_t N = FData.File->Read(FOffset, FPiece.get(), std::min(Piece, FData.End - FOffset));
+    if (N == 0) return false;
+    FPieceOffset = FOffset;
+    FOffset += N;
+    FP = FPiece.get();
+    FEnd = FP + N;
+    return true;
+  }
+
+ public:
+  static constexpr std::size_t NoMarkOffset = ~std::size_t{0};
+
+ private:
+  const TJpegScanData& FData;
+  std::unique_ptr<std::uint8_t[]> FPiece;
+  const std::uint8_t* FP = nullptr;
+  const std::uint8_t* FEnd = nullptr;
+  // Raw offset of the piece's first byte (of the memory's, for memory).
+  std::size_t FPieceOffset = 0;
+  // Raw offset of the next piece to read.
+  std::size_t FOffset;
+  std::size_t FMark;
+  std::uint64_t FBuf = 0;
+  int FBits = 0;
+  std::uint64_t FLoaded = 0;
+  std::uint64_t FReal = 0;
+  std::uint64_t FLoadedAtMark = NoMark;
+  bool FAtMarker = false;
+};
+
+// A symbol of H from the front of Buf (at least 16 bits in it); -1 when no
+// code of H starts there.
+inline int DecodeSymbol(std::uint64_t& Buf, int& Bits, const THuffTable& H) {
+  const int E = H.Look[Buf >> (64 - LookBits)];
+  if (E) {
+    Buf <<= E >> 8;
+    Bits -= E >> 8;
+    return E & 0xFF;
+  }
+  for (int L = LookBits + 1; L <= 16; ++L) {
+    const auto Code = static_cast<std::int32_t>(Buf >> (64 - L));
+    if (Code <= H.MaxCode[L]) {
+      Buf <<= L;
+      Bits -= L;
+      return H.Values[(H.ValOffset[L] + Code) & 0xFF];
+    }
+  }
+  return -1;
+}
+
+// N bits (at most 16) from the front of Buf, as a signed coefficient.
+inline int TakeCoefficient(std::uint64_t& Buf, int& Bits, int N) {
+  if (N == 0) return 0;
+  const int V = static_cast<int>(Buf >> (64 - N));
+  Buf <<= N;
+  Bits -= N;
+  return Extend(V, N);
+}
+
+// Decodes one block: its DC difference into Diff, its AC coefficients into
+// Block (all zero before) when Ac, with their places in Written. The bit
+// buffer is held in locals, in registers, and written back at the end. The
+// number of coefficients written; -1 at a code no table holds.
+inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& AcTable, bool Ac, std::int16_t* Block,
+                       std::uint8_t* Written, int& Diff) {
+  int N = 0;
+  std::uint64_t Buf;
+  int Bits;
+  R.Take(Buf, Bits);
+  if (Bits < 32) R.Refill(Buf, Bits);
+  const int S = DecodeSymbol(Buf, Bits, Dc);
+  if (S < 0) {
+    R.Give(Buf, Bits);
+    return -1;
+  }
+  Diff = TakeCoefficient(Buf, Bits, S);
+  for (int K = 1; K < 64; ++K) {
+    if (Bits < 32) R.Refill(Buf, Bits);
+    const THuffTable::TFast F = AcTable.Fast[Buf >> (64 - LookBits)];
+    if (F.Length) {
+      K += F.Run;
+      if (Ac) {
+        const std::uint8_t At = NaturalOrder[K];
+        Block[At] = F.Value;
+        Written[N++] = At;
+      }
+      Buf <<= F.Length;
+      Bits -= F.Length;
+      continue;
+    }
+    const int Sym = DecodeSymbol(Buf, Bits, AcTable);
+    if (Sym < 0) {
+      R.Give(Buf, Bits);
+      return -1;
+    }
+    const int Run = Sym >> 4, Size = Sym & 15;
+    if (Size) {
+      K += Run;
+      const int V = TakeCoefficient(Buf, Bits, Size);
+      if (Ac) {
+        const std::uint8_t At = NaturalOrder[K];
+        Block[At] = static_cast<std::int16_t>(V);
+        Written[N++] = At;
+      }
+    } else {
+      if (Run != 15) break;
+      K += 15;
+    }
+  }
+  R.Give(Buf, Bits);
+  return N;
+}
+
+// The library's table after an inverse DCT: values wrap at 10 bits, then
+// are clamped about the centre sample.
+inline std::uint8_t RangeLimit(std::int64_t V) {
+  const int S = static_cast<int>(((V & 1023) ^ 512)) - 512 + 128;
+  return static_cast<std::uint8_t>(std::clamp(S, 0, 255));
+}
+
+// The library's reduced inverse DCTs (4x4, 2x2, 1x1 outputs from a block)
+// without the DC term. The DC term adds a multiple of a power of two that
+// the first pass's descaling keeps whole, so each output comes out as
+// RangeLimit((16 * DcDequantized + Rs + 64) >> 7), where Rs is the output
+// before its final descaling shifted right by all but 7 of that descaling's
+// bits: the bits dropped cannot change the result.
+void IdctWithoutDc(int Size, const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs, bool AnyAc) {
+  constexpr std::int64_t F0211164243 = 1730, F0509795579 = 4176, F0601344887 = 4926, F0720959822 = 5906,
+                         F0765366865 = 6270, F0850430095 = 6967, F0899976223 = 7373, F1061594337 = 8697,
+                         F1272758580 = 10426, F1451774981 = 11893, F1847759065 = 15137, F2172734803 = 17799,
+                         F2562915447 = 20995, F3624509785 = 29692;
+  const auto Deq = [&](int Row, int Col) {
+    return std::int64_t{static_cast<int>(B[Row * 8 + Col]) * Q[Row * 8 + Col]};
+  };
+  if (Size == 1 || !AnyAc) {
+    std::fill(Rs, Rs + Size * Size, 0);
+    return;
+  }
+  // Columns the second pass does not read are left unset.
+  std::int64_t Ws[4][8];
+  if (Size == 2) {
+    for (int Col : {0, 1, 3, 5, 7}) {
+      if (B[8 + Col] == 0 && B[24 + Col] == 0 && B[40 + Col] == 0 && B[56 + Col] == 0) {
+        Ws[0][Col] = Ws[1][Col] = Col == 0 ? 0 : Deq(0, Col) * 4;
+        continue;
+      }
+      const std::int64_t Tmp10 = Col == 0 ? 0 : Deq(0, Col) * 32768;
+      const std::int64_t Tmp0 = Deq(7, Col) * -F0720959822 + Deq(5, Col) * F0850430095 +
+                                Deq(3, Col) * -F1272758580 + Deq(1, Col) * F3624509785;
+      Ws[0][Col] = static_cast<int>((Tmp10 + Tmp0 + 4096) >> 13);
+      Ws[1][Col] = static_cast<int>((Tmp10 - Tmp0 + 4096) >> 13);
+    }
+    for (int Row = 0; Row < 2; ++Row) {
+      const std::int64_t* W = Ws[Row];
+      const std::int64_t Tmp10 = W[0] * 32768;
+      std::int64_t Tmp0 = 0;
+      if (W[1] != 0 || W[3] != 0 || W[5] != 0 || W[7] != 0)
+        Tmp0 = W[7] * -F0720959822 + W[5] * F0850430095 + W[3] * -F1272758580 + W[1] * F3624509785;
+      Rs[Row * 2] = (Tmp10 + Tmp0) >> 13;
+      Rs[Row * 2 + 1] = (Tmp10 - Tmp0) >> 13;
+    }
+    return;
+  }
+  for (int Col : {0, 1, 2, 3, 5, 6, 7}) {
+    if (B[8 + Col] == 0 && B[16 + Col] == 0 && B[24 + Col] == 0 && B[40 + Col] == 0 && B[48 + Col] == 0 &&
+        B[56 + Col] == 0) {
+      Ws[0][Col] = Ws[1][Col] = Ws[2][Col] = Ws[3][Col] = Col == 0 ? 0 : Deq(0, Col) * 4;
+      continue;
+    }
+    const std::int64_t T0 = Col == 0 ? 0 : Deq(0, Col) * 16384;
+    const std::int64_t T2 = Deq(2, Col) * F1847759065 + Deq(6, Col) * -F0765366865;
+    const std::int64_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
+    const std::int64_t Z1 = Deq(7, Col), Z2 = Deq(5, Col), Z3 = Deq(3, Col), Z4 = Deq(1, Col);
+    const std::int64_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
+    const std::int64_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
+    Ws[0][Col] = static_cast<int>((Tmp10 + Odd2 + 2048) >> 12);
+    Ws[3][Col] = static_cast<int>((Tmp10 - Odd2 + 2048) >> 12);
+    Ws[1][Col] = static_cast<int>((Tmp12 + Odd0 + 2048) >> 12);
+    Ws[2][Col] = static_cast<int>((Tmp12 - Odd0 + 2048) >> 12);
+  }
+  for (int Row = 0; Row < 4; ++Row) {
+    const std::int64_t* W = Ws[Row];
+    std::int64_t* O = Rs + Row * 4;
+    const std::int64_t T0 = W[0] * 16384;
+    if (W[1] == 0 && W[2] == 0 && W[3] == 0 && W[5] == 0 && W[6] == 0 && W[7] == 0) {
+      O[0] = O[1] = O[2] = O[3] = T0 >> 12;
+      continue;
+    }
+    const std::int64_t T2 = W[2] * F1847759065 + W[6] * -F0765366865;
+    const std::int64_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
+    const std::int64_t Odd0 = W[7] * -F0211164243 + W[5] * F1451774981 + W[3] * -F2172734803 + W[1] * F1061594337;
+    const std::int64_t Odd2 = W[7] * -F0509795579 + W[5] * -F0601344887 + W[3] * F0899976223 + W[1] * F2562915447;
+    O[0] = (Tmp10 + Odd2) >> 12;
+    O[3] = (Tmp10 - Odd2) >> 12;
+    O[1] = (Tmp12 + Odd0) >> 12;
+    O[2] = (Tmp12 - Odd0) >> 12;
+  }
+}
+
+// The final sample of an output of IdctWithoutDc.
+inline std::uint8_t FinalSample(int DcDequantized, std::int64_t Rs) {
+  return RangeLimit((16 * std::int64_t{DcDequantized} + Rs + 64) >> 7);
+}
+
+// How a component's samples reach the output's size.
+enum TUpsample { upNone, upH2V1, upH2V2, upH2V1Fancy, upH2V2Fancy };
+
+struct TComponent {
+  int H = 1, V = 1;
+  // Samples across (and down) each block: the library's reduced DCT size.
+  int Size = 2;
+  TUpsample Up = upNone;
+  const THuffTable* Dc = nullptr;
+  const THuffTable* Ac = nullptr;
+  std::int16_t Quant[64];
+  // Where the reduced samples go. Samples at the output's size (the luma,
+  // and chroma that is not upsampled) go straight into the output's pixels,
+  // one byte of three, and are converted there; others to a plane of whole
+  // blocks, MCU grid wide and high. Samples past Limit are dropped.
+  std::vector<std::uint8_t> Plane;
+  std::uint8_t* Base = nullptr;
+  std::ptrdiff_t RowStep = 0;
+  std::size_t ColStep = 1;
+  std::size_t LimitX = 0, LimitY = 0;
+  std::uint32_t Width = 0, Height = 0;  // the samples that count
+};
+
+// Marks a kept output too large for 16 bits (only wild coefficients give one).
+constexpr std::int16_t Unkept = std::numeric_limits<std::int16_t>::min();
+
+class TSplitDecoder {
+ public:
+  TSplitDecoder(const jpeg_decompress_struct& I, const TJpegScanData& Data) : FInfo(I), FData(Data) {}
+  bool SetUp();
+  bool Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJpegRowsDone& RowsDone);
+
+ private:
+  struct TRunState {
+    int Pred[3] = {0, 0, 0};
+  };
+  // Decodes MCU M's blocks into the planes; false at a bad code.
+  bool DecodeMcu(TBitReader& R, TRunState& St, std::size_t M);
+  // Decodes one MCU and keeps it as the second thread's N-th; false at a bad code.
+  bool KeepMcu(TBitReader& R, TRunState& St, std::size_t N);
+  // Places the second thread's N-th MCU as MCU M; false when it cannot.
+  bool PlaceKept(std::size_t N, const int Delta[3], std::size_t M);
+  void PutBlock(int Block, std::size_t M, std::int32_t Dc, const std::int64_t* Rs);
+  void ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8_t* First, std::ptrdiff_t Stride);
+  void SecondThread(std::size_t From);
+
+  const jpeg_decompress_struct& FInfo;
+  const TJpegScanData& FData;
+  // Each thread's block of coefficients, kept all zero between blocks.
+  alignas(64) std::int16_t FBlock[64] = {};
+  alignas(64) std::int16_t FBlock2[64] = {};
+  THuffTable FTables[4];
+  TComponent FComp[3];
+  bool FAc = true;  // whether any block needs its AC coefficients
+  int FBlocks = 0;
+  int FBlockComp[MaxBlocksInMcu];
+  int FBlockX[MaxBlocksInMcu], FBlockY[MaxBlocksInMcu];
+  // Where each block's outputs start among an MCU's kept outputs; their count.
+  int FBlockRs[MaxBlocksInMcu];
+  int FRsPerMcu = 0;
+  std::size_t FMcusPerRow = 0, FMcuRows = 0, FMcus = 0;
+  std::uint32_t FRowsPerMcuRow = 0;
+
+  // The second thread's records, one per MCU it decoded: where it began (in
+  // bits from the split point), the DC predictions there, each block's DC
+  // value and outputs before the DC term.
+  std::unique_ptr<std::uint64_t[]> FPos2;
+  std::unique_ptr<TRunState[]> FPred2;
+  std::unique_ptr<std::int32_t[]> FDc2;
+  std::unique_ptr<std::int16_t[]> FRs2;
+  std::size_t FCapacity2 = 0;
+  std::atomic<std::size_t> FPublished2{0};
+  std::atomic<bool> FEnded2{false};
+  // MCUs decoded from real data only, once the second thread has ended.
+  std::size_t FComplete2 = 0;
+  std::atomic<bool> FStop{false};
+};
+
+bool TSplitDecoder::SetUp() {
+  const jpeg_decompress_struct& I = FInfo;
+  if (I.progressive_mode || I.arith_code || I.data_precision != 8 || I.restart_interval != 0) return false;
+  if (I.buffered_image || I.quantize_colors || !I.do_fancy_upsampling || I.CCIR601_sampling) return false;
+  if (I.num_components != 3 || I.jpeg_color_space != JCS_YCbCr || I.out_color_space != JCS_EXT_BGR) return false;
+  if (I.comps_in_scan != 3 || I.Ss != 0 || I.Se != 63 || I.Ah != 0 || I.Al != 0) return false;
+  if (I.scale_num != 1 || (I.scale_denom != 4 && I.scale_denom != 8)) return false;
+  const int Min = I.min_DCT_scaled_size;
+  if (Min != static_cast<int>(8 / I.scale_denom)) return false;
+  const int MaxH = I.max_h_samp_factor, MaxV = I.max_v_samp_factor;
+  const bool Fancy = Min > 1;
+  FAc = false;
+  for (int C = 0; C < 3; ++C) {
+    const jpeg_component_info& Info = I.comp_info[C];
+    TComponent& Comp = FComp[C];
+    if (I.cur_comp_info[C] != &I.comp_info[C]) return false;
+    Comp.H = Info.h_samp_factor;
+    Comp.V = Info.v_samp_factor;
+    Comp.Size = Info.DCT_scaled_size;
+    if (Comp.H < 1 || Comp.H > 2 || Comp.V < 1 || Comp.V > 2) return false;
+    if (Comp.Size != 1 && Comp.Size != 2 && Comp.Size != 4) return false;
+    FAc |= Comp.Size > 1;
+    const int HIn = Comp.H * Comp.Size / Min, VIn = Comp.V * Comp.Size / Min;
+    Comp.Width = Info.downsampled_width;
+    Comp.Height = Info.downsampled_height;
+    if (HIn == MaxH && VIn == MaxV)
+      Comp.Up = upNone;
+    else if (HIn * 2 == MaxH && VIn == MaxV)
+      Comp.Up = Fancy && Comp.Width > 2 ? upH2V1Fancy : upH2V1;
+    else if (HIn * 2 == MaxH && VIn * 2 == MaxV)
+      Comp.Up = Fancy && Comp.Width > 2 ? upH2V2Fancy : upH2V2;
+    else
+      return false;
+    if (C == 0 && Comp.Up != upNone) return false;
+    if (Info.quant_tbl_no < 0 || Info.quant_tbl_no >= NUM_QUANT_TBLS) return false;
+    const JQUANT_TBL* Q = I.quant_tbl_ptrs[Info.quant_tbl_no];
+    if (!Q) return false;
+    for (int K = 0; K < 64; ++K) {
+      if (Q->quantval[K] > 255) return false;
+      Comp.Quant[K] = static_cast<std::int16_t>(Q->quantval[K]);
+    }
+    if (Info.dc_tbl_no < 0 || Info.dc_tbl_no > 1 || Info.ac_tbl_no < 0 || Info.ac_tbl_no > 1) return false;
+    Comp.Dc = &FTables[Info.dc_tbl_no];
+    Comp.Ac = &FTables[2 + Info.ac_tbl_no];
+  }
+  for (int T = 0; T < 2; ++T) {
+    bool DcUsed = false, AcUsed = false;
+    for (const TComponent& C : FComp) {
+      DcUsed |= C.Dc == &FTables[T];
+      AcUsed |= C.Ac == &FTables[2 + T];
+    }
+    if (DcUsed && !BuildTable(I.dc_huff_tbl_ptrs[T], true, FTables[T])) return false;
+    if (AcUsed && !BuildTable(I.ac_huff_tbl_ptrs[T], false, FTables[2 + T])) return false;
+  }
+  FMcusPerRow = (I.image_width + 8u * MaxH - 1) / (8u * MaxH);
+  FMcuRows = (I.image_height + 8u * MaxV - 1) / (8u * MaxV);
+  FMcus = FMcusPerRow * FMcuRows;
+  if (FMcus == 0 || I.output_width == 0 || I.output_height == 0) return false;
+  FRowsPerMcuRow = static_cast<std::uint32_t>(MaxV * Min);
+  FBlocks = 0;
+  FRsPerMcu = 0;
+  for (int C = 0; C < 3; ++C)
+    for (int Y = 0; Y < FComp[C].V; ++Y)
+      for (int X = 0; X < FComp[C].H; ++X) {
+        if (FBlocks == MaxBlocksInMcu) return false;
+        FBlockComp[FBlocks] = C;
+        FBlockX[FBlocks] = X;
+        FBlockY[FBlocks] = Y;
+        FBlockRs[FBlocks] = FRsPerMcu;
+        FRsPerMcu += FComp[C].Size * FComp[C].Size;
+        ++FBlocks;
+      }
+  return FMcus >= JpegSplitSettings().MinMcus;
+}
+
+void TSplitDecoder::PutBlock(int Block, std::size_t M, std::int32_t Dc, const std::int64_t* Rs) {
+  TComponent& Comp = FComp[FBlockComp[Block]];
+  const auto Size = static_cast<std::size_t>(Comp.Size);
+  const std::size_t X = ((M % FMcusPerRow) * static_cast<std::size_t>(Comp.H) + static_cast<std::size_t>(FBlockX[Block])) * Size;
+  const std::size_t Y = ((M / FMcusPerRow) * static_cast<std::size_t>(Comp.V) + static_cast<std::size_t>(FBlockY[Block])) * Size;
+  if (X >= Comp.LimitX || Y >= Comp.LimitY) return;
+  const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
+  std::uint8_t* P = Comp.Base + static_cast<std::ptrdiff_t>(Y) * Comp.RowStep + X * Comp.ColStep;
+  // The DC value as the library keeps it in the block: 16 bits.
+  const int DcDeq = static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint16_t>(Dc))) * Comp.Quant[0];
+  for (std::size_t Row = 0; Row < Rows; ++Row, P += Comp.RowStep)
+    for (std::size_t Col = 0; Col < Cols; ++Col) P[Col * Comp.ColStep] = FinalSample(DcDeq, Rs[Row * Size + Col]);
+}
+
+bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M) {
+  std::int16_t* Block = FBlock;
+  std::uint8_t Written[64];
+  std::int64_t Rs[16];
+  for (int B = 0; B < FBlocks; ++B) {
+    const int C = FBlockComp[B];
+    const TComponent& Comp = FComp[C];
+    int Diff;
+    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Written, Diff);
+    if (N < 0) return false;
+    St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
+    IdctWithoutDc(Comp.Size, Block, Comp.Quant, Rs, N > 0);
+    for (int I = 0; I < N; ++I) Block[Written[I]] = 0;
+    PutBlock(B, M, St.Pred[C], Rs);
+  }
+  return true;
+}
+
+bool TSplitDecoder::KeepMcu(TBitReader& R, TRunState& St, std::size_t N) {
+  std::int16_t* Block = FBlock2;
+  std::uint8_t Written[64];
+  std::int64_t Rs[16];
+  std::int32_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
+  std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
+  for (int B = 0; B < FBlocks; ++B) {
+    const int C = FBlockComp[B];
+    const TComponent& Comp = FComp[C];
+    int Diff;
+    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Written, Diff);
+    if (N < 0) {
+      for (int I = 0; I < 64; ++I) Block[I] = 0;
+      return false;
+    }
+    St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
+    Dc[B] = St.Pred[C];
+    IdctWithoutDc(Comp.Size, Block, Comp.Quant, Rs, N > 0);
+    for (int I = 0; I < N; ++I) Block[Written[I]] = 0;
+    std::int16_t* K = Kept + FBlockRs[B];
+    for (int I = 0; I < Comp.Size * Comp.Size; ++I)
+      K[I] = Rs[I] < -32767 || Rs[I] > 32767 ? Unkept : static_cast<std::int16_t>(Rs[I]);
+  }
+  return true;
+}
+
+bool TSplitDecoder::PlaceKept(std::size_t N, const int Delta[3], std::size_t M) {
+  std::int64_t Rs[16];
+  const std::int32_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
+  const std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
+  for (int B = 0; B < FBlocks; ++B) {
+    const int C = FBlockComp[B];
+    const std::int16_t* K = Kept + FBlockRs[B];
+    for (int I = 0; I < FComp[C].Size * FComp[C].Size; ++I) {
+      if (K[I] == Unkept) return false;
+      Rs[I] = K[I];
+    }
+    PutBlock(B, M, static_cast<std::int32_t>(static_cast<std::uint32_t>(Dc[B]) + static_cast<std::uint32_t>(Delta[C])), Rs);
+  }
+  return true;
+}
+
+void TSplitDecoder::SecondThread(std::size_t From) {
+  try {
+    TBitReader R(FData, From, TBitReader::NoMarkOffset);
+    TRunState St;
+    std::size_t N = 0;
+    while (N < FCapacity2 && !FStop.load(std::memory_order_relaxed)) {
+      R.Ensure();
+      FPos2[N] = R.Position();
+      FPred2[N] = St;
+      if (!KeepMcu(R, St, N)) {
+        // Out of step: a new run of MCUs starts a bit further on.
+        if (R.UsedPadding()) break;
+        R.Ensure();
+        R.Drop(1);
+        St = TRunState{};
+        continue;
+      }
+      if (R.UsedPadding()) break;
+      ++N;
+      FPublished2.store(N, std::memory_order_release);
+    }
+    FComplete2 = N;
+  } catch (...) {
+    // A failed read ends this thread's help; the first thread reads for itself.
+    FComplete2 = 0;
+  }
+  FEnded2.store(true, std::memory_order_release);
+}
+
+// Upsamples the chroma of output rows [From, To) and converts them to blue,
+// green, red exactly as the library does.
+void TSplitDecoder::ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8_t* First, std::ptrdiff_t Stride) {
+  static const struct TTables {
+    int CrR[256], CbB[256], CrG[256], CbG[256];
+    TTables() {
+      constexpr std::int64_t Half = 1 << 15;
+      const auto Fix = [](double X) { return static_cast<std::int64_t>(X * 65536 + 0.5); };
+      for (int I = 0; I < 256; ++I) {
+        const std::int64_t X = I - 128;
+        CrR[I] = static_cast<int>((Fix(1.40200) * X + Half) >> 16);
+        CbB[I] = static_cast<int>((Fix(1.77200) * X + Half) >> 16);
+        CrG[I] = static_cast<int>(-Fix(0.71414) * X);
+        CbG[I] = static_cast<int>(-Fix(0.34414) * X + Half);
+      }
+    }
+  } T;
+  const std::uint32_t W = FInfo.output_width;
+  const TComponent& Y = FComp[0];
+  std::vector<std::uint8_t> Up[2];
+  for (auto& U : Up) U.resize(static_cast<std::size_t>(W) + 2);
+  for (std::uint32_t Row = From; Row < To; ++Row) {
+    std::uint8_t* Out = First + static_cast<std::ptrdiff_t>(Row) * Stride;
+    const std::uint8_t* YRow = Y.Base + static_cast<std::ptrdiff_t>(Row) * Y.RowStep;
+    const std::uint8_t* Chroma[2];
+    std::size_t Step[2];
+    for (int C = 0; C < 2; ++C) {
+      const TComponent& Comp = FComp[C + 1];
+      const bool TwoRows = Comp.Up == upH2V2 || Comp.Up == upH2V2Fancy;
+      const std::uint32_t CRow = TwoRows ? Row >> 1 : Row;
+      const std::uint8_t* Near = Comp.Base + static_cast<std::ptrdiff_t>(CRow) * Comp.RowStep;
+      Step[C] = Comp.ColStep;
+      if (Comp.Up == upNone) {
+        Chroma[C] = Near;
+        continue;
+      }
+      Step[C] = 1;
+      std::uint8_t* U = Up[C].data();
+      const std::uint32_t Cw = Comp.Width;
+      if (Comp.Up == upH2V2Fancy) {
+        // Triangle filter in both directions: three quarters of the nearer
+        // sample, a quarter of the other, at the edges the sample itself.
+        const std::uint32_t FarRow = (Row & 1) ? std::min(CRow + 1, Comp.Height - 1) : (CRow == 0 ? 0 : CRow - 1);
+        const std::uint8_t* Far = Comp.Base + static_cast<std::ptrdiff_t>(FarRow) * Comp.RowStep;
+        int This = Near[0] * 3 + Far[0], Next = Near[1] * 3 + Far[1];
+        U[0] = static_cast<std::uint8_t>((This * 4 + 8) >> 4);
+        U[1] = static_cast<std::uint8_t>((This * 3 + Next + 7) >> 4);
+        int Last = This;
+        This = Next;
+        for (std::uint32_t X = 1; X + 1 < Cw; ++X) {
+          Next = Near[X + 1] * 3 + Far[X + 1];
+          U[2 * X] = static_cast<std::uint8_t>((This * 3 + Last + 8) >> 4);
+          U[2 * X + 1] = static_cast<std::uint8_t>((This * 3 + Next + 7) >> 4);
+          Last = This;
+          This = Next;
+        }
+        U[2 * (Cw - 1)] = static_cast<std::uint8_t>((This * 3 + Last + 8) >> 4);
+        U[2 * (Cw - 1) + 1] = static_cast<std::uint8_t>((This * 4 + 7) >> 4);
+      } else if (Comp.Up == upH2V1Fancy) {
+        U[0] = Near[0];
+        U[1] = static_cast<std::uint8_t>((Near[0] * 3 + Near[1] + 2) >> 2);
+        for (std::uint32_t X = 1; X + 1 < Cw; ++X) {
+          const int In = Near[X] * 3;
+          U[2 * X] = static_cast<std::uint8_t>((In + Near[X - 1] + 1) >> 2);
+          U[2 * X + 1] = static_cast<std::uint8_t>((In + Near[X + 1] + 2) >> 2);
+        }
+        U[2 * (Cw - 1)] = static_cast<std::uint8_t>((Near[Cw - 1] * 3 + Near[Cw - 2] + 1) >> 2);
+        U[2 * (Cw - 1) + 1] = Near[Cw - 1];
+      } else {
+        for (std::uint32_t X = 0; X < Cw; ++X) U[2 * X] = U[2 * X + 1] = Near[X];
+      }
+      Chroma[C] = U;
+    }
+    // Each pixel's samples are read before its colour is written over them.
+    const std::uint8_t* Cb = Chroma[0];
+    const std::uint8_t* Cr = Chroma[1];
+    const std::size_t Sb = Step[0], Sr = Step[1];
+    for (std::uint32_t X = 0; X < W; ++X) {
+      const int L = YRow[3 * X], B = Cb[X * Sb], R = Cr[X * Sr];
+      Out[3 * X] = static_cast<std::uint8_t>(std::clamp(L + T.CbB[B], 0, 255));
+      Out[3 * X + 1] = static_cast<std::uint8_t>(std::clamp(L + ((T.CbG[B] + T.CrG[R]) >> 16), 0, 255));
+      Out[3 * X + 2] = static_cast<std::uint8_t>(std::clamp(L + T.CrR[R], 0, 255));
+    }
+  }
+}
+
+bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJpegRowsDone& RowsDone) {
+  LastTakenFromSecond.store(0, std::memory_order_relaxed);
+  for (int K = 0; K < 3; ++K) {
+    TComponent& C = FComp[K];
+    if (C.Up == upNone) {
+      C.Base = First + K;
+      C.RowStep = Stride;
+      C.ColStep = 3;
+      C.LimitX = FInfo.output_width;
+      C.LimitY = FInfo.output_height;
+    } else {
+      C.LimitX = FMcusPerRow * static_cast<std::size_t>(C.H * C.Size);
+      C.LimitY = FMcuRows * static_cast<std::size_t>(C.V * C.Size);
+      C.Plane.resize(C.LimitX * C.LimitY);
+      C.Base = C.Plane.data();
+      C.RowStep = static_cast<std::ptrdiff_t>(C.LimitX);
+      C.ColStep = 1;
+    }
+  }
+  const double At = JpegSplitSettings().SplitAt;
+  const std::size_t Bytes = FData.End > FData.Begin ? FData.End - FData.Begin : 0;
+  std::thread Second;
+  struct TJoin {
+    std::thread& T;
+    std::atomic<bool>& Stop;
+    ~TJoin() {
+      Stop.store(true, std::memory_order_relaxed);
+      if (T.joinable()) T.join();
+    }
+  } Join{Second, FStop};
+
+  std::size_t Mark = TBitReader::NoMarkOffset;
+  if (At > 0 && At < 1 && FMcus >= JpegSplitSettings().MinMcus) {
+    // The second thread starts at a byte that begins a byte of data: not the
+    // zero byte stuffed after a 0xFF.
+    std::size_t P = FData.Begin + static_cast<std::size_t>(static_cast<double>(Bytes) * At);
+    std::uint8_t Before = 0xFF;
+    for (int Tries = 0; Tries < 64 && Before == 0xFF && P < FData.End; ++Tries, ++P) {
+      if (FData.Memory.data())
+        Before = P - 1 < FData.Memory.size() ? FData.Memory[P - 1] : 0xFF;
+      else if (FData.File->Read(P - 1, &Before, 1) != 1)
+        break;
+      if (Before != 0xFF) break;
+    }
+    if (Before != 0xFF && P < FData.End) {
+      Mark = P;
+      FCapacity2 = FMcus;
+      FPos2.reset(new std::uint64_t[FCapacity2]);
+      FPred2.reset(new TRunState[FCapacity2]);
+      FDc2.reset(new std::int32_t[FCapacity2 * static_cast<std::size_t>(FBlocks)]);
+      FRs2.reset(new std::int16_t[FCapacity2 * static_cast<std::size_t>(FRsPerMcu)]);
+      Second = std::thread([this, P] { SecondThread(P); });
+    }
+  }
+
+  TBitReader R(FData, FData.Begin, Mark);
+  TRunState St;
+  std::size_t Matched = 0;  // the second thread's MCU at the match
+  std::size_t M = 0;
+  bool Synced = false;
+  std::uint32_t RowsConverted = 0;
+  const std::uint32_t Height = FInfo.output_height;
+  // Rows are converted and reported every few MCU rows; a row needs the
+  // chroma row below it, so the last MCU row decoded waits.
+  const std::size_t ReportEvery = std::max<std::size_t>(1, 16 / static_cast<std::size_t>(FRowsPerMcuRow) + 1);
+  for (; M < FMcus; ++M) {
+    if (Second.joinable() && R.PassedMark()) {
+      const std::uint64_t Pos = R.Position();
+      if (Pos >= R.LoadedAtMark()) {
+        const std::uint64_t Rel = Pos - R.LoadedAtMark();
+        std::size_t Published = FPublished2.load(std::memory_order_acquire);
+        if (JpegSplitSettings().WaitForSecond)
+          while ((Published == 0 || FPos2[Published - 1] < Rel) && !FEnded2.load(std::memory_order_acquire)) {
+            std::this_thread::yield();
+            Published = FPublished2.load(std::memory_order_acquire);
+          }
+        while (Matched < Published && FPos2[Matched] < Rel) ++Matched;
+        if (Matched < Published && FPos2[Matched] == Rel) {
+          Synced = true;
+          break;
+        }
+      }
+    }
+    if (!DecodeMcu(R, St, M)) return false;
+    if ((M + 1) % FMcusPerRow == 0) {
+      // Data that ends early is the library's to handle.
+      if (R.UsedPadding()) return false;
+      const std::size_t McuRow = (M + 1) / FMcusPerRow;
+      if (McuRow % ReportEvery == 0) {
+        const std::uint32_t Rows = std::min<std::uint32_t>(Height, static_cast<std::uint32_t>((McuRow - 1) * FRowsPerMcuRow));
+        if (Rows > RowsConverted) {
+          ConvertRows(RowsConverted, Rows, First, Stride);
+          RowsConverted = Rows;
+          RowsDone(Rows);
+        }
+      }
+    }
+  }
+  if (Synced) {
+    // The second thread goes on to the end of the data.
+    Second.join();
+    const std::size_t Needed = FMcus - M;
+    bool Placed = FComplete2 >= Matched + Needed;
+    if (Placed) {
+      int Delta[3];
+      for (int C = 0; C < 3; ++C)
+        Delta[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) -
+                                    static_cast<std::uint32_t>(FPred2[Matched].Pred[C]));
+      for (std::size_t K = 0; K < Needed && Placed; ++K) Placed = PlaceKept(Matched + K, Delta, M + K);
+    }
+    LastTakenFromSecond.store(Placed ? Needed : 0, std::memory_order_relaxed);
+    if (!Placed) {
+      // The second thread's blocks cannot serve: this thread decodes the rest.
+      for (; M < FMcus; ++M)
+        if (!DecodeMcu(R, St, M)) return false;
+      if (R.UsedPadding()) return false;
+    }
+  } else if (R.UsedPadding()) {
+    return false;
+  }
+  FStop.store(true);
+  if (Second.joinable()) Second.join();
+  ConvertRows(RowsConverted, Height, First, Stride);
+  RowsDone(Height);
+  return true;
+}
+
+}  // namespace
+
+bool JpegSplitSuits(const jpeg_decompress_struct& Info) {
+  TSplitDecoder D(Info, TJpegScanData{});
+  return JpegSplitSettings().Enabled && D.SetUp();
+}
+
+bool JpegSplitDecode(const jpeg_decompress_struct& Info, const TJpegScanData& Data, std::uint8_t* First,
+                     std::ptrdiff_t Stride, const TJpegRowsDone& RowsDone) {
+  TSplitDecoder D(Info, Data);
+  if (!D.SetUp()) return false;
+  return D.Decode(First, Stride, RowsDone);
+}

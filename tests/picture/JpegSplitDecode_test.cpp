@@ -1,0 +1,208 @@
+// The two-thread reduced JPEG decode against the library's own reduced decode:
+// the same bytes for every sampling, size and split point, and giving up
+// (never a wrong picture) on files it does not take.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "picture/jpeg/Jpeg.h"
+#include "picture/jpeg/JpegBytes_p.h"
+#include "picture/jpeg/JpegDecoder_p.h"
+#include "picture/jpeg/JpegSplitDecode_p.h"
+#include "support/JpegFiles.h"
+
+namespace {
+
+// Settings for one test, restored after it.
+class TSplitSettings {
+ public:
+  TSplitSettings(double At, std::size_t MinMcus) : FSaved(JpegSplitSettings()) {
+    JpegSplitSettings() = {true, At, MinMcus, true};
+  }
+  ~TSplitSettings() { JpegSplitSettings() = FSaved; }
+
+ private:
+  TJpegSplitSettings FSaved;
+};
+
+struct TSplitResult {
+  bool Done = false;
+  int Width = 0, Height = 0;
+  std::ptrdiff_t Stride = 0;
+  std::vector<std::uint8_t> Bits;
+  std::vector<std::uint32_t> Reports;
+};
+
+TSplitResult SplitDecode(const TJpegBytes& Bytes, int Denom) {
+  TSplitResult R;
+  TJpegDecoder D;
+  D.Open(Bytes);
+  jpeg_decompress_struct& I = D.Info();
+  I.scale_num = 1;
+  I.scale_denom = static_cast<unsigned>(Denom);
+  I.out_color_space = JCS_EXT_BGR;
+  D.CalcOutputDimensions();
+  if (!JpegSplitSuits(I)) return R;
+  R.Width = static_cast<int>(I.output_width);
+  R.Height = static_cast<int>(I.output_height);
+  R.Stride = (R.Width * 3 + 3) / 4 * 4;
+  R.Bits.assign(static_cast<std::size_t>(R.Stride * R.Height), 0xA5);
+  R.Done = JpegSplitDecode(I, D.ScanData(), R.Bits.data(), R.Stride, [&](std::uint32_t Rows) { R.Reports.push_back(Rows); });
+  return R;
+}
+
+TSplitResult SplitDecode(const std::vector<std::uint8_t>& File, int Denom) {
+  return SplitDecode(TJpegBytes(std::vector<std::uint8_t>(File)), Denom);
+}
+
+// The first row and column where the two differ, or an empty string.
+std::string Difference(const TSplitResult& Ours, const TPlainImage& Theirs) {
+  if (Ours.Width != Theirs.Width || Ours.Height != Theirs.Height)
+    return "size " + std::to_string(Ours.Width) + "x" + std::to_string(Ours.Height) + " against " +
+           std::to_string(Theirs.Width) + "x" + std::to_string(Theirs.Height);
+  for (int Y = 0; Y < Ours.Height; ++Y) {
+    const std::uint8_t* A = Ours.Bits.data() + Y * Ours.Stride;
+    const std::uint8_t* B = Theirs.Bits.get() + Y * Theirs.Stride;
+    for (int X = 0; X < Ours.Width * 3; ++X)
+      if (A[X] != B[X])
+        return "row " + std::to_string(Y) + " byte " + std::to_string(X) + ": " + std::to_string(A[X]) + " against " +
+               std::to_string(B[X]);
+  }
+  return "";
+}
+
+TPlainImage LibraryDecode(const std::vector<std::uint8_t>& File, int Denom) {
+  return PlainDecode(File, [Denom](jpeg_decompress_struct& D) {
+    D.scale_num = 1;
+    D.scale_denom = static_cast<unsigned>(Denom);
+  });
+}
+
+struct TCase {
+  int Width, Height, HSamp, VSamp, Quality;
+  bool Noise;
+};
+
+}  // namespace
+
+TEST(JpegSplitDecode, GivesTheLibrarysPixelsForEverySamplingSizeAndSplit) {
+  const TCase Cases[] = {
+      {517, 389, 2, 2, 92, true},  {640, 480, 2, 2, 75, false}, {333, 250, 2, 1, 90, true},
+      {301, 199, 1, 1, 95, true},  {1024, 768, 2, 2, 100, true}, {37, 29, 2, 2, 90, true},
+      {9, 7, 2, 2, 50, false},     {700, 20, 2, 1, 85, true},    {18, 600, 2, 2, 88, true},
+  };
+  for (const TCase& C : Cases) {
+    TJpegFileOptions O{C.Width, C.Height};
+    O.HSamp = C.HSamp;
+    O.VSamp = C.VSamp;
+    O.Quality = C.Quality;
+    O.Noise = C.Noise;
+    const auto File = MakeJpeg(O);
+    for (int Denom : {4, 8}) {
+      const TPlainImage Expected = LibraryDecode(File, Denom);
+      ASSERT_FALSE(Expected.Failed);
+      for (double At : {0.0, 0.5, 0.13, 0.77}) {
+        TSplitSettings S(At, 0);
+        const TSplitResult Got = SplitDecode(File, Denom);
+        SCOPED_TRACE(std::to_string(C.Width) + "x" + std::to_string(C.Height) + " sampling " + std::to_string(C.HSamp) +
+                     "x" + std::to_string(C.VSamp) + " 1/" + std::to_string(Denom) + " split at " + std::to_string(At));
+        ASSERT_TRUE(Got.Done);
+        EXPECT_EQ(Difference(Got, Expected), "");
+        // The second thread's MCUs were used (a split that never finds its
+        // place would still give the right pixels, decoded on one thread).
+        if (At > 0 && C.Width * C.Height >= 300 * 300) {
+          EXPECT_GT(JpegSplitLastTakenFromSecond(), 0u);
+        }
+        ASSERT_FALSE(Got.Reports.empty());
+        EXPECT_EQ(Got.Reports.back(), static_cast<std::uint32_t>(Expected.Height));
+        for (std::size_t K = 1; K < Got.Reports.size(); ++K) EXPECT_GT(Got.Reports[K], Got.Reports[K - 1]);
+      }
+    }
+  }
+}
+
+TEST(JpegSplitDecode, ReadsAFileAPieceAtATime) {
+  TJpegFileOptions O{1600, 1200};
+  O.Noise = true;
+  const auto File = MakeJpeg(O);
+  const std::string Name = ::testing::TempDir() + "/split_pieces.jpg";
+  {
+    std::FILE* F = std::fopen(Name.c_str(), "wb");
+    ASSERT_TRUE(F);
+    ASSERT_EQ(std::fwrite(File.data(), 1, File.size(), F), File.size());
+    std::fclose(F);
+  }
+  const std::size_t Saved = JpegReadWholeUpTo();
+  JpegReadWholeUpTo() = 0;
+  const auto Bytes = TJpegBytes::Open(Name, 4096);
+  JpegReadWholeUpTo() = Saved;
+  ASSERT_FALSE(Bytes->Complete());
+  TSplitSettings S(0.5, 0);
+  const TSplitResult Got = SplitDecode(*Bytes, 4);
+  std::remove(Name.c_str());
+  ASSERT_TRUE(Got.Done);
+  EXPECT_GT(JpegSplitLastTakenFromSecond(), 0u);
+  EXPECT_EQ(Difference(Got, LibraryDecode(File, 4)), "");
+}
+
+TEST(JpegSplitDecode, LeavesToTheLibraryWhatItDoesNotTake) {
+  TSplitSettings S(0.5, 0);
+  const auto Refused = [](TJpegFileOptions O, int Denom) {
+    O.Width = 200;
+    O.Height = 150;
+    TJpegDecoder D;
+    const auto File = MakeJpeg(O);
+    D.Open(std::span<const std::uint8_t>(File));
+    D.Info().scale_num = 1;
+    D.Info().scale_denom = static_cast<unsigned>(Denom);
+    D.Info().out_color_space = D.Info().jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    D.CalcOutputDimensions();
+    return !JpegSplitSuits(D.Info());
+  };
+  TJpegFileOptions Plain;
+  EXPECT_FALSE(Refused(Plain, 4));
+  EXPECT_TRUE(Refused(Plain, 2));
+  EXPECT_TRUE(Refused(Plain, 1));
+  TJpegFileOptions P;
+  P.Progressive = true;
+  EXPECT_TRUE(Refused(P, 4));
+  TJpegFileOptions R;
+  R.RestartRows = 1;
+  EXPECT_TRUE(Refused(R, 4));
+  TJpegFileOptions G;
+  G.Gray = true;
+  EXPECT_TRUE(Refused(G, 4));
+  TJpegFileOptions A;
+  A.Arithmetic = true;
+  EXPECT_TRUE(Refused(A, 4));
+  TJpegFileOptions K;
+  K.Cmyk = true;
+  EXPECT_TRUE(Refused(K, 4));
+}
+
+TEST(JpegSplitDecode, GivesUpOnDamagedOrShortData) {
+  TJpegFileOptions O{800, 600};
+  O.Noise = true;
+  const auto File = MakeJpeg(O);
+  TSplitSettings S(0.5, 0);
+  // Cut short, in the first and in the second half of the data.
+  for (double Keep : {0.3, 0.8, 0.999}) {
+    std::vector<std::uint8_t> Short(File.begin(), File.begin() + static_cast<std::ptrdiff_t>(File.size() * Keep));
+    EXPECT_FALSE(SplitDecode(Short, 4).Done) << Keep;
+  }
+  // A marker in the middle of the data.
+  std::vector<std::uint8_t> Marked = File;
+  Marked[Marked.size() / 2] = 0xFF;
+  Marked[Marked.size() / 2 + 1] = 0xD3;
+  EXPECT_FALSE(SplitDecode(Marked, 4).Done);
+  // Flipped bits give either the library's pixels or a refusal, never others.
+  for (std::size_t At : {File.size() / 5, File.size() / 2, File.size() * 9 / 10}) {
+    std::vector<std::uint8_t> Bad = File;
+    Bad[At] ^= 0x5A;
+    const TSplitResult Got = SplitDecode(Bad, 4);
+    if (Got.Done) {
+      EXPECT_EQ(Difference(Got, LibraryDecode(Bad, 4)), "") << At;
+    }
+  }
+}
