@@ -857,6 +857,9 @@ void TCustomKestImage::Paint() {
 }
 
 void TCustomKestImage::EraseBackground() {
+  // A paint cycle that erases the whole client area is pending (a window just
+  // made or resized): it writes these pixels before anything can show them.
+  if (EraseRequested() && InvalidRegion().contains(QRect(0, 0, ClientWidth(), ClientHeight()))) return;
   TCanvas& C = Canvas();
   C.Brush().Color = Color();
   C.Brush().Style = bsSolid;

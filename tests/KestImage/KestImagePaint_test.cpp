@@ -217,6 +217,27 @@ TEST(KestImagePaint, AChangeReportedWhileTheCacheIsBuiltRebuildsOnlyWhatChanged)
   }
 }
 
+// Erasing writes the background at once into a window that has been painted;
+// one whose whole client area a pending paint erases anyway is left to it.
+TEST(KestImagePaint, EraseBackgroundWritesAtOnceIntoAPaintedWindow) {
+  auto V = FixedClientView(50, 40);
+  SetCoordinatePicture(*V, 30, 20);
+  V->Update();
+  ASSERT_FALSE(V->EraseRequested());
+  const std::uint32_t Background = ColorToPixel(V->Color()) & 0xFFFFFFu;
+  ASSERT_NE(SurfacePixel(*V, 3, 4) & 0xFFFFFFu, Background);
+  V->EraseBackground();
+  for (int Y = 0; Y < 40; ++Y)
+    for (int X = 0; X < 50; ++X) ASSERT_EQ(SurfacePixel(*V, X, Y) & 0xFFFFFFu, Background) << X << "," << Y;
+  // Made larger, the window is erased whole by its next paint, which shows the picture again.
+  V->SetBounds(0, 0, 70 + ScrollBarThickness, 60 + ScrollBarThickness);
+  ASSERT_TRUE(V->EraseRequested());
+  V->EraseBackground();
+  V->Update();
+  EXPECT_EQ(DecodeCoordinate(SurfacePixel(*V, 3, 4)), QPoint(3, 4));
+  EXPECT_EQ(SurfacePixel(*V, 65, 55) & 0xFFFFFFu, Background);
+}
+
 TEST(KestImagePaint, ExceptionWhilePaintingRestoresTheDrawingFlag) {
   auto V = FixedClientView(100, 100);
   auto G = std::make_unique<TFailingGraphic>();
