@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "KestImage/Cursors.h"
@@ -632,17 +634,59 @@ void TCustomKestImage::BackgroundDecodeEnded() {
 }
 
 void TCustomKestImage::RebuildCache() {
+  // Reading a layout sets the picture, the size and the resampling one after
+  // another, each of which would build the cache: it is built once, at the end.
+  if (ComponentState().Contains(csLoading)) {
+    if (FRenderCacheState != cstNone) DropCache();
+    FCacheAfterLoading = true;
+    return;
+  }
+  if (FBuildingCache) {
+    FRebuildAfterBuild = true;
+    return;
+  }
   if (AwaitingDecode()) {
     DropCache();
     return;
   }
+  // What the cache is built from: a rebuild asked for during the build that
+  // finds all of it unchanged would only draw the same pixels again.
+  const auto Inputs = [this] {
+    return std::make_tuple(FPicture->Graphic(), FPicture->Width(), FPicture->Height(), FScale, FScaleMode,
+                           FResampling, Color(), FMaxOffset.X > 0, FMaxOffset.Y > 0);
+  };
+  const auto Before = Inputs();
+  FBuildingCache = true;
+  struct TBuildGuard {
+    bool& Flag;
+    ~TBuildGuard() { Flag = false; }
+  } Guard{FBuildingCache};
   switch (FScaleMode) {
     case smNormal: BuildUnscaledCache(); break;
     case smStretch: DropCache(); break;
     case smScale: BuildScaledCache(); break;
     case smResize: DropCache(); break;
   }
+  FBuildingCache = false;
+  if (std::exchange(FRebuildAfterBuild, false) && Inputs() != Before) {
+    RebuildCache();
+    return;
+  }
   CheckDrawnSize();
+}
+
+void TCustomKestImage::Loaded() {
+  TCustomControl::Loaded();
+  if (!std::exchange(FCacheAfterLoading, false)) return;
+  // A layout sets OnProgress after the picture, so the decode that reading
+  // the picture starts reaches no handler of the layout; nor does it here,
+  // where the owner may not be ready for it yet.
+  struct TRestoreHandler {
+    TProgressEvent& Event;
+    TProgressEvent Saved;
+    ~TRestoreHandler() { Event = std::move(Saved); }
+  } Restore{OnProgress, std::exchange(OnProgress, nullptr)};
+  RebuildCache();
 }
 
 void TCustomKestImage::DropCache() {
@@ -813,6 +857,9 @@ void TCustomKestImage::Paint() {
 }
 
 void TCustomKestImage::EraseBackground() {
+  // A paint cycle that erases the whole client area is pending (a window just
+  // made or resized): it writes these pixels before anything can show them.
+  if (EraseRequested() && InvalidRegion().contains(QRect(0, 0, ClientWidth(), ClientHeight()))) return;
   TCanvas& C = Canvas();
   C.Brush().Color = Color();
   C.Brush().Style = bsSolid;

@@ -215,10 +215,20 @@ class TCustomKestImage : public TCustomControl {
   bool FShowingBackground = false;
   // The cursor the busy cursor stands in for while a background decode runs.
   TCursor FCursorBeforeDecode = crDefault;
+  // The cache was asked for while a stored layout was read: it is built once
+  // when reading ends, not again for every property read.
+  bool FCacheAfterLoading = false;
+  // A cache build is under way; a rebuild asked for meanwhile (a graphic that
+  // reports a change when its first drawing decodes it) is done after it,
+  // and only if what the cache is built from has changed.
+  bool FBuildingCache = false;
+  bool FRebuildAfterBuild = false;
 
  public:
   // A cache that holds background pixels is drawn again in the new colour.
   void SetColor(TColor C) override;
+  // Builds the cache that reading the layout asked for.
+  void Loaded() override;
 };
 
 // The published face of the view: properties visible to stored layouts, with

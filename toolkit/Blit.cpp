@@ -337,10 +337,21 @@ void StretchBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TP
 
 void FillPixels(QImage& Dst, const TRect& R, const QRegion* Clip, std::uint32_t Pixel) {
   if (Dst.isNull() || Dst.depth() != 32) return;
+  const auto Stride = static_cast<std::size_t>(Dst.bytesPerLine());
+  // A pixel of four equal bytes (white, black) fills with memset; any other
+  // fills the first row and copies it to the rest, both whole rows at a time.
+  const bool Bytewise = Pixel == (Pixel & 0xFFu) * 0x01010101u;
   ForEachClipRect(Dst, R, Clip, [&](const TRect& A) {
-    for (std::int32_t Y = A.Top; Y < A.Bottom; ++Y) {
-      auto* Row = reinterpret_cast<std::uint32_t*>(Dst.scanLine(Y));
-      std::fill(Row + A.Left, Row + A.Right, Pixel);
+    std::uint8_t* const Bits = Dst.bits();
+    const std::size_t Bytes = static_cast<std::size_t>(A.Width()) * 4;
+    std::uint8_t* const First = Bits + static_cast<std::size_t>(A.Top) * Stride + static_cast<std::size_t>(A.Left) * 4;
+    if (!Bytewise) std::fill_n(reinterpret_cast<std::uint32_t*>(First), A.Width(), Pixel);
+    for (std::int32_t Y = Bytewise ? A.Top : A.Top + 1; Y < A.Bottom; ++Y) {
+      std::uint8_t* Row = Bits + static_cast<std::size_t>(Y) * Stride + static_cast<std::size_t>(A.Left) * 4;
+      if (Bytewise)
+        std::memset(Row, static_cast<int>(Pixel & 0xFFu), Bytes);
+      else
+        std::memcpy(Row, First, Bytes);
     }
   });
 }

@@ -6,6 +6,7 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QSet>
 #include <QImage>
 #include <QPainter>
 
@@ -81,14 +82,26 @@ namespace {
 // sans-serif face of similar widths (so that captions fit the places laid out
 // for them), else empty for the general sans-serif face. Looking a family up
 // asks the system's font configuration, so each name is looked up once.
+// A family is found among the installed ones first; only a name that is not
+// installed is given to the font configuration, whose alias rules (one pass
+// over all of them per name) may still know it.
+bool FamilyKnown(const QString& Family) {
+  static const QSet<QString> Installed = [] {
+    QSet<QString> S;
+    for (const QString& F : QFontDatabase::families()) S.insert(F.toCaseFolded());
+    return S;
+  }();
+  return Installed.contains(Family.toCaseFolded()) || QFontDatabase::hasFamily(Family);
+}
+
 const QString& ResolveFamily(const std::string& Name) {
   static std::unordered_map<std::string, QString> Resolved;
   if (auto It = Resolved.find(Name); It != Resolved.end()) return It->second;
   QString Family = QString::fromStdString(Name);
-  if (!QFontDatabase::hasFamily(Family)) {
+  if (!FamilyKnown(Family)) {
     Family.clear();
     for (const char* Similar : {"Liberation Sans", "Arimo", "Nimbus Sans", "FreeSans"})
-      if (QFontDatabase::hasFamily(QString::fromLatin1(Similar))) {
+      if (FamilyKnown(QString::fromLatin1(Similar))) {
         Family = QString::fromLatin1(Similar);
         break;
       }

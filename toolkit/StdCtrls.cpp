@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QIcon>
 #include <QPixmap>
@@ -215,9 +216,19 @@ void TComboBox::DefineProperties(TPropList& L) const {
                  return TPropValue::OfList(C.Items().ToVector());
                },
                [](TComponent& O, const TPropValue& P) {
-                 auto& C = static_cast<TComboBox&>(O);
-                 C.Items().Clear();
-                 for (const auto& S : P.Items) C.Items().Add(S);
+                 // The list changes once, when all its entries are in: the box
+                 // takes them over in one pass, not once for every entry.
+                 TStrings& Items = static_cast<TComboBox&>(O).Items();
+                 {
+                   struct TRestore {
+                     TStrings& L;
+                     TNotifyEvent Saved;
+                     ~TRestore() { L.OnChange = std::move(Saved); }
+                   } Quiet{Items, std::exchange(Items.OnChange, nullptr)};
+                   Items.Clear();
+                   for (const auto& S : P.Items) Items.Add(S);
+                 }
+                 if (Items.OnChange) Items.OnChange(&Items);
                }});
   L.push_back(prop::Int<TComboBox, int>("ItemIndex", &TComboBox::ItemIndex, &TComboBox::SetItemIndex, -1));
   L.push_back(prop::String<TComboBox>("Text", &TComboBox::Text, &TComboBox::SetText, std::string()));

@@ -10,6 +10,8 @@
 //   first_picture_view --make-large FILE W H   writes a gray baseline JPEG of
 //                               large squares at low quality, made row by row
 //                               (65500 x 65500 for the memory of the largest)
+//   first_picture_view --make-large-colour FILE W H   the same in colour
+//                               (three components, 4:2:0)
 // With KEST_STAGES set, the times and peaks of the stages go to standard error.
 #include <QApplication>
 #include <QTimer>
@@ -66,14 +68,21 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s %.1f ms peak %ld kB\n", What,
                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count(), PeakKb());
   };
-  if (argc >= 5 && std::strcmp(argv[1], "--make-large") == 0) {
+  const bool Colour = argc >= 5 && std::strcmp(argv[1], "--make-large-colour") == 0;
+  if (Colour || (argc >= 5 && std::strcmp(argv[1], "--make-large") == 0)) {
     TJpegEncoding E;
     E.Width = std::atoi(argv[3]);
     E.Height = std::atoi(argv[4]);
-    E.Components = 1;
+    E.Components = Colour ? 3 : 1;
     E.Quality = 20;
+    // Squares of 1024 pixels, a whole number of blocks: almost every block is flat.
+    static constexpr JSAMPLE Dark[3] = {40, 90, 180}, Light[3] = {200, 120, 60};
     const auto Bytes = CompressJpeg(E, [&](int Y, JSAMPLE* Row) {
-      for (int X = 0; X < E.Width; ++X) Row[X] = static_cast<JSAMPLE>((X / 1024 + Y / 1024) % 2 ? 200 : 60);
+      for (int X = 0; X < E.Width; ++X) {
+        const bool Lit = (X / 1024 + Y / 1024) % 2 != 0;
+        if (!Colour) Row[X] = Lit ? 200 : 60;
+        else std::memcpy(Row + 3 * static_cast<std::size_t>(X), Lit ? Light : Dark, 3);
+      }
     });
     std::ofstream(argv[2], std::ios::binary)
         .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));

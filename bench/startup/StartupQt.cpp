@@ -13,8 +13,12 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "Stages.h"
+
 int main(int argc, char** argv) {
+  const TStages Stage;
   QApplication App(argc, argv);
+  Stage("application");
   QMainWindow Window;
   Window.setWindowTitle("Qt window");
   Window.resize(689, 500);
@@ -45,12 +49,18 @@ int main(int argc, char** argv) {
   Window.setCentralWidget(Central);
   Window.statusBar()->addWidget(new QLabel("100%"));
   Window.statusBar()->addWidget(new QLabel("sample.jpg"), 1);
+  Stage("window built");
   Window.show();
   QTimer::singleShot(0, &App, [&] {
+    Stage("shown");
     QApplication::processEvents();
+    Stage("events");
     for (QWidget* W : QApplication::topLevelWidgets())
       if (W->isVisible()) W->grab();
+    Stage("painted");
     QApplication::quit();
   });
-  return App.exec();
+  const int Result = App.exec();
+  Stage("ended");
+  return Result;
 }

@@ -1,11 +1,11 @@
 #include "picture/icon/IcoImage.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <utility>
 
 #include <QPainter>
+#include <png.h>
 
 #include "picture/Bitmap.h"
 #include "picture/Dib.h"
@@ -29,8 +29,63 @@ bool IsPng(std::span<const std::uint8_t> Bytes) {
   return Bytes.size() >= 8 && std::memcmp(Bytes.data(), Signature, 8) == 0;
 }
 
+// libpng's reading of one PNG entry. libpng reports errors by a long jump back
+// into the function that set it up, so the functions that call it hold
+// nothing that needs destroying.
+struct TPngRead {
+  png_structp Png = nullptr;
+  png_infop Info = nullptr;
+  std::span<const std::uint8_t> Bytes;
+  std::size_t Pos = 0;
+};
+
+void PngReadBytes(png_structp Png, png_bytep Out, std::size_t Size) {
+  auto* S = static_cast<TPngRead*>(png_get_io_ptr(Png));
+  if (Size > S->Bytes.size() - S->Pos) png_error(Png, "the data ends early");
+  std::memcpy(Out, S->Bytes.data() + S->Pos, Size);
+  S->Pos += Size;
+}
+
+[[noreturn]] void PngError(png_structp Png, png_const_charp) { png_longjmp(Png, 1); }
+void PngWarning(png_structp, png_const_charp) {}
+
+// Reads the chunks before the pixel data and asks for 8-bit blue, green, red,
+// alpha (opaque where the file has no transparency): the bytes of a 32-bit
+// ARGB pixel. False when libpng fails.
+bool PngReadHeader(TPngRead& S, png_uint_32& Width, png_uint_32& Height, int& Passes) {
+  if (setjmp(png_jmpbuf(S.Png))) return false;
+  // Files whose compressed data claims a smaller window than it uses still decode.
+  png_set_option(S.Png, PNG_MAXIMUM_INFLATE_WINDOW, PNG_OPTION_ON);
+  // The pixel data's own checksum is not checked: the chunk checksums around
+  // it already catch damaged bytes, and it costs a pass over the data.
+  png_set_option(S.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+  png_set_read_fn(S.Png, &S, PngReadBytes);
+  png_read_info(S.Png, S.Info);
+  png_set_expand(S.Png);  // palette to colours, gray to 8 bits, tRNS to alpha
+  png_set_scale_16(S.Png);
+  png_set_gray_to_rgb(S.Png);
+  png_set_bgr(S.Png);
+  png_set_filler(S.Png, 0xFF, PNG_FILLER_AFTER);  // adds alpha only where there is none
+  Passes = png_set_interlace_handling(S.Png);
+  png_read_update_info(S.Png, S.Info);
+  Width = png_get_image_width(S.Png, S.Info);
+  Height = png_get_image_height(S.Png, S.Info);
+  return png_get_rowbytes(S.Png, S.Info) == std::size_t{4} * Width;
+}
+
+// Reads every pass's rows into the image. False when libpng fails.
+bool PngReadPixels(TPngRead& S, std::uint8_t* Bits, std::size_t Stride, png_uint_32 Height, int Passes) {
+  if (setjmp(png_jmpbuf(S.Png))) return false;
+  for (int Pass = 0; Pass < Passes; ++Pass)
+    for (png_uint_32 Y = 0; Y < Height; ++Y) png_read_row(S.Png, Bits + Y * Stride, nullptr);
+  // The chunks after the pixel data are read as well: a file that is cut
+  // short or damaged there is refused.
+  png_read_end(S.Png, nullptr);
+  return true;
+}
+
 QImage DecodePng(std::span<const std::uint8_t> Bytes) {
-  // The size in the header chunk is checked before Qt allocates anything.
+  // The size in the header chunk is checked before anything is allocated.
   TByteReader R(Bytes);
   R.Skip(12);  // signature and chunk length
   const auto Chunk = R.Bytes(12);
@@ -40,9 +95,24 @@ QImage DecodePng(std::span<const std::uint8_t> Bytes) {
   };
   // Both factors are below 2^32, so the product cannot overflow.
   const std::uint64_t Pixels = Be32(Chunk.data() + 4) * Be32(Chunk.data() + 8);
-  if (Pixels == 0 || Pixels > MaxPicturePixels || Bytes.size() > INT_MAX) Refused();
-  QImage I = QImage::fromData(Bytes.data(), static_cast<int>(Bytes.size()), "PNG");
-  if (I.isNull()) Refused();
+  if (Pixels == 0 || Pixels > MaxPicturePixels) Refused();
+
+  TPngRead S;
+  S.Bytes = Bytes;
+  S.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+  if (S.Png) S.Info = png_create_info_struct(S.Png);
+  struct TFree {
+    TPngRead& S;
+    ~TFree() { png_destroy_read_struct(&S.Png, &S.Info, nullptr); }
+  } Free{S};
+  if (!S.Info) throw EOutOfResources(SysErrorMessage(ENOMEM));
+  png_uint_32 W = 0, H = 0;
+  int Passes = 1;
+  if (!PngReadHeader(S, W, H, Passes) || std::uint64_t{W} * H != Pixels) Refused();
+  // Every row is written before the image is used: it is not cleared first.
+  QImage I(static_cast<int>(W), static_cast<int>(H), QImage::Format_ARGB32);
+  if (I.isNull()) throw EOutOfResources(SysErrorMessage(ENOMEM));
+  if (!PngReadPixels(S, I.bits(), static_cast<std::size_t>(I.bytesPerLine()), H, Passes)) Refused();
   return Premultiplied(std::move(I));
 }
 

@@ -1,6 +1,8 @@
 // Picture binding, the render cache and painting.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <QCoreApplication>
 
 #include "support/ViewFixtures.h"
@@ -163,6 +165,77 @@ TEST(KestImagePaint, FailedCacheBuildsFallBackQuietly) {
   static_cast<TFailingGraphic*>(V->Picture()->Graphic())->FailAlways = true;
   V->SetScale(3);
   EXPECT_EQ(V->RenderCacheState(), cstNone);
+}
+
+// A graphic that reports a change at its first drawing, as one that decodes
+// there does, and counts its drawings; its first drawing may also resize it,
+// as a graphic that learns its size by decoding does.
+class TChangingOnFirstDrawing : public TBitmap {
+ public:
+  explicit TChangingOnFirstDrawing(bool Resize) : TBitmap(200, 150, pf32bit), FResize(Resize) { Paint(); }
+  int Drawings = 0;
+  void DrawInto(TCanvas& C, const TRect& R) override {
+    if (Drawings++ == 0) {
+      if (FResize) {
+        SetSize(120, 90);
+        Paint();
+      }
+      Changed(this);
+    }
+    TBitmap::DrawInto(C, R);
+  }
+
+ private:
+  void Paint() {
+    const auto Source = CoordinateBitmap(Width(), Height());
+    for (int Y = 0; Y < Height(); ++Y)
+      std::memcpy(ScanLine(Y), Source->ScanLine(Y), static_cast<std::size_t>(Width()) * 4);
+  }
+  bool FResize;
+};
+
+TEST(KestImagePaint, AChangeReportedWhileTheCacheIsBuiltRebuildsOnlyWhatChanged) {
+  for (const bool Resize : {false, true}) {
+    // Shown whole at first, the picture is not drawn until a zoom builds the cache.
+    auto V = FixedClientView(150, 150);
+    V->SetLockScale(true);
+    V->SetScale(0.5);
+    auto G = std::make_unique<TChangingOnFirstDrawing>(Resize);
+    auto* Raw = G.get();
+    V->Picture()->SetGraphic(std::move(G));
+    ASSERT_EQ(Raw->Drawings, 0);
+    V->SetScale(2);
+    // The same picture at the same size is drawn once; one that changed size
+    // is drawn again at its new size.
+    EXPECT_EQ(Raw->Drawings, Resize ? 2 : 1);
+    ASSERT_EQ(V->RenderCacheState(), cstScaled);
+    const int W = Resize ? 120 : 200, H = Resize ? 90 : 150;
+    ASSERT_EQ(V->RenderCache().Width(), 2 * W);
+    ASSERT_EQ(V->RenderCache().Height(), 2 * H);
+    for (const QPoint P : {QPoint(0, 0), QPoint(W - 1, H - 1), QPoint(W / 2, 7)})
+      EXPECT_EQ(DecodeCoordinate(V->RenderCache().View().PixelAt(2 * P.x() + 1, 2 * P.y() + 1)), P) << Resize;
+  }
+}
+
+// Erasing writes the background at once into a window that has been painted;
+// one whose whole client area a pending paint erases anyway is left to it.
+TEST(KestImagePaint, EraseBackgroundWritesAtOnceIntoAPaintedWindow) {
+  auto V = FixedClientView(50, 40);
+  SetCoordinatePicture(*V, 30, 20);
+  V->Update();
+  ASSERT_FALSE(V->EraseRequested());
+  const std::uint32_t Background = ColorToPixel(V->Color()) & 0xFFFFFFu;
+  ASSERT_NE(SurfacePixel(*V, 3, 4) & 0xFFFFFFu, Background);
+  V->EraseBackground();
+  for (int Y = 0; Y < 40; ++Y)
+    for (int X = 0; X < 50; ++X) ASSERT_EQ(SurfacePixel(*V, X, Y) & 0xFFFFFFu, Background) << X << "," << Y;
+  // Made larger, the window is erased whole by its next paint, which shows the picture again.
+  V->SetBounds(0, 0, 70 + ScrollBarThickness, 60 + ScrollBarThickness);
+  ASSERT_TRUE(V->EraseRequested());
+  V->EraseBackground();
+  V->Update();
+  EXPECT_EQ(DecodeCoordinate(SurfacePixel(*V, 3, 4)), QPoint(3, 4));
+  EXPECT_EQ(SurfacePixel(*V, 65, 55) & 0xFFFFFFu, Background);
 }
 
 TEST(KestImagePaint, ExceptionWhilePaintingRestoresTheDrawingFlag) {

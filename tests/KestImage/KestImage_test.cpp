@@ -83,6 +83,34 @@ TEST(TKestImage, StoredLayoutRoundTripKeepsTheValues) {
   EXPECT_EQ(WriteLayout(Root2), Text);
 }
 
+// Reading a layout builds the cache at its end, from every property read: the
+// same cache as the view that was written.
+TEST(TKestImage, StoredLayoutBuildsTheCacheFromAllItsValues) {
+  InitializeKestImageUnit();
+  TComponent Root(nullptr);
+  auto* V = Root.Own(std::make_unique<TKestImage>(&Root));
+  V->SetName("KestImage1");
+  V->SetBounds(0, 0, 120, 90);
+  V->SetLockScale(true);
+  V->SetResampling(rsSmooth);
+  V->SetColor(clYellow);
+  SetCoordinatePicture(*V, 300, 200);
+  V->SetScale(0.75);
+  ASSERT_EQ(V->RenderCacheState(), cstScaled);
+  const std::string Text = WriteLayout(Root);
+
+  TComponent Root2(nullptr);
+  ReadLayout(Root2, Text);
+  auto* W = dynamic_cast<TKestImage*>(Root2.FindComponent("KestImage1"));
+  ASSERT_NE(W, nullptr);
+  ASSERT_EQ(W->RenderCacheState(), cstScaled);
+  ASSERT_EQ(W->RenderCache().Width(), V->RenderCache().Width());
+  ASSERT_EQ(W->RenderCache().Height(), V->RenderCache().Height());
+  for (int Y = 0; Y < V->RenderCache().Height(); ++Y)
+    for (int X = 0; X < V->RenderCache().Width(); ++X)
+      ASSERT_EQ(W->RenderCache().View().PixelAt(X, Y), V->RenderCache().View().PixelAt(X, Y)) << X << "," << Y;
+}
+
 TEST(TKestImage, LoadingFiresNoScaleChangeButLaterWritesDo) {
   InitializeKestImageUnit();
   int Calls = 0;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <QBuffer>
 #include <QImage>
 
@@ -7,6 +10,7 @@
 #include "picture/BmpBuilder.h"
 #include "picture/icon/IcoImage.h"
 #include "picture/icon/Icon.h"
+#include "support/PngFiles.h"
 #include "toolkit/Exceptions.h"
 
 using namespace bmptest;
@@ -200,6 +204,67 @@ TEST_F(IconTest, PngEntriesArePremultipliedAsQtDoes) {
       for (int X = 0; X < Want.width(); ++X)
         ASSERT_EQ(Got.pixel(X, Y), Want.pixel(X, Y)) << Image.format() << ": " << X << "," << Y;
   }
+}
+
+// The layouts Qt's writer does not make decode alike too: interlaced files,
+// low bit depths, a transparent key colour, 16-bit channels (within one level).
+TEST_F(IconTest, PngEntriesOfEveryLayoutMatchQt) {
+  const auto Sample = [](int X, int Y, int C) { return static_cast<std::uint32_t>((X * 29 + Y * 53 + C * 71) * 257); };
+  const auto Png = [&](int ColorType, int Depth, bool Interlaced) {
+    TPngFileOptions O;
+    O.Width = 19, O.Height = 13, O.ColorType = ColorType, O.BitDepth = Depth, O.Interlaced = Interlaced;
+    const std::uint32_t Mask = (1u << Depth) - 1;
+    O.Sample = [=](int X, int Y, int C) { return (Sample(X, Y, C) >> (16 - Depth)) & Mask; };
+    if (ColorType == PNG_COLOR_TYPE_PALETTE) {
+      for (int I = 0; I <= static_cast<int>(Mask); ++I)
+        O.Palette.push_back({static_cast<png_byte>(I * 13), static_cast<png_byte>(255 - I * 7), static_cast<png_byte>(I * 97)});
+      O.PaletteAlpha = {0, 90, 255, 17};
+    }
+    if (ColorType == PNG_COLOR_TYPE_GRAY && Depth == 8) {
+      O.KeyTransparent = true;
+      O.Key.gray = static_cast<png_uint_16>(O.Sample(3, 2, 0));
+    }
+    return MakePng(O);
+  };
+  struct TCase { int ColorType, Depth; bool Interlaced; };
+  for (const TCase C : {TCase{PNG_COLOR_TYPE_RGB_ALPHA, 8, true}, TCase{PNG_COLOR_TYPE_PALETTE, 4, true},
+                        TCase{PNG_COLOR_TYPE_PALETTE, 2, false}, TCase{PNG_COLOR_TYPE_GRAY, 1, false},
+                        TCase{PNG_COLOR_TYPE_GRAY, 8, true}, TCase{PNG_COLOR_TYPE_GRAY_ALPHA, 8, false},
+                        TCase{PNG_COLOR_TYPE_RGB, 16, false}, TCase{PNG_COLOR_TYPE_RGB_ALPHA, 16, true}}) {
+    const TBytes File = Png(C.ColorType, C.Depth, C.Interlaced);
+    const QImage Got = DecodeIconImage(File);
+    const QImage Want = QImage::fromData(File.data(), static_cast<int>(File.size()), "PNG")
+                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(Got.format(), QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(Got.size(), Want.size());
+    const int Tolerance = C.Depth == 16 ? 1 : 0;
+    for (int Y = 0; Y < Want.height(); ++Y)
+      for (int X = 0; X < Want.width(); ++X)
+        for (int Shift = 0; Shift < 32; Shift += 8)
+          ASSERT_LE(std::abs(static_cast<int>((Got.pixel(X, Y) >> Shift) & 0xFF) -
+                             static_cast<int>((Want.pixel(X, Y) >> Shift) & 0xFF)),
+                    Tolerance)
+              << C.ColorType << "/" << C.Depth << (C.Interlaced ? " interlaced " : " ") << X << "," << Y;
+  }
+}
+
+// A damaged PNG entry is refused whole, wherever the damage lies.
+TEST_F(IconTest, DamagedPngEntriesAreRefused) {
+  TPngFileOptions O;
+  O.Width = 8, O.Height = 8;
+  O.Sample = [](int X, int Y, int C) { return static_cast<std::uint32_t>(X * 30 + Y * 7 + C); };
+  const TBytes Good = MakePng(O);
+  const auto Idat = static_cast<std::size_t>(std::search(Good.begin(), Good.end(), "IDAT", "IDAT" + 4) - Good.begin());
+  TBytes BadCrc = Good;
+  BadCrc[Idat + 6] ^= 0x40;           // a byte of the pixel data: the chunk checksum no longer matches
+  const TBytes NoEnd(Good.begin(), Good.end() - 12);  // no IEND chunk
+  TBytes BadSignature = Good;
+  BadSignature[1] = 'Q';
+  for (const TBytes& Bad : {BadCrc, NoEnd})
+    EXPECT_THROW(DecodeIconImage(Bad), EOutOfResources);
+  // Without the PNG signature the bytes are read as a bitmap image, which they are not either.
+  EXPECT_THROW(DecodeIconImage(BadSignature), EOutOfResources);
+  EXPECT_EQ(DecodeIconImage(Good).size(), QSize(8, 8));
 }
 
 TEST_F(IconTest, TypeZeroShowsTheDefaultApplicationIcon) {

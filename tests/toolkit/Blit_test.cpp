@@ -357,11 +357,14 @@ TEST(FillPixels, FillsTheRectangleWithinTheImageAndTheClip) {
   for (int Y = 0; Y < 4; ++Y)
     for (int X = 0; X < 5; ++X) EXPECT_EQ(At(T, X, Y), X < 3 && Y >= 1 ? 0xFF010203u : Sentinel) << X << "," << Y;
 
-  QImage C = Target(5, 4);
-  const QRegion Clip(1, 1, 2, 2);
-  FillPixels(C, TRect{0, 0, 5, 4}, &Clip, 0xFF0000FFu);
-  for (int Y = 0; Y < 4; ++Y)
-    for (int X = 0; X < 5; ++X) EXPECT_EQ(At(C, X, Y), Clip.contains(QPoint(X, Y)) ? 0xFF0000FFu : Sentinel);
+  // Pixels of four equal bytes fill by bytes, others by copying the first row.
+  for (const std::uint32_t Pixel : {0xFF0000FFu, 0xFFFFFFFFu, 0u}) {
+    QImage C = Target(5, 4);
+    const QRegion Clip = QRegion(1, 1, 2, 2) + QRegion(3, 0, 2, 1);
+    FillPixels(C, TRect{0, 0, 5, 4}, &Clip, Pixel);
+    for (int Y = 0; Y < 4; ++Y)
+      for (int X = 0; X < 5; ++X) EXPECT_EQ(At(C, X, Y), Clip.contains(QPoint(X, Y)) ? Pixel : Sentinel) << Pixel;
+  }
 }
 
 TEST(ViewOf, ReadsTheImagesOwnPixels) {

@@ -179,6 +179,18 @@ TEST(TFont, QtFontTakesPixelSizesAndStyles) {
     EXPECT_EQ((F.Height = H, F.ToQFont().pixelSize()), 4096) << H;
 }
 
+// An installed family is used by its name, whatever its case; a name the
+// system does not know gets a sans-serif face of similar widths.
+TEST(TFont, QtFontFamilyIsAnInstalledOne) {
+  TFont F;
+  F.Name = "DejaVu Sans";
+  EXPECT_EQ(F.ToQFont().family(), QString("DejaVu Sans"));
+  F.Name = "dejavu sans";
+  EXPECT_EQ(F.ToQFont().family().toCaseFolded(), QString("dejavu sans"));
+  F.Name = "No Such Family Anywhere";
+  EXPECT_EQ(F.ToQFont().family(), QString("Liberation Sans"));
+}
+
 TEST(Colours, SystemColoursResolveToTheFixedSchemeAndOthersPassUnchanged) {
   const struct {
     TColor Color, Rgb;

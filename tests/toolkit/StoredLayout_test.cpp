@@ -241,6 +241,8 @@ TEST_F(StoredLayout, BadLinesGiveTheLineAndTheReason) {
       {Head + "    Flags = [fA, ]\n  end\nend\n", "Invalid layout at line 3: identifier expected"},
       {Head + "    Lines.Strings = (a)\n  end\nend\n", "Invalid layout at line 3: string expected"},
       {Head + "    Data = {0G}\n  end\nend\n", "Invalid layout at line 3: hexadecimal digit expected"},
+      {Head + "    Data = {00112G}\n  end\nend\n", "Invalid layout at line 3: hexadecimal digit expected"},
+      {Head + "    Data = {012}\n  end\nend\n", "Invalid layout at line 3: hexadecimal digit expected"},
       {Head + "    Data = {012\n  end\nend\n", "Invalid layout at line 3: odd number of hexadecimal digits"},
       {Head + "    Data = {0123\n  end\nend\n", "Invalid layout at line 3: unterminated binary data"},
       // Blank lines and carriage returns count as lines and blanks.
