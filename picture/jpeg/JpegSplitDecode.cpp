@@ -146,7 +146,27 @@ class TBitReader {
     FBuf = Buf;
     FBits = Bits;
   }
-  [[gnu::noinline]] void Refill(std::uint64_t& Buf, int& Bits) {
+  // Fills locals to at least 57 bits: eight bytes at once when none of them
+  // is 0xFF and no mark is to be passed, else the careful way.
+  void Refill(std::uint64_t& Buf, int& Bits) {
+    if (FEnd - FP >= 8 && (FLoadedAtMark != NoMark || FMark == NoMarkOffset) && !FAtMarker) {
+      std::uint64_t V;
+      std::memcpy(&V, FP, 8);
+      V = __builtin_bswap64(V);
+      const std::uint64_t NotV = ~V;
+      if (((NotV - 0x0101010101010101ull) & ~NotV & 0x8080808080808080ull) == 0) {
+        const int K = (64 - Bits) >> 3;
+        Buf |= (V >> (64 - 8 * K)) << (64 - 8 * K - Bits);
+        FP += K;
+        Bits += 8 * K;
+        FLoaded += static_cast<std::uint64_t>(8 * K);
+        FReal = FLoaded;
+        return;
+      }
+    }
+    RefillSlow(Buf, Bits);
+  }
+  [[gnu::noinline]] void RefillSlow(std::uint64_t& Buf, int& Bits) {
     Give(Buf, Bits);
     Refill();
     Take(Buf, Bits);
@@ -299,11 +319,11 @@ inline int TakeCoefficient(std::uint64_t& Buf, int& Bits, int N) {
 }
 
 // Decodes one block: its DC difference into Diff, its AC coefficients into
-// Block (all zero before) when Ac, with their places in Written. The bit
+// Block (all zero before) when Ac. The bit
 // buffer is held in locals, in registers, and written back at the end. The
 // number of coefficients written; -1 at a code no table holds.
 inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& AcTable, bool Ac, std::int16_t* Block,
-                       std::uint8_t* Written, int& Diff) {
+                       int& Diff) {
   int N = 0;
   std::uint64_t Buf;
   int Bits;
@@ -321,9 +341,8 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
     if (F.Length) {
       K += F.Run;
       if (Ac) {
-        const std::uint8_t At = NaturalOrder[K];
-        Block[At] = F.Value;
-        Written[N++] = At;
+        Block[NaturalOrder[K]] = F.Value;
+        ++N;
       }
       Buf <<= F.Length;
       Bits -= F.Length;
@@ -339,9 +358,8 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
       K += Run;
       const int V = TakeCoefficient(Buf, Bits, Size);
       if (Ac) {
-        const std::uint8_t At = NaturalOrder[K];
-        Block[At] = static_cast<std::int16_t>(V);
-        Written[N++] = At;
+        Block[NaturalOrder[K]] = static_cast<std::int16_t>(V);
+        ++N;
       }
     } else {
       if (Run != 15) break;
@@ -438,6 +456,86 @@ void IdctWithoutDc(int Size, const std::int16_t* B, const std::int16_t* Q, std::
   }
 }
 
+// IdctWithoutDc for blocks whose dequantized coefficients are all below
+// 2^12 in size, as every block of an 8-bit picture's data is: the first pass
+// then fits 32 bits, and runs over all eight columns without branches (the
+// library's shortcuts for zero terms give the same values as the full sums).
+template <int Size>
+void IdctWithoutDcSmall(const std::int32_t* D, std::int64_t* Rs) {
+  constexpr std::int32_t F0211164243 = 1730, F0509795579 = 4176, F0601344887 = 4926, F0720959822 = 5906,
+                         F0765366865 = 6270, F0850430095 = 6967, F0899976223 = 7373, F1061594337 = 8697,
+                         F1272758580 = 10426, F1451774981 = 11893, F1847759065 = 15137, F2172734803 = 17799,
+                         F2562915447 = 20995, F3624509785 = 29692;
+  std::int32_t Ws[Size][8];
+  for (int Col = 0; Col < 8; ++Col) {
+    const std::int32_t Dc = Col == 0 ? 0 : D[Col];
+    if constexpr (Size == 2) {
+      const std::int32_t Tmp10 = Dc * 32768;
+      const std::int32_t Tmp0 = D[56 + Col] * -F0720959822 + D[40 + Col] * F0850430095 + D[24 + Col] * -F1272758580 +
+                                D[8 + Col] * F3624509785;
+      Ws[0][Col] = (Tmp10 + Tmp0 + 4096) >> 13;
+      Ws[1][Col] = (Tmp10 - Tmp0 + 4096) >> 13;
+    } else {
+      const std::int32_t T0 = Dc * 16384;
+      const std::int32_t T2 = D[16 + Col] * F1847759065 + D[48 + Col] * -F0765366865;
+      const std::int32_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
+      const std::int32_t Z1 = D[56 + Col], Z2 = D[40 + Col], Z3 = D[24 + Col], Z4 = D[8 + Col];
+      const std::int32_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
+      const std::int32_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
+      Ws[0][Col] = (Tmp10 + Odd2 + 2048) >> 12;
+      Ws[3][Col] = (Tmp10 - Odd2 + 2048) >> 12;
+      Ws[1][Col] = (Tmp12 + Odd0 + 2048) >> 12;
+      Ws[2][Col] = (Tmp12 - Odd0 + 2048) >> 12;
+    }
+  }
+  for (int Row = 0; Row < Size; ++Row) {
+    const std::int32_t* W = Ws[Row];
+    if constexpr (Size == 2) {
+      const std::int64_t Tmp10 = std::int64_t{W[0]} * 32768;
+      const std::int64_t Tmp0 = std::int64_t{W[7]} * -F0720959822 + std::int64_t{W[5]} * F0850430095 +
+                                std::int64_t{W[3]} * -F1272758580 + std::int64_t{W[1]} * F3624509785;
+      Rs[Row * 2] = (Tmp10 + Tmp0) >> 13;
+      Rs[Row * 2 + 1] = (Tmp10 - Tmp0) >> 13;
+    } else {
+      const std::int64_t T0 = std::int64_t{W[0]} * 16384;
+      const std::int64_t T2 = std::int64_t{W[2]} * F1847759065 + std::int64_t{W[6]} * -F0765366865;
+      const std::int64_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
+      const std::int64_t Z1 = W[7], Z2 = W[5], Z3 = W[3], Z4 = W[1];
+      const std::int64_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
+      const std::int64_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
+      std::int64_t* O = Rs + Row * 4;
+      O[0] = (Tmp10 + Odd2) >> 12;
+      O[3] = (Tmp10 - Odd2) >> 12;
+      O[1] = (Tmp12 + Odd0) >> 12;
+      O[2] = (Tmp12 - Odd0) >> 12;
+    }
+  }
+}
+
+// Chooses the reduced inverse DCT for a block: the 32-bit one when it can serve.
+inline void ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs, bool AnyAc) {
+  if (Size == 1 || !AnyAc) {
+    std::fill(Rs, Rs + Size * Size, 0);
+    return;
+  }
+  std::int32_t D[64];
+  std::uint32_t Large = 0;
+  for (int I = 0; I < 64; ++I) {
+    D[I] = B[I] * Q[I];
+    Large |= static_cast<std::uint32_t>(D[I] + 4095) >= 8191u;
+  }
+  if (Large)
+    IdctWithoutDc(Size, B, Q, Rs, AnyAc);
+  else if (Size == 2)
+    IdctWithoutDcSmall<2>(D, Rs);
+  else
+    IdctWithoutDcSmall<4>(D, Rs);
+}
+
+inline void ClearBlock(std::int16_t* Block) {
+  for (int I = 0; I < 64; I += 8) std::memset(Block + I, 0, 16);
+}
+
 // The final sample of an output of IdctWithoutDc.
 inline std::uint8_t FinalSample(int DcDequantized, std::int64_t Rs) {
   return RangeLimit((16 * std::int64_t{DcDequantized} + Rs + 64) >> 7);
@@ -479,12 +577,14 @@ class TSplitDecoder {
   struct TRunState {
     int Pred[3] = {0, 0, 0};
   };
-  // Decodes MCU M's blocks into the planes; false at a bad code.
-  bool DecodeMcu(TBitReader& R, TRunState& St, std::size_t M);
+  // Decodes MCU M's blocks into the output (only reads its codes unless
+  // Write); false at a bad code.
+  bool DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool Write = true);
   // Decodes one MCU and keeps it as the second thread's N-th; false at a bad code.
-  bool KeepMcu(TBitReader& R, TRunState& St, std::size_t N);
-  // Places the second thread's N-th MCU as MCU M; false when it cannot.
-  bool PlaceKept(std::size_t N, const int Delta[3], std::size_t M);
+  bool KeepMcu(TBitReader& R, std::size_t N);
+  // Places the second thread's N-th MCU as MCU M, St holding the DC
+  // predictions before it; false when it cannot.
+  bool PlaceKept(std::size_t N, TRunState& St, std::size_t M);
   void PutBlock(int Block, std::size_t M, std::int32_t Dc, const std::int64_t* Rs);
   void ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8_t* First, std::ptrdiff_t Stride);
   void SecondThread(std::size_t From);
@@ -507,11 +607,12 @@ class TSplitDecoder {
   std::uint32_t FRowsPerMcuRow = 0;
 
   // The second thread's records, one per MCU it decoded: where it began (in
-  // bits from the split point), the DC predictions there, each block's DC
-  // value and outputs before the DC term.
+  // bits from the split point), each block's DC difference and outputs
+  // before the DC term.
   std::unique_ptr<std::uint64_t[]> FPos2;
-  std::unique_ptr<TRunState[]> FPred2;
-  std::unique_ptr<std::int32_t[]> FDc2;
+  // Whether the MCU starts a new run, after a code that was no code.
+  std::unique_ptr<bool[]> FRestart2;
+  std::unique_ptr<std::int16_t[]> FDc2;
   std::unique_ptr<std::int16_t[]> FRs2;
   std::size_t FCapacity2 = 0;
   std::atomic<std::size_t> FPublished2{0};
@@ -590,9 +691,16 @@ bool TSplitDecoder::SetUp() {
         FBlockX[FBlocks] = X;
         FBlockY[FBlocks] = Y;
         FBlockRs[FBlocks] = FRsPerMcu;
-        FRsPerMcu += FComp[C].Size * FComp[C].Size;
+        if (FComp[C].Size > 1) FRsPerMcu += FComp[C].Size * FComp[C].Size;
         ++FBlocks;
       }
+  // What the second thread keeps of about half the MCUs may not be much more
+  // than the output itself (reductions of 1/8 of huge pictures are left to the
+  // library, whose memory stays that of its output).
+  const std::uint64_t Kept = (std::uint64_t{FMcus} / 2 + 1) *
+                             (sizeof(std::uint64_t) + sizeof(bool) + static_cast<std::uint64_t>(FBlocks + FRsPerMcu) * 2);
+  const std::uint64_t Output = std::uint64_t{I.output_width} * I.output_height * 3;
+  if (Kept > std::max<std::uint64_t>(2 * Output, std::uint64_t{16} << 20)) return false;
   return FMcus >= JpegSplitSettings().MinMcus;
 }
 
@@ -610,43 +718,47 @@ void TSplitDecoder::PutBlock(int Block, std::size_t M, std::int32_t Dc, const st
     for (std::size_t Col = 0; Col < Cols; ++Col) P[Col * Comp.ColStep] = FinalSample(DcDeq, Rs[Row * Size + Col]);
 }
 
-bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M) {
+bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool Write) {
   std::int16_t* Block = FBlock;
-  std::uint8_t Written[64];
   std::int64_t Rs[16];
   for (int B = 0; B < FBlocks; ++B) {
     const int C = FBlockComp[B];
     const TComponent& Comp = FComp[C];
     int Diff;
-    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Written, Diff);
+    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
     if (N < 0) return false;
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
-    IdctWithoutDc(Comp.Size, Block, Comp.Quant, Rs, N > 0);
-    for (int I = 0; I < N; ++I) Block[Written[I]] = 0;
-    PutBlock(B, M, St.Pred[C], Rs);
+    if (Write) {
+      ReducedIdct(Comp.Size, Block, Comp.Quant, Rs, N > 0);
+      PutBlock(B, M, St.Pred[C], Rs);
+    }
+    if (N) ClearBlock(Block);
   }
   return true;
 }
 
-bool TSplitDecoder::KeepMcu(TBitReader& R, TRunState& St, std::size_t N) {
+bool TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
   std::int16_t* Block = FBlock2;
-  std::uint8_t Written[64];
   std::int64_t Rs[16];
-  std::int32_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
+  std::int16_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
   std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
   for (int B = 0; B < FBlocks; ++B) {
     const int C = FBlockComp[B];
     const TComponent& Comp = FComp[C];
     int Diff;
-    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Written, Diff);
+    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
     if (N < 0) {
-      for (int I = 0; I < 64; ++I) Block[I] = 0;
+      ClearBlock(Block);
       return false;
     }
-    St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
-    Dc[B] = St.Pred[C];
-    IdctWithoutDc(Comp.Size, Block, Comp.Quant, Rs, N > 0);
-    for (int I = 0; I < N; ++I) Block[Written[I]] = 0;
+    // A difference has at most 15 bits and a sign.
+    Dc[B] = static_cast<std::int16_t>(Diff);
+    if (Comp.Size == 1) {
+      if (N) ClearBlock(Block);
+      continue;
+    }
+    ReducedIdct(Comp.Size, Block, Comp.Quant, Rs, N > 0);
+    if (N) ClearBlock(Block);
     std::int16_t* K = Kept + FBlockRs[B];
     for (int I = 0; I < Comp.Size * Comp.Size; ++I)
       K[I] = Rs[I] < -32767 || Rs[I] > 32767 ? Unkept : static_cast<std::int16_t>(Rs[I]);
@@ -654,18 +766,21 @@ bool TSplitDecoder::KeepMcu(TBitReader& R, TRunState& St, std::size_t N) {
   return true;
 }
 
-bool TSplitDecoder::PlaceKept(std::size_t N, const int Delta[3], std::size_t M) {
-  std::int64_t Rs[16];
-  const std::int32_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
+bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
+  std::int64_t Rs[16] = {};
+  const std::int16_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
   const std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
   for (int B = 0; B < FBlocks; ++B) {
     const int C = FBlockComp[B];
-    const std::int16_t* K = Kept + FBlockRs[B];
-    for (int I = 0; I < FComp[C].Size * FComp[C].Size; ++I) {
-      if (K[I] == Unkept) return false;
-      Rs[I] = K[I];
+    if (FComp[C].Size > 1) {
+      const std::int16_t* K = Kept + FBlockRs[B];
+      for (int I = 0; I < FComp[C].Size * FComp[C].Size; ++I) {
+        if (K[I] == Unkept) return false;
+        Rs[I] = K[I];
+      }
     }
-    PutBlock(B, M, static_cast<std::int32_t>(static_cast<std::uint32_t>(Dc[B]) + static_cast<std::uint32_t>(Delta[C])), Rs);
+    St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Dc[B]));
+    PutBlock(B, M, St.Pred[C], Rs);
   }
   return true;
 }
@@ -673,18 +788,19 @@ bool TSplitDecoder::PlaceKept(std::size_t N, const int Delta[3], std::size_t M) 
 void TSplitDecoder::SecondThread(std::size_t From) {
   try {
     TBitReader R(FData, From, TBitReader::NoMarkOffset);
-    TRunState St;
     std::size_t N = 0;
+    bool Restart = true;
     while (N < FCapacity2 && !FStop.load(std::memory_order_relaxed)) {
       R.Ensure();
       FPos2[N] = R.Position();
-      FPred2[N] = St;
-      if (!KeepMcu(R, St, N)) {
+      FRestart2[N] = Restart;
+      Restart = false;
+      if (!KeepMcu(R, N)) {
         // Out of step: a new run of MCUs starts a bit further on.
         if (R.UsedPadding()) break;
         R.Ensure();
         R.Drop(1);
-        St = TRunState{};
+        Restart = true;
         continue;
       }
       if (R.UsedPadding()) break;
@@ -833,8 +949,8 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
       Mark = P;
       FCapacity2 = FMcus;
       FPos2.reset(new std::uint64_t[FCapacity2]);
-      FPred2.reset(new TRunState[FCapacity2]);
-      FDc2.reset(new std::int32_t[FCapacity2 * static_cast<std::size_t>(FBlocks)]);
+      FRestart2.reset(new bool[FCapacity2]);
+      FDc2.reset(new std::int16_t[FCapacity2 * static_cast<std::size_t>(FBlocks)]);
       FRs2.reset(new std::int16_t[FCapacity2 * static_cast<std::size_t>(FRsPerMcu)]);
       Second = std::thread([this, P] { SecondThread(P); });
     }
@@ -850,6 +966,17 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
   // Rows are converted and reported every few MCU rows; a row needs the
   // chroma row below it, so the last MCU row decoded waits.
   const std::size_t ReportEvery = std::max<std::size_t>(1, 16 / static_cast<std::size_t>(FRowsPerMcuRow) + 1);
+  // Converts and reports rows once MCU Done completes an MCU row.
+  const auto McuDone = [&](std::size_t Done) {
+    if ((Done + 1) % FMcusPerRow != 0) return;
+    const std::size_t McuRow = (Done + 1) / FMcusPerRow;
+    if (McuRow % ReportEvery != 0) return;
+    const auto Rows = static_cast<std::uint32_t>(std::min<std::size_t>(Height, (McuRow - 1) * FRowsPerMcuRow));
+    if (Rows <= RowsConverted) return;
+    ConvertRows(RowsConverted, Rows, First, Stride);
+    RowsConverted = Rows;
+    RowsDone(Rows);
+  };
   for (; M < FMcus; ++M) {
     if (Second.joinable() && R.PassedMark()) {
       const std::uint64_t Pos = R.Position();
@@ -869,37 +996,44 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
       }
     }
     if (!DecodeMcu(R, St, M)) return false;
-    if ((M + 1) % FMcusPerRow == 0) {
-      // Data that ends early is the library's to handle.
-      if (R.UsedPadding()) return false;
-      const std::size_t McuRow = (M + 1) / FMcusPerRow;
-      if (McuRow % ReportEvery == 0) {
-        const std::uint32_t Rows = std::min<std::uint32_t>(Height, static_cast<std::uint32_t>((McuRow - 1) * FRowsPerMcuRow));
-        if (Rows > RowsConverted) {
-          ConvertRows(RowsConverted, Rows, First, Stride);
-          RowsConverted = Rows;
-          RowsDone(Rows);
-        }
-      }
-    }
+    // Data that ends early is the library's to handle.
+    if ((M + 1) % FMcusPerRow == 0 && R.UsedPadding()) return false;
+    McuDone(M);
   }
   if (Synced) {
-    // The second thread goes on to the end of the data.
-    Second.join();
+    // The second thread's MCUs from the match on are this picture's MCUs from
+    // M on: they are placed as it publishes them, while it goes on.
     const std::size_t Needed = FMcus - M;
-    bool Placed = FComplete2 >= Matched + Needed;
-    if (Placed) {
-      int Delta[3];
-      for (int C = 0; C < 3; ++C)
-        Delta[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) -
-                                    static_cast<std::uint32_t>(FPred2[Matched].Pred[C]));
-      for (std::size_t K = 0; K < Needed && Placed; ++K) Placed = PlaceKept(Matched + K, Delta, M + K);
+    // The DC predictions go on from this thread's; the placed MCUs must
+    // follow the matched one without a new run (data damaged past the match).
+    TRunState Placing = St;
+    std::size_t Placed = 0;
+    bool Failed = false;
+    while (Placed < Needed && !Failed) {
+      const bool Ended = FEnded2.load(std::memory_order_acquire);
+      const std::size_t Available = std::min(FPublished2.load(std::memory_order_acquire) - Matched, Needed);
+      for (; Placed < Available; ++Placed) {
+        if ((Placed > 0 && FRestart2[Matched + Placed]) || !PlaceKept(Matched + Placed, Placing, M + Placed)) {
+          Failed = true;
+          break;
+        }
+        McuDone(M + Placed);
+      }
+      if (Placed < Needed && !Failed) {
+        if (Ended) Failed = true;  // it ended before the last MCU
+        else std::this_thread::yield();
+      }
     }
-    LastTakenFromSecond.store(Placed ? Needed : 0, std::memory_order_relaxed);
-    if (!Placed) {
-      // The second thread's blocks cannot serve: this thread decodes the rest.
-      for (; M < FMcus; ++M)
+    LastTakenFromSecond.store(Failed ? 0 : Placed, std::memory_order_relaxed);
+    if (Failed) {
+      // The second thread's blocks cannot serve from here: this thread reads
+      // on from the match, past the MCUs already placed, and decodes the rest.
+      for (std::size_t K = 0; K < Placed; ++K, ++M)
+        if (!DecodeMcu(R, St, M, false)) return false;
+      for (; M < FMcus; ++M) {
         if (!DecodeMcu(R, St, M)) return false;
+        McuDone(M);
+      }
       if (R.UsedPadding()) return false;
     }
   } else if (R.UsedPadding()) {
