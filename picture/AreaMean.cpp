@@ -1,6 +1,7 @@
 #include "picture/AreaMean.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -134,15 +135,14 @@ void WeighColumnsSse2(const float* Sums, const TColumnTaps& X, std::int32_t From
   }
 }
 
-
 __attribute__((target("avx2"))) inline __m256 LoadPair(const float* A, const float* B) {
   return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(A)), _mm_loadu_ps(B), 1);
 }
 
 // Pixels 2J and 2J + 1 in the two halves of a register.
 template <int Taps>
-__attribute__((target("avx2"))) inline __m256i PairAvx2(const float* Sums, const TColumnTaps& X, std::int32_t J,
-                                                        int Ch, int N, __m256 S) {
+__attribute__((target("avx2"))) inline __m256i PairAvx2(const float* Sums, const TColumnTaps& X, std::int32_t J, int Ch,
+                                                        int N, __m256 S) {
   const float* Pa = Sums + X.Offset[2 * static_cast<std::size_t>(J)];
   const float* Pb = Sums + X.Offset[2 * static_cast<std::size_t>(J) + 1];
   const float* W = X.PairWeight.data() + static_cast<std::ptrdiff_t>(J) * 8 * N;
@@ -196,7 +196,6 @@ void WeighColumnsAvx2(const float* Sums, const TColumnTaps& X, std::int32_t From
   }
 }
 #endif
-
 
 TAreaMeanKernel BestKernel() {
 #ifdef KEST_X86
@@ -280,13 +279,45 @@ TColumnTaps ColumnTaps(const TTaps& X, int Channels) {
       const float W = static_cast<float>(static_cast<double>(X.Weight[static_cast<std::size_t>(X.At[I] + K)]) /
                                          static_cast<double>(X.Total[I]));
       C.Weight[I * Taps + static_cast<std::size_t>(K)] = W;
-      if (I / 2 < N / 2) std::fill_n(C.PairWeight.begin() + static_cast<std::ptrdiff_t>((I / 2 * Taps + K) * 8 + I % 2 * 4), 4, W);
+      if (I / 2 < N / 2)
+        std::fill_n(C.PairWeight.begin() + static_cast<std::ptrdiff_t>((I / 2 * Taps + K) * 8 + I % 2 * 4), 4, W);
     }
   }
   // Room for the taps of weight 0 past the last source pixel and for reading
   // four floats at the last one.
   C.SumsSize = static_cast<std::size_t>(Channels) * (static_cast<std::size_t>(X.High - X.Low + 1) + Taps) + 4;
   return C;
+}
+
+// Pieces of the rows of a target, taken in turn by the threads drawing them:
+// a thread that the system holds back leaves its share to the others.
+class TRowPieces {
+ public:
+  TRowPieces(std::int32_t Rows, std::int32_t Piece) : FRows(Rows), FPiece(std::max(Piece, 1)) {}
+  // The next piece, rows [From, To); false when none is left.
+  bool Next(std::int32_t& From, std::int32_t& To) {
+    const std::int32_t F = FNext.fetch_add(FPiece);
+    if (F >= FRows) return false;
+    From = F;
+    To = std::min(FRows, F + FPiece);
+    return true;
+  }
+
+ private:
+  std::int32_t FRows, FPiece;
+  std::atomic<std::int32_t> FNext{0};
+};
+
+// Runs Fn on this thread and, when Both, on a second one at the same time.
+template <class F>
+void OnBothCores(bool Both, F&& Fn) {
+  if (!Both || std::thread::hardware_concurrency() < 2) {
+    Fn();
+    return;
+  }
+  std::thread Worker([&] { Fn(); });
+  Fn();
+  Worker.join();
 }
 
 // A run of target pixels of a row, and the bytes of the source rows they
@@ -318,7 +349,7 @@ std::vector<TChunk> Chunks(const TColumnTaps& X, std::int32_t Bytes) {
   return C;
 }
 
-// Target rows [From, To) of the area A of the target.
+// Drawing the area A of the target.
 struct TPass {
   QImage* Dst;
   const TPixelView* Src;
@@ -330,30 +361,34 @@ struct TPass {
   const TTaps* Y;  // rows of A
 };
 
-void PassRows(const TPass& P, std::int32_t From, std::int32_t To) {
+// Pieces of the rows of A, as long as there are some.
+void PassRows(const TPass& P, TRowPieces& Pieces) {
   const TTaps& Y = *P.Y;
   std::vector<std::int32_t> Acc(static_cast<std::size_t>(P.Bytes));
   std::vector<float> Sums(P.X.SumsSize, 0.0f);
   std::vector<const std::uint8_t*> Rows, At;
   const std::uint8_t* Base = P.Src->Bits + static_cast<std::ptrdiff_t>(P.X.Channels) * P.Low;
-  for (std::int32_t T = From; T < To; ++T) {
-    const std::size_t Yi = static_cast<std::size_t>(T - P.A.Top);
-    const std::int32_t N = Y.Count[Yi];
-    if (!N) continue;
-    Rows.resize(static_cast<std::size_t>(N));
-    At.resize(static_cast<std::size_t>(N));
-    for (std::int32_t K = 0; K < N; ++K) Rows[static_cast<std::size_t>(K)] = Base + (Y.First[Yi] + K) * P.Src->Stride;
-    const std::int32_t* W = Y.Weight.data() + Y.At[Yi];
-    const float Scale = 1.0f / static_cast<float>(Y.Total[Yi]);
-    auto* Out = reinterpret_cast<std::uint32_t*>(P.Dst->scanLine(T)) + P.A.Left;
-    // The rows of the next target row lie this far on: read while this one is made.
-    const std::ptrdiff_t Ahead =
-        T + 1 < To && Y.Count[Yi + 1] ? (Y.First[Yi + 1] - Y.First[Yi]) * P.Src->Stride : std::ptrdiff_t{0};
-    for (const TChunk& C : P.Chunks) {
-      for (std::size_t K = 0; K < Rows.size(); ++K) At[K] = Rows[K] + C.ByteFrom;
-      P.Kernel->SumRows(At.data(), W, N, C.ByteTo - C.ByteFrom, Ahead, Acc.data() + C.ByteFrom,
-                        Sums.data() + C.ByteFrom);
-      P.Kernel->WeighColumns(Sums.data(), P.X, C.From, C.To, Scale, Out);
+  std::int32_t From, To;
+  while (Pieces.Next(From, To)) {
+    for (std::int32_t T = P.A.Top + From; T < P.A.Top + To; ++T) {
+      const std::size_t Yi = static_cast<std::size_t>(T - P.A.Top);
+      const std::int32_t N = Y.Count[Yi];
+      if (!N) continue;
+      Rows.resize(static_cast<std::size_t>(N));
+      At.resize(static_cast<std::size_t>(N));
+      for (std::int32_t K = 0; K < N; ++K) Rows[static_cast<std::size_t>(K)] = Base + (Y.First[Yi] + K) * P.Src->Stride;
+      const std::int32_t* W = Y.Weight.data() + Y.At[Yi];
+      const float Scale = 1.0f / static_cast<float>(Y.Total[Yi]);
+      auto* Out = reinterpret_cast<std::uint32_t*>(P.Dst->scanLine(T)) + P.A.Left;
+      // The rows of the next target row lie this far on: read while this one is made.
+      const std::ptrdiff_t Ahead =
+          T + 1 < P.A.Top + To && Y.Count[Yi + 1] ? (Y.First[Yi + 1] - Y.First[Yi]) * P.Src->Stride : std::ptrdiff_t{0};
+      for (const TChunk& C : P.Chunks) {
+        for (std::size_t K = 0; K < Rows.size(); ++K) At[K] = Rows[K] + C.ByteFrom;
+        P.Kernel->SumRows(At.data(), W, N, C.ByteTo - C.ByteFrom, Ahead, Acc.data() + C.ByteFrom,
+                          Sums.data() + C.ByteFrom);
+        P.Kernel->WeighColumns(Sums.data(), P.X, C.From, C.To, Scale, Out);
+      }
     }
   }
 }
@@ -366,29 +401,37 @@ int ExactHalvings(const TPixelView& Src, const TRect& SrcRect, std::int32_t W, s
   return 0;
 }
 
-// Target rows [From, To) of DstRect (inside Dst) made by K halvings of Src, a
-// few at a time: the levels between live only in a band that stays in the
+// Target rows in a band small enough to be halved on one thread.
+std::int32_t HalvingBand(const TPixelView& Src, int K) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(((1 << 18) - 1) / (std::int64_t{Src.Width} << K), 1, 16));
+}
+
+// Pieces of the rows of DstRect (inside Dst) made by K halvings of Src, a
+// band at a time: the levels between live only in a band that stays in the
 // cache, and the last one is written straight into the target.
-void HalvingRows(QImage& Dst, const TRect& DstRect, const TPixelView& Src, int K, std::int32_t From, std::int32_t To) {
-  // Bands small enough to be halved on this thread.
-  const std::int64_t BandSource = std::int64_t{Src.Width} << K;
-  const std::int32_t Band = static_cast<std::int32_t>(std::clamp<std::int64_t>(((1 << 18) - 1) / BandSource, 1, 16));
+
+void HalvingRows(QImage& Dst, const TRect& DstRect, const TPixelView& Src, int K, TRowPieces& Pieces) {
+  const std::int32_t Band = HalvingBand(Src, K);
   std::vector<std::vector<std::uint32_t>> Between(static_cast<std::size_t>(K - 1));
   for (int L = 1; L < K; ++L)
     Between[static_cast<std::size_t>(L - 1)].resize(static_cast<std::size_t>(Src.Width >> L) *
                                                     static_cast<std::size_t>(Band << (K - L)));
   std::vector<TLevelMemory> Levels(static_cast<std::size_t>(K));
   for (int L = 1; L < K; ++L)
-    Levels[static_cast<std::size_t>(L - 1)] = TLevelMemory{
-        reinterpret_cast<std::uint8_t*>(Between[static_cast<std::size_t>(L - 1)].data()), std::ptrdiff_t{Src.Width >> L} * 4};
-  for (std::int32_t R = From; R < To; R += Band) {
-    const std::int32_t Rows = std::min(Band, To - R);
-    TPixelView Above = Src;
-    Above.Bits = Src.Bits + (std::ptrdiff_t{R} << K) * Src.Stride;
-    Above.Height = Rows << K;
-    Levels.back() = TLevelMemory{Dst.scanLine(DstRect.Top + R) + 4 * static_cast<std::ptrdiff_t>(DstRect.Left),
-                                 Dst.bytesPerLine()};
-    HalveLevels(TReductionLevel{Above, 1}, Src.Width, Above.Height, Levels);
+    Levels[static_cast<std::size_t>(L - 1)] =
+        TLevelMemory{reinterpret_cast<std::uint8_t*>(Between[static_cast<std::size_t>(L - 1)].data()),
+                     std::ptrdiff_t{Src.Width >> L} * 4};
+  std::int32_t From, To;
+  while (Pieces.Next(From, To)) {
+    for (std::int32_t R = From; R < To; R += Band) {
+      const std::int32_t Rows = std::min(Band, To - R);
+      TPixelView Above = Src;
+      Above.Bits = Src.Bits + (std::ptrdiff_t{R} << K) * Src.Stride;
+      Above.Height = Rows << K;
+      Levels.back() = TLevelMemory{Dst.scanLine(DstRect.Top + R) + 4 * static_cast<std::ptrdiff_t>(DstRect.Left),
+                                   Dst.bytesPerLine()};
+      HalveLevels(TReductionLevel{Above, 1}, Src.Width, Above.Height, Levels);
+    }
   }
 }
 
@@ -408,12 +451,12 @@ std::vector<TAreaMeanKernel> AreaMeanKernels() {
 
 bool AreaMeanFits(const TPixelView& Src, const TRect& SrcRect, std::int32_t DstW, std::int32_t DstH) {
   if (!Src.Bits || Src.Width <= 0 || Src.Height <= 0 || SrcRect.IsEmpty() || DstW <= 0 || DstH <= 0) return false;
-  if (!(Src.BitsPerPixel == 24 || (Src.BitsPerPixel == 32 && DefaultMasks32(Src) && Src.Alpha == akNone)))
-    return false;
+  if (!(Src.BitsPerPixel == 24 || (Src.BitsPerPixel == 32 && DefaultMasks32(Src) && Src.Alpha == akNone))) return false;
   // Row weights go into 16-bit multipliers and the sums of a column, at most
   // 255 times the rows' height, into 32 bits; the byte offsets of a row fit.
   const bool ShrinksY = DstH < SrcRect.Height();
-  return (!ShrinksY || DstH <= 32767) && std::int64_t{SrcRect.Height()} * 255 <= std::numeric_limits<std::int32_t>::max() &&
+  return (!ShrinksY || DstH <= 32767) &&
+         std::int64_t{SrcRect.Height()} * 255 <= std::numeric_limits<std::int32_t>::max() &&
          std::int64_t{Src.Width} * 4 < std::numeric_limits<std::int32_t>::max() - 64;
 }
 
@@ -427,16 +470,12 @@ void AreaMeanBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const T
   // The whole picture at exactly a half, a quarter, ... of its size, drawn
   // whole: the exact means of its 2 x 2, 4 x 4, ... blocks, by halving.
   const int K = Kernel ? 0 : ExactHalvings(Src, SrcRect, DstRect.Width(), DstRect.Height());
-  if (K > 0 && DstRect.Left >= 0 && DstRect.Top >= 0 && DstRect.Right <= Dst.width() && DstRect.Bottom <= Dst.height() &&
+  if (K > 0 && DstRect.Left >= 0 && DstRect.Top >= 0 && DstRect.Right <= Dst.width() &&
+      DstRect.Bottom <= Dst.height() &&
       (!Clip || QRegion(DstRect.Left, DstRect.Top, DstRect.Width(), DstRect.Height()).subtracted(*Clip).isEmpty())) {
-    const std::int32_t H = DstRect.Height();
-    if (std::int64_t{Src.Width} * Src.Height < (1 << 20) || H < 2 || std::thread::hardware_concurrency() < 2) {
-      HalvingRows(Dst, DstRect, Src, K, 0, H);
-      return;
-    }
-    std::thread Worker([&] { HalvingRows(Dst, DstRect, Src, K, H / 2, H); });
-    HalvingRows(Dst, DstRect, Src, K, 0, H / 2);
-    Worker.join();
+    TRowPieces Pieces(DstRect.Height(), HalvingBand(Src, K));
+    OnBothCores(std::int64_t{Src.Width} * Src.Height >= (1 << 20) && DstRect.Height() >= 2,
+                [&] { HalvingRows(Dst, DstRect, Src, K, Pieces); });
     return;
   }
   if (!Kernel) Kernel = &Best;
@@ -451,16 +490,10 @@ void AreaMeanBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const T
     for (std::int32_t& F : X.First) F -= X.Low;
     TPass P{&Dst, &Src, Kernel, A, X.Low, Channels * (X.High - X.Low + 1), ColumnTaps(X, Channels), {}, &Y};
     P.Chunks = Chunks(P.X, P.Bytes);
-    // Two halves of the rows on two cores when there is enough to read.
+    // Both cores when there is enough to read.
     const std::int64_t Read = std::int64_t{Channels} * (X.High - X.Low + 1) * (Y.High - Y.Low + 1);
-    if (Read < (1 << 20) || A.Height() < 2 || std::thread::hardware_concurrency() < 2) {
-      PassRows(P, A.Top, A.Bottom);
-      return;
-    }
-    const std::int32_t Mid = A.Top + A.Height() / 2;
-    std::thread Worker([&] { PassRows(P, Mid, A.Bottom); });
-    PassRows(P, A.Top, Mid);
-    Worker.join();
+    TRowPieces Pieces(A.Height(), 16);
+    OnBothCores(Read >= (1 << 20) && A.Height() >= 2, [&] { PassRows(P, Pieces); });
   };
   const TRect Bounds = IntersectRect(DstRect, TRect{0, 0, Dst.width(), Dst.height()});
   if (Bounds.IsEmpty()) return;

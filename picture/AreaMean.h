@@ -17,9 +17,9 @@ class QRegion;
 // row's sums, every pixel with the same number of taps (the missing ones of
 // weight 0 at the following pixels).
 struct TColumnTaps {
-  int Channels = 3;    // sums per source pixel (the first three are weighed)
-  std::int32_t N = 0;  // target pixels
-  int Taps = 1;        // weights per target pixel
+  int Channels = 3;                  // sums per source pixel (the first three are weighed)
+  std::int32_t N = 0;                // target pixels
+  int Taps = 1;                      // weights per target pixel
   std::vector<std::int32_t> Offset;  // of the first source pixel's sums; -1: the target pixel is left alone
   std::vector<float> Weight;         // Taps per target pixel, summing to 1
   // The weights of target pixels 2J and 2J + 1 side by side, Taps times
