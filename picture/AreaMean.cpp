@@ -197,6 +197,75 @@ void WeighColumnsAvx2(const float* Sums, const TColumnTaps& X, std::int32_t From
 }
 #endif
 
+// ---------------------------------------------------------------------------
+// Rows quartered
+
+// The mean of 16 bytes from their sum, rounded to nearest, ties to even.
+inline std::uint32_t SixteenthEven(std::uint32_t S) { return (S + 7 + ((S >> 4) & 1)) >> 4; }
+
+void QuarterRow24Plain(const std::uint8_t* const* Rows, std::int32_t N, std::uint32_t* Out) {
+  for (std::int32_t I = 0; I < N; ++I) {
+    std::uint32_t V = 0xFF000000u;
+    for (int C = 0; C < 3; ++C) {
+      std::uint32_t S = 0;
+      for (int R = 0; R < 4; ++R)
+        for (int X = 0; X < 4; ++X) S += Rows[R][12 * static_cast<std::ptrdiff_t>(I) + 3 * X + C];
+      V |= SixteenthEven(S) << (8 * C);
+    }
+    Out[I] = V;
+  }
+}
+
+#ifdef KEST_X86
+// Sums of the pixel pairs (0, 1), (2, 3) | (4, 5), (6, 7) of eight 24-bit
+// pixels, per channel in 16-bit words: B G R 0 B G R 0 | B G R 0 B G R 0.
+__attribute__((target("avx2"))) inline __m256i PairSums24(const std::uint8_t* P) {
+  const __m256i Pair = _mm256_setr_epi8(0, 3, 1, 4, 2, 5, -1, -1, 6, 9, 7, 10, 8, 11, -1, -1,  //
+                                        0, 3, 1, 4, 2, 5, -1, -1, 6, 9, 7, 10, 8, 11, -1, -1);
+  const __m256i V = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(P + 12), reinterpret_cast<const __m128i*>(P));
+  return _mm256_maddubs_epi16(_mm256_shuffle_epi8(V, Pair), _mm256_set1_epi8(1));
+}
+
+// Target pixels 2G and 2G + 1 of a step (source pixels 8G .. 8G + 7 of the
+// four rows) in the low words of the two halves, rounded.
+__attribute__((target("avx2"))) inline __m256i QuadMeans24(const std::uint8_t* const* Rows, std::ptrdiff_t At) {
+  const __m256i S = _mm256_add_epi16(_mm256_add_epi16(PairSums24(Rows[0] + At), PairSums24(Rows[1] + At)),
+                                     _mm256_add_epi16(PairSums24(Rows[2] + At), PairSums24(Rows[3] + At)));
+  const __m256i Q = _mm256_add_epi16(S, _mm256_srli_si256(S, 8));
+  const __m256i Odd = _mm256_and_si256(_mm256_srli_epi16(Q, 4), _mm256_set1_epi16(1));
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(Q, _mm256_set1_epi16(7)), Odd), 4);
+}
+
+// Eight target pixels a step from 32 source pixels (96 bytes) of each row.
+__attribute__((target("avx2"))) void QuarterRow24Avx2(const std::uint8_t* const* Rows, std::int32_t N,
+                                                      std::uint32_t* Out) {
+  const __m256i Order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  const __m256i Opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  std::int32_t I = 0;
+  // The last load of a step reads 16 bytes from byte 84 of its 96.
+  for (; 12 * std::int64_t{I} + 100 <= 12 * std::int64_t{N}; I += 8) {
+    const std::ptrdiff_t At = 12 * static_cast<std::ptrdiff_t>(I);
+    const __m256i Q0 = QuadMeans24(Rows, At), Q1 = QuadMeans24(Rows, At + 24);
+    const __m256i Q2 = QuadMeans24(Rows, At + 48), Q3 = QuadMeans24(Rows, At + 72);
+    // Halves: [0 2 | 1 3] and [4 6 | 5 7], then [0 2 4 6 | 1 3 5 7] as bytes.
+    const __m256i Bytes = _mm256_packus_epi16(_mm256_unpacklo_epi64(Q0, Q1), _mm256_unpacklo_epi64(Q2, Q3));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + I),
+                        _mm256_or_si256(_mm256_permutevar8x32_epi32(Bytes, Order), Opaque));
+  }
+  const std::uint8_t* Rest[4] = {
+      Rows[0] + 12 * static_cast<std::ptrdiff_t>(I), Rows[1] + 12 * static_cast<std::ptrdiff_t>(I),
+      Rows[2] + 12 * static_cast<std::ptrdiff_t>(I), Rows[3] + 12 * static_cast<std::ptrdiff_t>(I)};
+  QuarterRow24Plain(Rest, N - I, Out + I);
+}
+#endif
+
+TQuarterRow24 ChooseQuarterRow24() {
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("avx2")) return QuarterRow24Avx2;
+#endif
+  return QuarterRow24Plain;
+}
+
 TAreaMeanKernel BestKernel() {
 #ifdef KEST_X86
   if (__builtin_cpu_supports("avx2")) return {SumRowsAvx2, WeighColumnsAvx2};
@@ -411,31 +480,60 @@ std::int32_t HalvingBand(const TPixelView& Src, int K) {
 // cache, and the last one is written straight into the target.
 
 void HalvingRows(QImage& Dst, const TRect& DstRect, const TPixelView& Src, int K, TRowPieces& Pieces) {
+  static const TQuarterRow24 Quarter = ChooseQuarterRow24();
+  // 24-bit pixels go to the second level in one step, 4 x 4 at a time.
+  const int First = K >= 2 && Src.BitsPerPixel == 24 ? 2 : 0;
   const std::int32_t Band = HalvingBand(Src, K);
-  std::vector<std::vector<std::uint32_t>> Between(static_cast<std::size_t>(K - 1));
-  for (int L = 1; L < K; ++L)
-    Between[static_cast<std::size_t>(L - 1)].resize(static_cast<std::size_t>(Src.Width >> L) *
-                                                    static_cast<std::size_t>(Band << (K - L)));
-  std::vector<TLevelMemory> Levels(static_cast<std::size_t>(K));
-  for (int L = 1; L < K; ++L)
-    Levels[static_cast<std::size_t>(L - 1)] =
-        TLevelMemory{reinterpret_cast<std::uint8_t*>(Between[static_cast<std::size_t>(L - 1)].data()),
-                     std::ptrdiff_t{Src.Width >> L} * 4};
+  std::vector<std::vector<std::uint32_t>> Between(static_cast<std::size_t>(K));
+  std::vector<TLevelMemory> Levels;  // the levels below the first one made, the last in the target
+  for (int L = std::max(First, 1); L < K; ++L) {
+    auto& M = Between[static_cast<std::size_t>(L)];
+    M.resize(static_cast<std::size_t>(Src.Width >> L) * static_cast<std::size_t>(Band << (K - L)));
+    if (L > First)
+      Levels.push_back(TLevelMemory{reinterpret_cast<std::uint8_t*>(M.data()), std::ptrdiff_t{Src.Width >> L} * 4});
+  }
+  Levels.push_back(TLevelMemory{});
   std::int32_t From, To;
   while (Pieces.Next(From, To)) {
     for (std::int32_t R = From; R < To; R += Band) {
       const std::int32_t Rows = std::min(Band, To - R);
-      TPixelView Above = Src;
-      Above.Bits = Src.Bits + (std::ptrdiff_t{R} << K) * Src.Stride;
-      Above.Height = Rows << K;
-      Levels.back() = TLevelMemory{Dst.scanLine(DstRect.Top + R) + 4 * static_cast<std::ptrdiff_t>(DstRect.Left),
-                                   Dst.bytesPerLine()};
-      HalveLevels(TReductionLevel{Above, 1}, Src.Width, Above.Height, Levels);
+      std::uint8_t* Target = Dst.scanLine(DstRect.Top + R) + 4 * static_cast<std::ptrdiff_t>(DstRect.Left);
+      const std::uint8_t* Top = Src.Bits + (std::ptrdiff_t{R} << K) * Src.Stride;
+      if (!First) {
+        TPixelView Above = Src;
+        Above.Bits = Top;
+        Above.Height = Rows << K;
+        Levels.back() = TLevelMemory{Target, Dst.bytesPerLine()};
+        HalveLevels(TReductionLevel{Above, 1}, Src.Width, Above.Height, Levels);
+        continue;
+      }
+      // The second level's rows, in the target when it is the last.
+      const std::int32_t W2 = Src.Width >> 2, H2 = Rows << (K - 2);
+      std::uint8_t* Second = K == 2 ? Target : reinterpret_cast<std::uint8_t*>(Between[2].data());
+      const std::ptrdiff_t Stride2 = K == 2 ? Dst.bytesPerLine() : std::ptrdiff_t{W2} * 4;
+      for (std::int32_t J = 0; J < H2; ++J) {
+        const std::uint8_t* Four[4] = {Top + (4 * J) * Src.Stride, Top + (4 * J + 1) * Src.Stride,
+                                       Top + (4 * J + 2) * Src.Stride, Top + (4 * J + 3) * Src.Stride};
+        Quarter(Four, W2, reinterpret_cast<std::uint32_t*>(Second + J * Stride2));
+      }
+      if (K == 2) continue;
+      TPixelView Above{Second, Stride2, W2, H2, 32};
+      Above.Alpha = akPremultiplied;  // opaque
+      Levels.back() = TLevelMemory{Target, Dst.bytesPerLine()};
+      HalveLevels(TReductionLevel{Above, 4}, Src.Width, Rows << K, Levels);
     }
   }
 }
 
 }  // namespace
+
+std::vector<TQuarterRow24> QuarterRow24Variants() {
+  std::vector<TQuarterRow24> V = {QuarterRow24Plain};
+#ifdef KEST_X86
+  if (__builtin_cpu_supports("avx2")) V.push_back(QuarterRow24Avx2);
+#endif
+  return V;
+}
 
 std::vector<TAreaMeanKernel> AreaMeanKernels() {
   std::vector<TAreaMeanKernel> V = {{SumRowsPlain, WeighColumnsPlain}};

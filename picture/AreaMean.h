@@ -46,6 +46,13 @@ struct TAreaMeanKernel {
 // The variants this processor can run, the plain one first.
 std::vector<TAreaMeanKernel> AreaMeanKernels();
 
+// One row of a quartering from four rows of 24-bit blue, green, red pixels:
+// Out[I] is the mean of the 4 x 4 pixels 4I .. 4I + 3 of the rows, per channel,
+// rounded to nearest with ties to even, and opaque. Reads only the 12 N bytes
+// of each row. Every variant this processor can run, the plain one first.
+using TQuarterRow24 = void (*)(const std::uint8_t* const* Rows, std::int32_t N, std::uint32_t* Out);
+std::vector<TQuarterRow24> QuarterRow24Variants();
+
 // Whether AreaMeanBlt can draw from Src into a target of DstW x DstH: 24-bit
 // pixels, or 32-bit ones with the default masks and no alpha, and sizes whose
 // weights fit its whole-number sums.

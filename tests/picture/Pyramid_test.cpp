@@ -279,8 +279,15 @@ TEST(TAreaMean, IsTheExactAreaMeanAtEveryScale) {
   for (const TBitmap* B : {Photo.get(), Noise.get()}) {
     const TPixelView S = B->View();
     ASSERT_TRUE(AreaMeanFits(S, TRect{0, 0, S.Width, S.Height}, 1, 1));
-    for (auto [W, H] : {std::pair{S.Width - 1, S.Height - 1}, {S.Width * 3 / 4, S.Height / 2}, {S.Width / 4, S.Height / 4},
-                        {101, 75}, {31, 23}, {7, 5}, {2, 1}, {1, 1}, {S.Width / 3, S.Height + 50}}) {
+    for (auto [W, H] : {std::pair{S.Width - 1, S.Height - 1},
+                        {S.Width * 3 / 4, S.Height / 2},
+                        {S.Width / 4, S.Height / 4},
+                        {101, 75},
+                        {31, 23},
+                        {7, 5},
+                        {2, 1},
+                        {1, 1},
+                        {S.Width / 3, S.Height + 50}}) {
       const auto [Worst, Psnr] = ErrorOfAreaMean(S, AreaMean(S, TRect{0, 0, S.Width, S.Height}, W, H, nullptr));
       // Whole-number row sums and single-precision column weights: only the
       // final rounding is left.
@@ -312,10 +319,14 @@ TEST(TAreaMean, AllVariantsDrawTheSamePixels) {
   for (const TBitmap* B : {Photo.get(), Noise.get()}) {
     const TPixelView S = B->View();
     const TRect Whole{0, 0, S.Width, S.Height};
-    const TCase Cases[] = {{Whole, S.Width / 4, S.Height / 4, nullptr}, {Whole, 333, 211, nullptr},
-                           {Whole, 97, 1, nullptr},  {Whole, 3, 300, nullptr},
-                           {Whole, 250, S.Height + 9, nullptr}, {TRect{13, 17, 400, 300}, 129, 95, nullptr},
-                           {TRect{-20, 10, 300, 400}, 77, 141, nullptr}, {Whole, 171, 133, &Clip}};
+    const TCase Cases[] = {{Whole, S.Width / 4, S.Height / 4, nullptr},
+                           {Whole, 333, 211, nullptr},
+                           {Whole, 97, 1, nullptr},
+                           {Whole, 3, 300, nullptr},
+                           {Whole, 250, S.Height + 9, nullptr},
+                           {TRect{13, 17, 400, 300}, 129, 95, nullptr},
+                           {TRect{-20, 10, 300, 400}, 77, 141, nullptr},
+                           {Whole, 171, 133, &Clip}};
     for (const TCase& C : Cases) {
       const QImage Plain = AreaMean(S, C.Src, C.W, C.H, &Kernels[0], C.Clip);
       for (std::size_t K = 1; K < Kernels.size(); ++K)
@@ -344,11 +355,38 @@ TEST(TAreaMean, RowSumsAreExactInEveryVariant) {
         K.SumRows(Rows.data(), Weights.data(), N, Length, 1000, Acc.data(), Out.data());
         for (int B = 0; B < Length; ++B) {
           std::int64_t Want = 0;
-          for (int I = 0; I < N; ++I) Want += std::int64_t{Weights[static_cast<std::size_t>(I)]} * Rows[static_cast<std::size_t>(I)][B];
-          ASSERT_EQ(Out[static_cast<std::size_t>(B)], static_cast<float>(Want)) << N << " rows, byte " << B << " of " << Length;
+          for (int I = 0; I < N; ++I)
+            Want += std::int64_t{Weights[static_cast<std::size_t>(I)]} * Rows[static_cast<std::size_t>(I)][B];
+          ASSERT_EQ(Out[static_cast<std::size_t>(B)], static_cast<float>(Want))
+              << N << " rows, byte " << B << " of " << Length;
         }
         EXPECT_EQ(Out[static_cast<std::size_t>(Length)], -1.0f);  // nothing written past the end
       }
+}
+
+// Quartering 24-bit rows: every variant gives the rounded mean of each 4 x 4
+// block, ties to even, and reads no byte past the row.
+TEST(TAreaMean, QuarteredRowsAreTheRoundedMeans) {
+  std::mt19937 Rng(21);
+  for (TQuarterRow24 Quarter : QuarterRow24Variants())
+    for (int N : {1, 7, 8, 9, 16, 31, 200}) {
+      std::vector<std::vector<std::uint8_t>> Rows(4, std::vector<std::uint8_t>(12 * static_cast<std::size_t>(N)));
+      for (auto& R : Rows)
+        for (auto& V : R) V = static_cast<std::uint8_t>(Rng() % 3 == 0 ? 255 : Rng());  // many ties
+      const std::uint8_t* P[4] = {Rows[0].data(), Rows[1].data(), Rows[2].data(), Rows[3].data()};
+      std::vector<std::uint32_t> Out(static_cast<std::size_t>(N));
+      Quarter(P, N, Out.data());
+      for (int I = 0; I < N; ++I)
+        for (int C = 0; C < 3; ++C) {
+          int Sum = 0;
+          for (int R = 0; R < 4; ++R)
+            for (int X = 0; X < 4; ++X) Sum += P[R][12 * I + 3 * X + C];
+          const int Mean = Sum / 16, Rest = Sum % 16;
+          const int Want = Mean + (Rest > 8 || (Rest == 8 && (Mean & 1)));
+          ASSERT_EQ(static_cast<int>((Out[static_cast<std::size_t>(I)] >> (8 * C)) & 0xFF), Want) << N << ": " << I;
+        }
+      for (std::uint32_t V : Out) ASSERT_EQ(V >> 24, 0xFFu);
+    }
 }
 
 // Only the pixels inside the clip change, and those as in a drawing without it.
