@@ -77,8 +77,8 @@ double ProcessSeconds() {
 
 // Reports the process's processor time per iteration since Start, in ms.
 void CountProcessTime(benchmark::State& State, double Start) {
-  State.counters["process_cpu_ms"] =
-      (ProcessSeconds() - Start) * 1e3 / static_cast<double>(std::max<benchmark::IterationCount>(State.iterations(), 1));
+  const auto Iterations = std::max<benchmark::IterationCount>(State.iterations(), 1);
+  State.counters["process_cpu_ms"] = (ProcessSeconds() - Start) * 1e3 / static_cast<double>(Iterations);
 }
 
 void Paint(TKestImage& V) {

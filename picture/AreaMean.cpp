@@ -593,14 +593,10 @@ void AreaMeanBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const T
     TRowPieces Pieces(A.Height(), 16);
     OnBothCores(Read >= (1 << 20) && A.Height() >= 2, [&] { PassRows(P, Pieces); });
   };
+  // Each rectangle of the clip within the target and the image.
   const TRect Bounds = IntersectRect(DstRect, TRect{0, 0, Dst.width(), Dst.height()});
   if (Bounds.IsEmpty()) return;
-  if (!Clip) {
-    Area(Bounds);
-    return;
-  }
-  for (const QRect& Q : *Clip) {
-    const TRect R = IntersectRect(Bounds, TRect{Q.left(), Q.top(), Q.right() + 1, Q.bottom() + 1});
-    if (!R.IsEmpty()) Area(R);
-  }
+  const QRegion Inside(Bounds.Left, Bounds.Top, Bounds.Width(), Bounds.Height());
+  for (const QRect& Q : Clip ? Clip->intersected(Inside) : Inside)
+    Area(TRect{Q.left(), Q.top(), Q.right() + 1, Q.bottom() + 1});
 }
