@@ -259,21 +259,7 @@ __attribute__((target("avx2"))) void QuarterRow24Avx2(const std::uint8_t* const*
 }
 #endif
 
-TQuarterRow24 ChooseQuarterRow24() {
-#ifdef KEST_X86
-  if (__builtin_cpu_supports("avx2")) return QuarterRow24Avx2;
-#endif
-  return QuarterRow24Plain;
-}
 
-TAreaMeanKernel BestKernel() {
-#ifdef KEST_X86
-  if (__builtin_cpu_supports("avx2")) return {SumRowsAvx2, WeighColumnsAvx2};
-  return {SumRowsPlain, WeighColumnsSse2};
-#else
-  return {SumRowsPlain, WeighColumnsPlain};
-#endif
-}
 
 // ---------------------------------------------------------------------------
 // The pass
@@ -480,7 +466,7 @@ std::int32_t HalvingBand(const TPixelView& Src, int K) {
 // cache, and the last one is written straight into the target.
 
 void HalvingRows(QImage& Dst, const TRect& DstRect, const TPixelView& Src, int K, TRowPieces& Pieces) {
-  static const TQuarterRow24 Quarter = ChooseQuarterRow24();
+  static const TQuarterRow24 Quarter = QuarterRow24Variants().back();  // the best
   // 24-bit pixels go to the second level in one step, 4 x 4 at a time.
   const int First = K >= 2 && Src.BitsPerPixel == 24 ? 2 : 0;
   const std::int32_t Band = HalvingBand(Src, K);
@@ -563,7 +549,7 @@ void AreaMeanBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const T
   if (DstRect.IsEmpty() || Dst.isNull() || Dst.depth() != 32 ||
       !AreaMeanFits(Src, SrcRect, DstRect.Width(), DstRect.Height()))
     return;
-  static const TAreaMeanKernel Best = BestKernel();
+  static const TAreaMeanKernel Best = AreaMeanKernels().back();
   Dst.bits();  // detached before any thread starts
   // The whole picture at exactly a half, a quarter, ... of its size, drawn
   // whole: the exact means of its 2 x 2, 4 x 4, ... blocks, by halving.
