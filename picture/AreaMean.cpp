@@ -20,7 +20,7 @@ namespace {
 // Rows summed
 
 void SumRowsPlain(const std::uint8_t* const* Rows, const std::int32_t* Weights, std::int32_t N, std::int32_t Bytes,
-                  std::ptrdiff_t, std::int32_t* Acc, float* Out) {
+                  std::int32_t* Acc, float* Out) {
   std::fill_n(Acc, Bytes, 0);
   for (std::int32_t I = 0; I < N; ++I) {
     const std::uint8_t* R = Rows[I];
@@ -36,11 +36,8 @@ void SumRowsPlain(const std::uint8_t* const* Rows, const std::int32_t* Weights, 
 // pair into 32-bit sums. Up to eight rows are summed in registers; more go
 // through Acc in groups of eight. The sums of a step come out in the order
 // 0-3, 8-11 | 4-7, 12-15 and are put back in order when stored as floats.
-// Each cache line read asks for the one Ahead bytes further on, spreading the
-// requests for the next rows evenly over the work.
 __attribute__((target("avx2"))) void SumRowsAvx2(const std::uint8_t* const* Rows, const std::int32_t* Weights,
-                                                 std::int32_t N, std::int32_t Bytes, std::ptrdiff_t Ahead,
-                                                 std::int32_t* Acc, float* Out) {
+                                                 std::int32_t N, std::int32_t Bytes, std::int32_t* Acc, float* Out) {
   const std::int32_t Blocks = Bytes / 16 * 16;
   for (std::int32_t G = 0; G < N; G += 8) {
     const std::int32_t End = std::min(G + 8, N);
@@ -65,8 +62,6 @@ __attribute__((target("avx2"))) void SumRowsAvx2(const std::uint8_t* const* Rows
         Lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Acc + B));
         Hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Acc + B + 8));
       }
-      if (Ahead && (B & 63) == 0)
-        for (std::int32_t K = 0; K < 2 * Pairs; ++K) __builtin_prefetch(P[K] + B + Ahead);
       for (std::int32_t K = 0; K < Pairs; ++K) {
         const __m256i X = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P[2 * K] + B)));
         const __m256i Y = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P[2 * K + 1] + B)));
@@ -259,8 +254,6 @@ __attribute__((target("avx2"))) void QuarterRow24Avx2(const std::uint8_t* const*
 }
 #endif
 
-
-
 // ---------------------------------------------------------------------------
 // The pass
 
@@ -435,13 +428,9 @@ void PassRows(const TPass& P, TRowPieces& Pieces) {
       const std::int32_t* W = Y.Weight.data() + Y.At[Yi];
       const float Scale = 1.0f / static_cast<float>(Y.Total[Yi]);
       auto* Out = reinterpret_cast<std::uint32_t*>(P.Dst->scanLine(T)) + P.A.Left;
-      // The rows of the next target row lie this far on: read while this one is made.
-      const std::ptrdiff_t Ahead =
-          T + 1 < P.A.Top + To && Y.Count[Yi + 1] ? (Y.First[Yi + 1] - Y.First[Yi]) * P.Src->Stride : std::ptrdiff_t{0};
       for (const TChunk& C : P.Chunks) {
         for (std::size_t K = 0; K < Rows.size(); ++K) At[K] = Rows[K] + C.ByteFrom;
-        P.Kernel->SumRows(At.data(), W, N, C.ByteTo - C.ByteFrom, Ahead, Acc.data() + C.ByteFrom,
-                          Sums.data() + C.ByteFrom);
+        P.Kernel->SumRows(At.data(), W, N, C.ByteTo - C.ByteFrom, Acc.data() + C.ByteFrom, Sums.data() + C.ByteFrom);
         P.Kernel->WeighColumns(Sums.data(), P.X, C.From, C.To, Scale, Out);
       }
     }

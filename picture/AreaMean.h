@@ -33,10 +33,8 @@ struct TColumnTaps {
 struct TAreaMeanKernel {
   // Out[B] = sum over I < N of Weights[I] * Rows[I][B], for B < Bytes (Acc is
   // scratch of Bytes 32-bit words). Exact: the weights are whole numbers.
-  // Ahead (0: none) is how far on the rows of the next call lie, to be read
-  // into the cache meanwhile.
   void (*SumRows)(const std::uint8_t* const* Rows, const std::int32_t* Weights, std::int32_t N, std::int32_t Bytes,
-                  std::ptrdiff_t Ahead, std::int32_t* Acc, float* Out);
+                  std::int32_t* Acc, float* Out);
   // Out[I] = 0xFF000000 | the colour of target pixel I of X, for I in [From,
   // To): its sums weighed, times Scale, rounded and clamped to a byte per channel.
   void (*WeighColumns)(const float* Sums, const TColumnTaps& X, std::int32_t From, std::int32_t To, float Scale,

@@ -352,7 +352,7 @@ TEST(TAreaMean, RowSumsAreExactInEveryVariant) {
         }
         std::vector<std::int32_t> Acc(static_cast<std::size_t>(Length));
         std::vector<float> Out(static_cast<std::size_t>(Length) + 1, -1.0f);
-        K.SumRows(Rows.data(), Weights.data(), N, Length, 1000, Acc.data(), Out.data());
+        K.SumRows(Rows.data(), Weights.data(), N, Length, Acc.data(), Out.data());
         for (int B = 0; B < Length; ++B) {
           std::int64_t Want = 0;
           for (int I = 0; I < N; ++I)
