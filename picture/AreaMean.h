@@ -60,7 +60,9 @@ bool AreaMeanFits(const TPixelView& Src, const TRect& SrcRect, std::int32_t DstW
 // averaging on each axis that shrinks (the pixel under the target pixel's
 // centre on an axis that does not), within Clip when given: the same result
 // as SmoothStretchBlt from the source itself, computed without a pyramid.
-// Large targets use both cores. Kernel chooses the variant (the processor's
-// best when null). Does nothing unless AreaMeanFits.
+// Without a Kernel, the whole picture shown at exactly a half, a quarter, ...
+// of its size (inside Dst and the clip) is made by halving, as the pyramid's
+// level of that size would be. Large targets use both cores. Kernel chooses
+// the variant (the processor's best when null). Does nothing unless AreaMeanFits.
 void AreaMeanBlt(QImage& Dst, const TRect& DstRect, const QRegion* Clip, const TPixelView& Src, const TRect& SrcRect,
                  const TAreaMeanKernel* Kernel = nullptr);
