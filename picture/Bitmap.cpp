@@ -11,6 +11,7 @@
 
 #include <QImage>
 
+#include "picture/AreaMean.h"
 #include "picture/Pyramid.h"
 #include "toolkit/Exceptions.h"
 
@@ -471,6 +472,24 @@ void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
   TPixelView Source = View();
   const bool Alpha = FBpp == 32 && FAlphaFormat != afIgnored;
   if (Alpha) Source.Alpha = FAlphaFormat == afDefined ? akStraight : akPremultiplied;
+  // A kept reduction is copied as it is, so only opaque pictures keep one: a
+  // blended one depends on what lies below.
+  const bool Keep = !Alpha && std::int64_t{R.Width()} * R.Height() <= (std::int64_t{1} << 22);
+  // The first drawing of these pixels (or the same drawing again) averages
+  // straight from them, reading each byte once; the pyramid is built only
+  // when they are drawn at another size, as zooming does.
+  const bool Again = FDirectSmooth.Version == FVersion && FDirectSmooth.Drawn &&
+                     (FDirectSmooth.Width != R.Width() || FDirectSmooth.Height != R.Height());
+  if (FPyramid->LevelCount() == 0 && !Again && AreaMeanFits(Source, Whole, R.Width(), R.Height())) {
+    FDirectSmooth = TDirectSmooth{FVersion, R.Width(), R.Height(), true};
+    switch (Keep ? UseReduction(R, rsSmooth) : ruDrawDirect) {
+      case ruDrawDirect: AreaMeanBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Source, Whole); return;
+      case ruFill: AreaMeanBlt(FReduction->Pixels, TRect{0, 0, R.Width(), R.Height()}, nullptr, Source, Whole); break;
+      case ruCopy: break;
+    }
+    ACanvas.StretchBltFrom(R, ViewOf(FReduction->Pixels), TRect{0, 0, R.Width(), R.Height()});
+    return;
+  }
   TReductionLevel Level = FPyramid->LevelFor(Source, R.Width(), R.Height());
   if (Level.Pixels.Width == R.Width() && Level.Pixels.Height == R.Height()) {
     // The level is the picture at the target's size: a plain copy, or a
@@ -479,9 +498,6 @@ void TBitmap::DrawSmooth(TCanvas& ACanvas, const TRect& R) {
     ACanvas.StretchBltFrom(R, Level.Pixels, TRect{0, 0, R.Width(), R.Height()});
     return;
   }
-  // A kept reduction is copied as it is, so only opaque pictures keep one: a
-  // blended one depends on what lies below.
-  const bool Keep = !Alpha && std::int64_t{R.Width()} * R.Height() <= (std::int64_t{1} << 22);
   switch (Keep ? UseReduction(R, rsSmooth) : ruDrawDirect) {
     case ruDrawDirect:
       SmoothStretchBlt(*ACanvas.Surface(), R, ACanvas.ClipRegion(), Level, FWidth, FHeight, Whole);

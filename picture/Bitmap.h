@@ -122,9 +122,9 @@ class TBitmap : public TGraphic {
   std::uint64_t AllocationCount() const { return FAllocations; }
   // Bytes of pixel memory held.
   std::size_t Capacity() const { return FCapacity; }
-  // The reduction pyramid that smooth drawing keeps: levels built for the
-  // current pixels (0 when none or when the pixels changed since), and how
-  // many level allocations it made.
+  // The reduction pyramid that smooth drawing keeps once the pixels are drawn
+  // at a second size: levels built for the current pixels (0 when none or when
+  // the pixels changed since), and how many level allocations it made.
   std::size_t PyramidLevels() const;
   std::uint64_t PyramidAllocationCount() const;
 
@@ -157,8 +157,9 @@ class TBitmap : public TGraphic {
   // reduction a few bytes.
   struct TReduction;
   std::unique_ptr<TReduction> FReduction;
-  // Drawing smaller than the bitmap's size with area averaging, from the
-  // pyramid (built on first need, dropped when the pixels change).
+  // Drawing smaller than the bitmap's size with area averaging: straight from
+  // the pixels the first time, from the pyramid once they are drawn at a
+  // second size (built then, dropped when the pixels change).
   void DrawSmooth(TCanvas& ACanvas, const TRect& R);
   // What a drawing into R in the given mode does with the kept reduction:
   // draws straight into the target (the first such drawing), fills the
@@ -166,6 +167,13 @@ class TBitmap : public TGraphic {
   enum TReductionUse : std::uint8_t { ruDrawDirect, ruFill, ruCopy };
   TReductionUse UseReduction(const TRect& R, TResampling Mode);
   std::unique_ptr<TPyramid> FPyramid;
+  // The last smooth drawing made straight from the pixels, without the pyramid.
+  struct TDirectSmooth {
+    std::uint64_t Version = 0;
+    std::int32_t Width = 0, Height = 0;
+    bool Drawn = false;
+  };
+  TDirectSmooth FDirectSmooth;
   std::uint64_t FVersion = 0;
 };
 

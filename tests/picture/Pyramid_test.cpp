@@ -1,4 +1,5 @@
 #include "picture/Pyramid.h"
+#include "picture/AreaMean.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <random>
 
 #include <QImage>
+#include <QRegion>
 
 namespace {
 
@@ -178,9 +180,12 @@ TEST(TPyramid, OnePixelStripesAtAQuarterAreEvenGrey) {
 
 TEST(TPyramid, LevelsAreBuiltOnceAcrossZoomStepsAndDroppedOnChange) {
   auto B = NoiseBitmap(2048, 1600, 5);
-  DrawSmooth(*B, 100, 80);  // from level 2 (512 x 400)
+  // The first drawing, and the same drawing again, read the picture itself.
+  DrawSmooth(*B, 100, 80);
+  DrawSmooth(*B, 100, 80);
+  EXPECT_EQ(B->PyramidLevels(), 0u);
+  DrawSmooth(*B, 120, 96);  // a zoom step: from level 2 (512 x 400)
   EXPECT_EQ(B->PyramidLevels(), 2u);
-  DrawSmooth(*B, 120, 96);
   DrawSmooth(*B, 60, 48);   // level 3, built from level 2
   DrawSmooth(*B, 100, 80);
   DrawSmooth(*B, 512, 400); // level 2 is exactly this size
@@ -188,18 +193,26 @@ TEST(TPyramid, LevelsAreBuiltOnceAcrossZoomStepsAndDroppedOnChange) {
   EXPECT_EQ(B->PyramidLevels(), 4u);
   EXPECT_EQ(B->PyramidAllocationCount(), 4u);
 
-  // A change of the pixels drops the levels; the next drawing shows the change.
+  // A change of the pixels drops the levels; the next drawing shows the change
+  // and the next zoom step builds them again.
   for (int Y = 0; Y < 1600; ++Y) std::fill_n(B->ScanLine(Y), 3 * 2048, std::uint8_t{0x40});
   EXPECT_EQ(B->PyramidLevels(), 0u);
-  const QImage Out = DrawSmooth(*B, 100, 80);
+  QImage Out = DrawSmooth(*B, 100, 80);
+  EXPECT_EQ(Out.pixel(17, 33) & 0xFFFFFF, 0x404040u);
+  EXPECT_EQ(B->PyramidLevels(), 0u);
+  Out = DrawSmooth(*B, 120, 96);
   EXPECT_EQ(Out.pixel(17, 33) & 0xFFFFFF, 0x404040u);
   EXPECT_EQ(B->PyramidLevels(), 2u);
   EXPECT_EQ(B->PyramidAllocationCount(), 6u);
 }
 
-// A level of exactly the target's size is the exact area mean.
+// A level of exactly the target's size is the exact area mean, as is the
+// first drawing, made from the picture itself.
 TEST(TPyramid, ExactLevelsGiveExactMeans) {
   auto B = NoiseBitmap(1024, 768, 9);
+  const QImage First = DrawSmooth(*B, 128, 96);
+  EXPECT_EQ(B->PyramidLevels(), 0u);
+  DrawSmooth(*B, 100, 75);
   const QImage Out = DrawSmooth(*B, 128, 96);
   EXPECT_EQ(B->PyramidLevels(), 3u);
   const TPixelView S = B->View();
@@ -210,7 +223,194 @@ TEST(TPyramid, ExactLevelsGiveExactMeans) {
         for (int V = 0; V < 8; ++V)
           for (int U = 0; U < 8; ++U) Sum += (S.PixelAt(8 * X + U, 8 * Y + V) >> (8 * Ch)) & 0xFF;
         EXPECT_NEAR(double((Out.pixel(X, Y) >> (8 * Ch)) & 0xFF), Sum / 64, 1.0) << X << "," << Y;
+        EXPECT_NEAR(double((First.pixel(X, Y) >> (8 * Ch)) & 0xFF), Sum / 64, 1.0) << X << "," << Y;
       }
+}
+
+// --- Area means straight from the picture --------------------------------------
+
+// Draws SrcRect of S into a W x H image of Fill with the given kernel.
+QImage AreaMean(const TPixelView& S, const TRect& SrcRect, int W, int H, const TAreaMeanKernel* Kernel,
+                const QRegion* Clip = nullptr, QRgb Fill = 0xFF123456u) {
+  QImage Out(W, H, QImage::Format_RGB32);
+  Out.fill(Fill);
+  AreaMeanBlt(Out, TRect{0, 0, W, H}, Clip, S, SrcRect, Kernel);
+  return Out;
+}
+
+// The largest difference from the exact area mean in floating point, and the
+// PSNR, over all channels of Out, a drawing of the whole of S.
+std::pair<double, double> ErrorOfAreaMean(const TPixelView& S, const QImage& Out) {
+  const auto Wx = AxisWeights(Out.width(), S.Width), Wy = AxisWeights(Out.height(), S.Height);
+  double Squares = 0, Worst = 0;
+  for (int Y = 0; Y < Out.height(); ++Y)
+    for (int X = 0; X < Out.width(); ++X) {
+      double Ref[3] = {0, 0, 0};
+      for (auto [Sy, Fy] : Wy[static_cast<std::size_t>(Y)])
+        for (auto [Sx, Fx] : Wx[static_cast<std::size_t>(X)]) {
+          // Blue, green, red bytes in both formats.
+          const std::uint8_t* P = S.Bits + Sy * S.Stride + S.BitsPerPixel / 8 * Sx;
+          for (int Ch = 0; Ch < 3; ++Ch) Ref[Ch] += Fx * Fy * P[Ch];
+        }
+      for (int Ch = 0; Ch < 3; ++Ch) {
+        const double E = ((Out.pixel(X, Y) >> (8 * Ch)) & 0xFF) - Ref[Ch];
+        Squares += E * E;
+        Worst = std::max(Worst, std::abs(E));
+      }
+    }
+  const double N = 3.0 * Out.width() * Out.height();
+  return {Worst, 10 * std::log10(255.0 * 255.0 / std::max(Squares / N, 1e-12))};
+}
+
+// A 32-bit picture without alpha whose top bytes hold noise, which no drawing may show.
+std::unique_ptr<TBitmap> Noise32(int W, int H, unsigned Seed) {
+  auto B = std::make_unique<TBitmap>(W, H, pf32bit);
+  std::mt19937 Rng(Seed);
+  for (int Y = 0; Y < H; ++Y) {
+    auto* Row = reinterpret_cast<std::uint32_t*>(B->ScanLine(Y));
+    for (int X = 0; X < W; ++X) Row[X] = static_cast<std::uint32_t>(Rng());
+  }
+  return B;
+}
+
+TEST(TAreaMean, IsTheExactAreaMeanAtEveryScale) {
+  auto Photo = PhotoBitmap(1003, 751);
+  auto Noise = Noise32(517, 389, 4);
+  for (const TBitmap* B : {Photo.get(), Noise.get()}) {
+    const TPixelView S = B->View();
+    ASSERT_TRUE(AreaMeanFits(S, TRect{0, 0, S.Width, S.Height}, 1, 1));
+    for (auto [W, H] : {std::pair{S.Width - 1, S.Height - 1},
+                        {S.Width * 3 / 4, S.Height / 2},
+                        {S.Width / 4, S.Height / 4},
+                        {101, 75},
+                        {31, 23},
+                        {7, 5},
+                        {2, 1},
+                        {1, 1},
+                        {S.Width / 3, S.Height + 50}}) {
+      const auto [Worst, Psnr] = ErrorOfAreaMean(S, AreaMean(S, TRect{0, 0, S.Width, S.Height}, W, H, nullptr));
+      // Whole-number row sums and single-precision column weights: only the
+      // final rounding is left.
+      EXPECT_LE(Worst, 0.51) << S.BitsPerPixel << ": " << W << " x " << H;
+      EXPECT_GE(Psnr, 50.0) << S.BitsPerPixel << ": " << W << " x " << H;
+    }
+  }
+  // A thousandth of a large picture.
+  auto Large = NoiseBitmap(4000, 3000, 8);
+  const TPixelView S = Large->View();
+  const auto [Worst, Psnr] = ErrorOfAreaMean(S, AreaMean(S, TRect{0, 0, 4000, 3000}, 4, 3, nullptr));
+  EXPECT_LE(Worst, 0.51);
+  EXPECT_GE(Psnr, 50.0);
+}
+
+// Every variant of the two stages, plain and vector, draws the same pixels:
+// 24 and 32 bits, shrinking and enlarging axes, part of the picture, a clip.
+TEST(TAreaMean, AllVariantsDrawTheSamePixels) {
+  const std::vector<TAreaMeanKernel> Kernels = AreaMeanKernels();
+  auto Photo = PhotoBitmap(1003, 751);
+  auto Noise = Noise32(517, 389, 6);
+  QRegion Clip(5, 3, 40, 30);
+  Clip += QRect(60, 0, 7, 200);
+  struct TCase {
+    TRect Src;
+    int W, H;
+    const QRegion* Clip;
+  };
+  for (const TBitmap* B : {Photo.get(), Noise.get()}) {
+    const TPixelView S = B->View();
+    const TRect Whole{0, 0, S.Width, S.Height};
+    const TCase Cases[] = {{Whole, S.Width / 4, S.Height / 4, nullptr},
+                           {Whole, 333, 211, nullptr},
+                           {Whole, 97, 1, nullptr},
+                           {Whole, 3, 300, nullptr},
+                           {Whole, 250, S.Height + 9, nullptr},
+                           {TRect{13, 17, 400, 300}, 129, 95, nullptr},
+                           {TRect{-20, 10, 300, 400}, 77, 141, nullptr},
+                           {Whole, 171, 133, &Clip}};
+    for (const TCase& C : Cases) {
+      const QImage Plain = AreaMean(S, C.Src, C.W, C.H, &Kernels[0], C.Clip);
+      for (std::size_t K = 1; K < Kernels.size(); ++K)
+        EXPECT_TRUE(AreaMean(S, C.Src, C.W, C.H, &Kernels[K], C.Clip) == Plain)
+            << S.BitsPerPixel << ": variant " << K << ", " << C.W << " x " << C.H;
+    }
+  }
+}
+
+// Summing rows: random rows, weights and lengths, every variant exact.
+TEST(TAreaMean, RowSumsAreExactInEveryVariant) {
+  std::mt19937 Rng(12);
+  std::vector<std::uint8_t> Bytes(20 * 1000);
+  for (auto& V : Bytes) V = static_cast<std::uint8_t>(Rng());
+  for (const TAreaMeanKernel& K : AreaMeanKernels())
+    for (int N : {1, 2, 3, 7, 8, 9, 17, 20})
+      for (int Length : {1, 15, 16, 17, 100, 999}) {
+        std::vector<const std::uint8_t*> Rows;
+        std::vector<std::int32_t> Weights;
+        for (int I = 0; I < N; ++I) {
+          Rows.push_back(Bytes.data() + 1000 * I + Rng() % 2);
+          Weights.push_back(static_cast<std::int32_t>(Rng() % 32768));
+        }
+        std::vector<std::int32_t> Acc(static_cast<std::size_t>(Length));
+        std::vector<float> Out(static_cast<std::size_t>(Length) + 1, -1.0f);
+        K.SumRows(Rows.data(), Weights.data(), N, Length, Acc.data(), Out.data());
+        for (int B = 0; B < Length; ++B) {
+          std::int64_t Want = 0;
+          for (int I = 0; I < N; ++I)
+            Want += std::int64_t{Weights[static_cast<std::size_t>(I)]} * Rows[static_cast<std::size_t>(I)][B];
+          ASSERT_EQ(Out[static_cast<std::size_t>(B)], static_cast<float>(Want))
+              << N << " rows, byte " << B << " of " << Length;
+        }
+        EXPECT_EQ(Out[static_cast<std::size_t>(Length)], -1.0f);  // nothing written past the end
+      }
+}
+
+// Quartering 24-bit rows: every variant gives the rounded mean of each 4 x 4
+// block, ties to even, and reads no byte past the row.
+TEST(TAreaMean, QuarteredRowsAreTheRoundedMeans) {
+  std::mt19937 Rng(21);
+  for (TQuarterRow24 Quarter : QuarterRow24Variants())
+    for (int N : {1, 7, 8, 9, 16, 31, 200}) {
+      std::vector<std::vector<std::uint8_t>> Rows(4, std::vector<std::uint8_t>(12 * static_cast<std::size_t>(N)));
+      for (auto& R : Rows)
+        for (auto& V : R) V = static_cast<std::uint8_t>(Rng() % 3 == 0 ? 255 : Rng());  // many ties
+      const std::uint8_t* P[4] = {Rows[0].data(), Rows[1].data(), Rows[2].data(), Rows[3].data()};
+      std::vector<std::uint32_t> Out(static_cast<std::size_t>(N));
+      Quarter(P, N, Out.data());
+      for (int I = 0; I < N; ++I)
+        for (int C = 0; C < 3; ++C) {
+          int Sum = 0;
+          for (int R = 0; R < 4; ++R)
+            for (int X = 0; X < 4; ++X) Sum += P[R][12 * I + 3 * X + C];
+          const int Mean = Sum / 16, Rest = Sum % 16;
+          const int Want = Mean + (Rest > 8 || (Rest == 8 && (Mean & 1)));
+          ASSERT_EQ(static_cast<int>((Out[static_cast<std::size_t>(I)] >> (8 * C)) & 0xFF), Want) << N << ": " << I;
+        }
+      for (std::uint32_t V : Out) ASSERT_EQ(V >> 24, 0xFFu);
+    }
+}
+
+// Only the pixels inside the clip change, and those as in a drawing without it.
+TEST(TAreaMean, KeepsToTheClip) {
+  auto B = PhotoBitmap(640, 480);
+  const TPixelView S = B->View();
+  QRegion Clip(10, 20, 50, 30);
+  Clip += QRect(100, 0, 3, 120);
+  const QImage All = AreaMean(S, TRect{0, 0, 640, 480}, 150, 113, nullptr);
+  const QImage Part = AreaMean(S, TRect{0, 0, 640, 480}, 150, 113, nullptr, &Clip);
+  for (int Y = 0; Y < 113; ++Y)
+    for (int X = 0; X < 150; ++X)
+      ASSERT_EQ(Part.pixel(X, Y), Clip.contains(QPoint(X, Y)) ? All.pixel(X, Y) : 0xFF123456u) << X << "," << Y;
+}
+
+// Pictures it cannot draw are left to the pyramid: a colour table, alpha.
+TEST(TAreaMean, FitsOnlyOpaquePixelsOfWholeBytes) {
+  TBitmap Indexed(64, 64, pf8bit), Alpha(64, 64, pf32bit);
+  Alpha.SetAlphaFormat(afDefined);
+  TPixelView A = Alpha.View();
+  A.Alpha = akStraight;
+  EXPECT_FALSE(AreaMeanFits(Indexed.View(), TRect{0, 0, 64, 64}, 16, 16));
+  EXPECT_FALSE(AreaMeanFits(A, TRect{0, 0, 64, 64}, 16, 16));
+  EXPECT_TRUE(AreaMeanFits(TBitmap(64, 64, pf24bit).View(), TRect{0, 0, 64, 64}, 16, 16));
 }
 
 }  // namespace
