@@ -28,6 +28,7 @@
 #include "../tests/support/JpegFiles.h"
 #include "KestImage/KestImage.h"
 #include "picture/jpeg/Jpeg.h"
+#include "picture/jpeg/JpegSplitDecode_p.h"
 #include "toolkit/QtApplication.h"
 
 namespace {
@@ -117,8 +118,9 @@ int main(int argc, char** argv) {
     Stamp("update");
     if (std::getenv("KEST_STAGES")) {
       auto* J = static_cast<TJPEGImage*>(V->Picture()->Graphic());
-      std::fprintf(stderr, "draft %d decoded %d scale %g rect %d x %d\n", J->Draft() ? J->DraftShift() : -1, J->Decoded(), V->Scale(),
-                   V->GetImageRect().Width(), V->GetImageRect().Height());
+      std::fprintf(stderr, "draft %d decoded %d scale %g rect %d x %d, MCUs from the second thread %zu\n",
+                   J->Draft() ? J->DraftShift() : -1, J->Decoded(), V->Scale(), V->GetImageRect().Width(),
+                   V->GetImageRect().Height(), JpegSplitLastTakenFromSecond());
     }
     for (QWidget* W : QApplication::topLevelWidgets())
       if (W->isVisible()) W->repaint();

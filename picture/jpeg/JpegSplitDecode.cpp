@@ -149,7 +149,7 @@ class TBitReader {
   // Fills locals to at least 57 bits: eight bytes at once when none of them
   // is 0xFF and no mark is to be passed, else the careful way.
   void Refill(std::uint64_t& Buf, int& Bits) {
-    if (FEnd - FP >= 8 && (FLoadedAtMark != NoMark || FMark == NoMarkOffset) && !FAtMarker) {
+    if (FEnd - FP >= 8 && !FAtMarker && (FLoadedAtMark != NoMark || FMark == NoMarkOffset || FMark >= RawOffset() + 8)) {
       std::uint64_t V;
       std::memcpy(&V, FP, 8);
       V = __builtin_bswap64(V);
@@ -580,8 +580,16 @@ class TSplitDecoder {
   // Decodes MCU M's blocks into the output (only reads its codes unless
   // Write); false at a bad code.
   bool DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool Write = true);
-  // Decodes one MCU and keeps it as the second thread's N-th; false at a bad code.
-  bool KeepMcu(TBitReader& R, std::size_t N);
+  // Decodes one MCU and keeps it as the second thread's N-th: -1 at a bad
+  // code, 1 when an output was too large to keep, else 0.
+  int KeepMcu(TBitReader& R, std::size_t N);
+  // The second thread's part in placing its MCUs, once it has decoded them:
+  // whole MCU rows from the bottom up, converted, while the first thread
+  // places from the top down.
+  void HelpPlace(std::size_t LastRestart, std::size_t LastUnkept);
+  // Places the MCUs of MCU row Row that are the second thread's, from kept
+  // index Matched on (MCU M); St holds the DC predictions before the first.
+  bool PlaceRow(std::size_t Row, TRunState& St, bool Wait);
   // Places the second thread's N-th MCU as MCU M, St holding the DC
   // predictions before it; false when it cannot.
   bool PlaceKept(std::size_t N, TRunState& St, std::size_t M);
@@ -617,6 +625,18 @@ class TSplitDecoder {
   std::size_t FCapacity2 = 0;
   std::atomic<std::size_t> FPublished2{0};
   std::atomic<bool> FEnded2{false};
+  // The match, once the first thread has made it (state 1; 2: none will be).
+  std::atomic<int> FSyncState{0};
+  std::size_t FSyncMatched = 0, FSyncM = 0;
+  TRunState FSyncPreds;
+  // MCU rows [high half, low half) that no thread has claimed to place.
+  std::atomic<std::uint64_t> FClaims{0};
+  // The first output row placed and converted by the second thread.
+  std::uint32_t FBackRowsFrom = 0;
+  // Whether every sample goes straight into the output (rows independent).
+  bool FInPlace = false;
+  std::uint8_t* FFirst = nullptr;
+  std::ptrdiff_t FStride = 0;
   // MCUs decoded from real data only, once the second thread has ended.
   std::size_t FComplete2 = 0;
   std::atomic<bool> FStop{false};
@@ -737,7 +757,8 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
   return true;
 }
 
-bool TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
+int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
+  int Result = 0;
   std::int16_t* Block = FBlock2;
   std::int64_t Rs[16];
   std::int16_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
@@ -749,7 +770,7 @@ bool TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
     const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
     if (N < 0) {
       ClearBlock(Block);
-      return false;
+      return -1;
     }
     // A difference has at most 15 bits and a sign.
     Dc[B] = static_cast<std::int16_t>(Diff);
@@ -760,10 +781,13 @@ bool TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
     ReducedIdct(Comp.Size, Block, Comp.Quant, Rs, N > 0);
     if (N) ClearBlock(Block);
     std::int16_t* K = Kept + FBlockRs[B];
-    for (int I = 0; I < Comp.Size * Comp.Size; ++I)
-      K[I] = Rs[I] < -32767 || Rs[I] > 32767 ? Unkept : static_cast<std::int16_t>(Rs[I]);
+    for (int I = 0; I < Comp.Size * Comp.Size; ++I) {
+      const bool Large = Rs[I] < -32767 || Rs[I] > 32767;
+      K[I] = Large ? Unkept : static_cast<std::int16_t>(Rs[I]);
+      Result |= Large;
+    }
   }
-  return true;
+  return Result;
 }
 
 bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
@@ -786,6 +810,8 @@ bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
 }
 
 void TSplitDecoder::SecondThread(std::size_t From) {
+  std::size_t LastRestart = 0, LastUnkept = 0;
+  bool AnyUnkept = false;
   try {
     TBitReader R(FData, From, TBitReader::NoMarkOffset);
     std::size_t N = 0;
@@ -794,8 +820,8 @@ void TSplitDecoder::SecondThread(std::size_t From) {
       R.Ensure();
       FPos2[N] = R.Position();
       FRestart2[N] = Restart;
-      Restart = false;
-      if (!KeepMcu(R, N)) {
+      const int Kept = KeepMcu(R, N);
+      if (Kept < 0) {
         // Out of step: a new run of MCUs starts a bit further on.
         if (R.UsedPadding()) break;
         R.Ensure();
@@ -804,6 +830,12 @@ void TSplitDecoder::SecondThread(std::size_t From) {
         continue;
       }
       if (R.UsedPadding()) break;
+      if (Restart) LastRestart = N;
+      if (Kept > 0) {
+        LastUnkept = N;
+        AnyUnkept = true;
+      }
+      Restart = false;
       ++N;
       FPublished2.store(N, std::memory_order_release);
     }
@@ -813,6 +845,64 @@ void TSplitDecoder::SecondThread(std::size_t From) {
     FComplete2 = 0;
   }
   FEnded2.store(true, std::memory_order_release);
+  HelpPlace(LastRestart, AnyUnkept ? LastUnkept : FCapacity2);
+}
+
+bool TSplitDecoder::PlaceRow(std::size_t Row, TRunState& St, bool Wait) {
+  const std::size_t First = std::max(Row * FMcusPerRow, FSyncM), End = (Row + 1) * FMcusPerRow;
+  for (std::size_t Mcu = First; Mcu < End; ++Mcu) {
+    const std::size_t N = FSyncMatched + (Mcu - FSyncM);
+    if (Wait)
+      while (FPublished2.load(std::memory_order_acquire) <= N) {
+        if (FEnded2.load(std::memory_order_acquire) && FPublished2.load(std::memory_order_acquire) <= N) return false;
+        std::this_thread::yield();
+      }
+    if ((N > FSyncMatched && FRestart2[N]) || !PlaceKept(N, St, Mcu)) return false;
+  }
+  return true;
+}
+
+void TSplitDecoder::HelpPlace(std::size_t LastRestart, std::size_t LastUnkept) {
+  if (!FInPlace || FComplete2 == 0) return;
+  int State;
+  while ((State = FSyncState.load(std::memory_order_acquire)) == 0 && !FStop.load(std::memory_order_relaxed))
+    std::this_thread::yield();
+  if (State != 1) return;
+  // Only MCUs that the first thread would place without failing: all there,
+  // no new run after the match, every output kept.
+  const std::size_t Needed = FMcus - FSyncM;
+  if (FComplete2 < FSyncMatched + Needed || LastRestart > FSyncMatched ||
+      (LastUnkept != FCapacity2 && LastUnkept >= FSyncMatched))
+    return;
+  // The DC predictions at the start of each MCU row, from the match on.
+  const std::size_t FirstRow = FSyncM / FMcusPerRow;
+  std::vector<TRunState> RowStart(FMcuRows - FirstRow);
+  TRunState Pred = FSyncPreds;
+  RowStart[0] = Pred;
+  for (std::size_t Mcu = FSyncM; Mcu < FMcus; ++Mcu) {
+    if (Mcu % FMcusPerRow == 0) RowStart[Mcu / FMcusPerRow - FirstRow] = Pred;
+    const std::int16_t* Dc = &FDc2[(FSyncMatched + (Mcu - FSyncM)) * static_cast<std::size_t>(FBlocks)];
+    for (int B = 0; B < FBlocks; ++B)
+      Pred.Pred[FBlockComp[B]] = static_cast<int>(static_cast<std::uint32_t>(Pred.Pred[FBlockComp[B]]) +
+                                                  static_cast<std::uint32_t>(Dc[B]));
+  }
+  for (;;) {
+    // Claims the lowest row left unclaimed.
+    std::uint64_t Claims = FClaims.load(std::memory_order_acquire);
+    std::uint64_t Front, Back;
+    do {
+      Front = Claims >> 32;
+      Back = Claims & 0xFFFFFFFFu;
+      if (Front >= Back) return;
+    } while (!FClaims.compare_exchange_weak(Claims, Front << 32 | (Back - 1), std::memory_order_acq_rel));
+    const std::size_t Row = Back - 1;
+    TRunState St = RowStart[Row - FirstRow];
+    PlaceRow(Row, St, false);
+    const auto Top = static_cast<std::uint32_t>(std::min<std::size_t>(FInfo.output_height, Row * FRowsPerMcuRow));
+    const auto Bottom = static_cast<std::uint32_t>(std::min<std::size_t>(FInfo.output_height, (Row + 1) * FRowsPerMcuRow));
+    ConvertRows(Top, Bottom, FFirst, FStride);
+    FBackRowsFrom = Top;
+  }
 }
 
 // Upsamples the chroma of output rows [From, To) and converts them to blue,
@@ -903,6 +993,10 @@ void TSplitDecoder::ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8
 
 bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJpegRowsDone& RowsDone) {
   LastTakenFromSecond.store(0, std::memory_order_relaxed);
+  FFirst = First;
+  FStride = Stride;
+  FBackRowsFrom = FInfo.output_height;
+  FInPlace = FComp[1].Up == upNone && FComp[2].Up == upNone;
   for (int K = 0; K < 3; ++K) {
     TComponent& C = FComp[K];
     if (C.Up == upNone) {
@@ -966,12 +1060,14 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
   // Rows are converted and reported every few MCU rows; a row needs the
   // chroma row below it, so the last MCU row decoded waits.
   const std::size_t ReportEvery = std::max<std::size_t>(1, 16 / static_cast<std::size_t>(FRowsPerMcuRow) + 1);
-  // Converts and reports rows once MCU Done completes an MCU row.
+  // Converts and reports rows once MCU Done completes an MCU row. Rows
+  // whose chroma is upsampled wait for the MCU row below.
+  const std::size_t Lag = FInPlace ? 0 : 1;
   const auto McuDone = [&](std::size_t Done) {
     if ((Done + 1) % FMcusPerRow != 0) return;
     const std::size_t McuRow = (Done + 1) / FMcusPerRow;
     if (McuRow % ReportEvery != 0) return;
-    const auto Rows = static_cast<std::uint32_t>(std::min<std::size_t>(Height, (McuRow - 1) * FRowsPerMcuRow));
+    const auto Rows = static_cast<std::uint32_t>(std::min<std::size_t>(Height, (McuRow - Lag) * FRowsPerMcuRow));
     if (Rows <= RowsConverted) return;
     ConvertRows(RowsConverted, Rows, First, Stride);
     RowsConverted = Rows;
@@ -1002,32 +1098,42 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
   }
   if (Synced) {
     // The second thread's MCUs from the match on are this picture's MCUs from
-    // M on: they are placed as it publishes them, while it goes on.
-    const std::size_t Needed = FMcus - M;
+    // M on. This thread places them row by row from the top as they come,
+    // the second from the bottom up once it has decoded them all.
+    FSyncMatched = Matched;
+    FSyncM = M;
+    FSyncPreds = St;
+    FClaims.store(std::uint64_t{M / FMcusPerRow} << 32 | FMcuRows, std::memory_order_release);
+    FSyncState.store(1, std::memory_order_release);
     // The DC predictions go on from this thread's; the placed MCUs must
     // follow the matched one without a new run (data damaged past the match).
     TRunState Placing = St;
     std::size_t Placed = 0;
     bool Failed = false;
-    while (Placed < Needed && !Failed) {
-      const bool Ended = FEnded2.load(std::memory_order_acquire);
-      const std::size_t Available = std::min(FPublished2.load(std::memory_order_acquire) - Matched, Needed);
-      for (; Placed < Available; ++Placed) {
-        if ((Placed > 0 && FRestart2[Matched + Placed]) || !PlaceKept(Matched + Placed, Placing, M + Placed)) {
-          Failed = true;
-          break;
-        }
-        McuDone(M + Placed);
+    for (;;) {
+      std::uint64_t Claims = FClaims.load(std::memory_order_acquire);
+      std::uint64_t Front, Back;
+      do {
+        Front = Claims >> 32;
+        Back = Claims & 0xFFFFFFFFu;
+      } while (Front < Back &&
+               !FClaims.compare_exchange_weak(Claims, (Front + 1) << 32 | Back, std::memory_order_acq_rel));
+      if (Front >= Back) break;
+      if (!PlaceRow(Front, Placing, true)) {
+        Failed = true;
+        break;
       }
-      if (Placed < Needed && !Failed) {
-        if (Ended) Failed = true;  // it ended before the last MCU
-        else std::this_thread::yield();
-      }
+      Placed = (Front + 1) * FMcusPerRow - M;
+      McuDone((Front + 1) * FMcusPerRow - 1);
     }
-    LastTakenFromSecond.store(Failed ? 0 : Placed, std::memory_order_relaxed);
-    if (Failed) {
-      // The second thread's blocks cannot serve from here: this thread reads
-      // on from the match, past the MCUs already placed, and decodes the rest.
+    if (!Failed) {
+      // The second thread places and converts its rows before it ends.
+      Second.join();
+      LastTakenFromSecond.store(FMcus - FSyncM, std::memory_order_relaxed);
+    } else {
+      // The second thread's blocks cannot serve from here (it finds the same
+      // and leaves them): this thread reads on from the match, past the MCUs
+      // already placed, and decodes the rest.
       for (std::size_t K = 0; K < Placed; ++K, ++M)
         if (!DecodeMcu(R, St, M, false)) return false;
       for (; M < FMcus; ++M) {
@@ -1036,13 +1142,14 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
       }
       if (R.UsedPadding()) return false;
     }
-  } else if (R.UsedPadding()) {
-    return false;
+  } else {
+    FSyncState.store(2, std::memory_order_release);
+    if (R.UsedPadding()) return false;
   }
   FStop.store(true);
   if (Second.joinable()) Second.join();
-  ConvertRows(RowsConverted, Height, First, Stride);
-  RowsDone(Height);
+  ConvertRows(RowsConverted, std::min(Height, FBackRowsFrom), First, Stride);
+  if (RowsConverted < Height) RowsDone(Height);
   return true;
 }
 
