@@ -146,30 +146,35 @@ class TBitReader {
     FBuf = Buf;
     FBits = Bits;
   }
-  // Fills locals to at least 57 bits: eight bytes at once when none of them
-  // is 0xFF and no mark is to be passed, else the careful way.
-  void Refill(std::uint64_t& Buf, int& Bits) {
+  // Fills a bit buffer held in locals to at least 57 bits: eight bytes at
+  // once when none of them is 0xFF and no mark is to be passed, else the
+  // careful way. By value, so that the locals stay in registers.
+  struct TBits {
+    std::uint64_t Buf;
+    int Bits;
+  };
+  TBits Refill(TBits S) {
     if (FEnd - FP >= 8 && !FAtMarker && (FLoadedAtMark != NoMark || FMark == NoMarkOffset || FMark >= RawOffset() + 8)) {
       std::uint64_t V;
       std::memcpy(&V, FP, 8);
       V = __builtin_bswap64(V);
       const std::uint64_t NotV = ~V;
       if (((NotV - 0x0101010101010101ull) & ~NotV & 0x8080808080808080ull) == 0) {
-        const int K = (64 - Bits) >> 3;
-        Buf |= (V >> (64 - 8 * K)) << (64 - 8 * K - Bits);
+        const int K = (64 - S.Bits) >> 3;
+        S.Buf |= (V >> (64 - 8 * K)) << (64 - 8 * K - S.Bits);
         FP += K;
-        Bits += 8 * K;
+        S.Bits += 8 * K;
         FLoaded += static_cast<std::uint64_t>(8 * K);
         FReal = FLoaded;
-        return;
+        return S;
       }
     }
-    RefillSlow(Buf, Bits);
+    return RefillSlow(S);
   }
-  [[gnu::noinline]] void RefillSlow(std::uint64_t& Buf, int& Bits) {
-    Give(Buf, Bits);
+  [[gnu::noinline]] TBits RefillSlow(TBits S) {
+    Give(S.Buf, S.Bits);
     Refill();
-    Take(Buf, Bits);
+    return {FBuf, FBits};
   }
   std::uint64_t Peek() const { return FBuf; }
   void Drop(int N) {
@@ -328,7 +333,11 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
   std::uint64_t Buf;
   int Bits;
   R.Take(Buf, Bits);
-  if (Bits < 32) R.Refill(Buf, Bits);
+  if (Bits < 32) {
+    const TBitReader::TBits F = R.Refill({Buf, Bits});
+    Buf = F.Buf;
+    Bits = F.Bits;
+  }
   const int S = DecodeSymbol(Buf, Bits, Dc);
   if (S < 0) {
     R.Give(Buf, Bits);
@@ -336,7 +345,11 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
   }
   Diff = TakeCoefficient(Buf, Bits, S);
   for (int K = 1; K < 64; ++K) {
-    if (Bits < 32) R.Refill(Buf, Bits);
+    if (Bits < 32) {
+      const TBitReader::TBits Filled = R.Refill({Buf, Bits});
+      Buf = Filled.Buf;
+      Bits = Filled.Bits;
+    }
     const THuffTable::TFast F = AcTable.Fast[Buf >> (64 - LookBits)];
     if (F.Length) {
       K += F.Run;
@@ -461,25 +474,26 @@ void IdctWithoutDc(int Size, const std::int16_t* B, const std::int16_t* Q, std::
 // then fits 32 bits, and runs over all eight columns without branches (the
 // library's shortcuts for zero terms give the same values as the full sums).
 template <int Size>
-void IdctWithoutDcSmall(const std::int32_t* D, std::int64_t* Rs) {
+void IdctWithoutDcSmall(const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs) {
+  const auto D = [B, Q](int I) { return std::int32_t{B[I]} * Q[I]; };
   constexpr std::int32_t F0211164243 = 1730, F0509795579 = 4176, F0601344887 = 4926, F0720959822 = 5906,
                          F0765366865 = 6270, F0850430095 = 6967, F0899976223 = 7373, F1061594337 = 8697,
                          F1272758580 = 10426, F1451774981 = 11893, F1847759065 = 15137, F2172734803 = 17799,
                          F2562915447 = 20995, F3624509785 = 29692;
   std::int32_t Ws[Size][8];
   for (int Col = 0; Col < 8; ++Col) {
-    const std::int32_t Dc = Col == 0 ? 0 : D[Col];
+    const std::int32_t Dc = Col == 0 ? 0 : D(Col);
     if constexpr (Size == 2) {
       const std::int32_t Tmp10 = Dc * 32768;
-      const std::int32_t Tmp0 = D[56 + Col] * -F0720959822 + D[40 + Col] * F0850430095 + D[24 + Col] * -F1272758580 +
-                                D[8 + Col] * F3624509785;
+      const std::int32_t Tmp0 = D(56 + Col) * -F0720959822 + D(40 + Col) * F0850430095 + D(24 + Col) * -F1272758580 +
+                                D(8 + Col) * F3624509785;
       Ws[0][Col] = (Tmp10 + Tmp0 + 4096) >> 13;
       Ws[1][Col] = (Tmp10 - Tmp0 + 4096) >> 13;
     } else {
       const std::int32_t T0 = Dc * 16384;
-      const std::int32_t T2 = D[16 + Col] * F1847759065 + D[48 + Col] * -F0765366865;
+      const std::int32_t T2 = D(16 + Col) * F1847759065 + D(48 + Col) * -F0765366865;
       const std::int32_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
-      const std::int32_t Z1 = D[56 + Col], Z2 = D[40 + Col], Z3 = D[24 + Col], Z4 = D[8 + Col];
+      const std::int32_t Z1 = D(56 + Col), Z2 = D(40 + Col), Z3 = D(24 + Col), Z4 = D(8 + Col);
       const std::int32_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
       const std::int32_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
       Ws[0][Col] = (Tmp10 + Odd2 + 2048) >> 12;
@@ -513,23 +527,21 @@ void IdctWithoutDcSmall(const std::int32_t* D, std::int64_t* Rs) {
 }
 
 // Chooses the reduced inverse DCT for a block: the 32-bit one when it can serve.
-inline void ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs, bool AnyAc) {
-  if (Size == 1 || !AnyAc) {
+inline void ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int64_t* Rs, int Count) {
+  if (Size == 1 || Count == 0) {
     std::fill(Rs, Rs + Size * Size, 0);
     return;
   }
-  std::int32_t D[64];
-  std::uint32_t Large = 0;
-  for (int I = 0; I < 64; ++I) {
-    D[I] = B[I] * Q[I];
-    Large |= static_cast<std::uint32_t>(D[I] + 4095) >= 8191u;
-  }
-  if (Large)
-    IdctWithoutDc(Size, B, Q, Rs, AnyAc);
+  // The magnitude bits of every coefficient together bound each one, and
+  // with the largest quantiser each dequantized value.
+  int Magnitudes = 0;
+  for (int I = 0; I < 64; ++I) Magnitudes |= B[I] < 0 ? -B[I] : B[I];
+  if (Magnitudes * MaxQ >= 4096)
+    IdctWithoutDc(Size, B, Q, Rs, true);
   else if (Size == 2)
-    IdctWithoutDcSmall<2>(D, Rs);
+    IdctWithoutDcSmall<2>(B, Q, Rs);
   else
-    IdctWithoutDcSmall<4>(D, Rs);
+    IdctWithoutDcSmall<4>(B, Q, Rs);
 }
 
 inline void ClearBlock(std::int16_t* Block) {
@@ -552,6 +564,7 @@ struct TComponent {
   const THuffTable* Dc = nullptr;
   const THuffTable* Ac = nullptr;
   std::int16_t Quant[64];
+  int MaxQuant = 0;
   // Where the reduced samples go. Samples at the output's size (the luma,
   // and chroma that is not upsampled) go straight into the output's pixels,
   // one byte of three, and are converted there; others to a plane of whole
@@ -682,6 +695,7 @@ bool TSplitDecoder::SetUp() {
     for (int K = 0; K < 64; ++K) {
       if (Q->quantval[K] > 255) return false;
       Comp.Quant[K] = static_cast<std::int16_t>(Q->quantval[K]);
+      Comp.MaxQuant = std::max<int>(Comp.MaxQuant, Q->quantval[K]);
     }
     if (Info.dc_tbl_no < 0 || Info.dc_tbl_no > 1 || Info.ac_tbl_no < 0 || Info.ac_tbl_no > 1) return false;
     Comp.Dc = &FTables[Info.dc_tbl_no];
@@ -749,7 +763,7 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
     if (N < 0) return false;
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
     if (Write) {
-      ReducedIdct(Comp.Size, Block, Comp.Quant, Rs, N > 0);
+      ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
       PutBlock(B, M, St.Pred[C], Rs);
     }
     if (N) ClearBlock(Block);
@@ -778,7 +792,7 @@ int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
       if (N) ClearBlock(Block);
       continue;
     }
-    ReducedIdct(Comp.Size, Block, Comp.Quant, Rs, N > 0);
+    ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
     if (N) ClearBlock(Block);
     std::int16_t* K = Kept + FBlockRs[B];
     for (int I = 0; I < Comp.Size * Comp.Size; ++I) {
