@@ -606,7 +606,8 @@ class TSplitDecoder {
   // Places the second thread's N-th MCU as MCU M, St holding the DC
   // predictions before it; false when it cannot.
   bool PlaceKept(std::size_t N, TRunState& St, std::size_t M);
-  void PutBlock(int Block, std::size_t M, std::int32_t Dc, const std::int64_t* Rs);
+  // Puts a block of the MCU at column McuX, row McuY of the MCU grid.
+  void PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs);
   void ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8_t* First, std::ptrdiff_t Stride);
   void SecondThread(std::size_t From);
 
@@ -738,11 +739,11 @@ bool TSplitDecoder::SetUp() {
   return FMcus >= JpegSplitSettings().MinMcus;
 }
 
-void TSplitDecoder::PutBlock(int Block, std::size_t M, std::int32_t Dc, const std::int64_t* Rs) {
+void TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs) {
   TComponent& Comp = FComp[FBlockComp[Block]];
   const auto Size = static_cast<std::size_t>(Comp.Size);
-  const std::size_t X = ((M % FMcusPerRow) * static_cast<std::size_t>(Comp.H) + static_cast<std::size_t>(FBlockX[Block])) * Size;
-  const std::size_t Y = ((M / FMcusPerRow) * static_cast<std::size_t>(Comp.V) + static_cast<std::size_t>(FBlockY[Block])) * Size;
+  const std::size_t X = (McuX * static_cast<std::size_t>(Comp.H) + static_cast<std::size_t>(FBlockX[Block])) * Size;
+  const std::size_t Y = (McuY * static_cast<std::size_t>(Comp.V) + static_cast<std::size_t>(FBlockY[Block])) * Size;
   if (X >= Comp.LimitX || Y >= Comp.LimitY) return;
   const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
   std::uint8_t* P = Comp.Base + static_cast<std::ptrdiff_t>(Y) * Comp.RowStep + X * Comp.ColStep;
@@ -753,6 +754,7 @@ void TSplitDecoder::PutBlock(int Block, std::size_t M, std::int32_t Dc, const st
 }
 
 bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool Write) {
+  const std::size_t McuY = M / FMcusPerRow, McuX = M - McuY * FMcusPerRow;
   std::int16_t* Block = FBlock;
   std::int64_t Rs[16];
   for (int B = 0; B < FBlocks; ++B) {
@@ -764,7 +766,7 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
     if (Write) {
       ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
-      PutBlock(B, M, St.Pred[C], Rs);
+      PutBlock(B, McuX, McuY, St.Pred[C], Rs);
     }
     if (N) ClearBlock(Block);
   }
@@ -805,6 +807,7 @@ int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
 }
 
 bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
+  const std::size_t McuY = M / FMcusPerRow, McuX = M - McuY * FMcusPerRow;
   std::int64_t Rs[16] = {};
   const std::int16_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
   const std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
@@ -818,7 +821,7 @@ bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
       }
     }
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Dc[B]));
-    PutBlock(B, M, St.Pred[C], Rs);
+    PutBlock(B, McuX, McuY, St.Pred[C], Rs);
   }
   return true;
 }
@@ -900,7 +903,7 @@ void TSplitDecoder::HelpPlace(std::size_t LastRestart, std::size_t LastUnkept) {
       Pred.Pred[FBlockComp[B]] = static_cast<int>(static_cast<std::uint32_t>(Pred.Pred[FBlockComp[B]]) +
                                                   static_cast<std::uint32_t>(Dc[B]));
   }
-  for (;;) {
+  while (!FStop.load(std::memory_order_relaxed)) {
     // Claims the lowest row left unclaimed.
     std::uint64_t Claims = FClaims.load(std::memory_order_acquire);
     std::uint64_t Front, Back;
