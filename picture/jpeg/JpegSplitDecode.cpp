@@ -383,110 +383,36 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
   return N;
 }
 
-// The library's table after an inverse DCT: values wrap at 10 bits, then
-// are clamped about the centre sample.
-inline std::uint8_t RangeLimit(std::int64_t V) {
-  const int S = static_cast<int>(((V & 1023) ^ 512)) - 512 + 128;
-  return static_cast<std::uint8_t>(std::clamp(S, 0, 255));
-}
-
-// The library's reduced inverse DCTs (4x4, 2x2, 1x1 outputs from a block)
+// The library's reduced inverse DCTs (4x4 and 2x2 outputs from a block)
 // without the DC term. The DC term adds a multiple of a power of two that
 // the first pass's descaling keeps whole, so each output comes out as
-// RangeLimit((16 * DcDequantized + Rs + 64) >> 7), where Rs is the output
+// (16 * DcDequantized + Rs + 64) >> 7 (see FinalValue), where Rs is the output
 // before its final descaling shifted right by all but 7 of that descaling's
-// bits: the bits dropped cannot change the result.
-void IdctWithoutDc(int Size, const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs, bool AnyAc) {
-  constexpr std::int64_t F0211164243 = 1730, F0509795579 = 4176, F0601344887 = 4926, F0720959822 = 5906,
-                         F0765366865 = 6270, F0850430095 = 6967, F0899976223 = 7373, F1061594337 = 8697,
-                         F1272758580 = 10426, F1451774981 = 11893, F1847759065 = 15137, F2172734803 = 17799,
-                         F2562915447 = 20995, F3624509785 = 29692;
-  const auto Deq = [&](int Row, int Col) {
-    return std::int64_t{static_cast<int>(B[Row * 8 + Col]) * Q[Row * 8 + Col]};
-  };
-  if (Size == 1 || !AnyAc) {
-    std::fill(Rs, Rs + Size * Size, 0);
-    return;
-  }
-  // Columns the second pass does not read are left unset.
-  std::int64_t Ws[4][8];
-  if (Size == 2) {
-    for (int Col : {0, 1, 3, 5, 7}) {
-      if (B[8 + Col] == 0 && B[24 + Col] == 0 && B[40 + Col] == 0 && B[56 + Col] == 0) {
-        Ws[0][Col] = Ws[1][Col] = Col == 0 ? 0 : Deq(0, Col) * 4;
-        continue;
-      }
-      const std::int64_t Tmp10 = Col == 0 ? 0 : Deq(0, Col) * 32768;
-      const std::int64_t Tmp0 = Deq(7, Col) * -F0720959822 + Deq(5, Col) * F0850430095 +
-                                Deq(3, Col) * -F1272758580 + Deq(1, Col) * F3624509785;
-      Ws[0][Col] = static_cast<int>((Tmp10 + Tmp0 + 4096) >> 13);
-      Ws[1][Col] = static_cast<int>((Tmp10 - Tmp0 + 4096) >> 13);
-    }
-    for (int Row = 0; Row < 2; ++Row) {
-      const std::int64_t* W = Ws[Row];
-      const std::int64_t Tmp10 = W[0] * 32768;
-      std::int64_t Tmp0 = 0;
-      if (W[1] != 0 || W[3] != 0 || W[5] != 0 || W[7] != 0)
-        Tmp0 = W[7] * -F0720959822 + W[5] * F0850430095 + W[3] * -F1272758580 + W[1] * F3624509785;
-      Rs[Row * 2] = (Tmp10 + Tmp0) >> 13;
-      Rs[Row * 2 + 1] = (Tmp10 - Tmp0) >> 13;
-    }
-    return;
-  }
-  for (int Col : {0, 1, 2, 3, 5, 6, 7}) {
-    if (B[8 + Col] == 0 && B[16 + Col] == 0 && B[24 + Col] == 0 && B[40 + Col] == 0 && B[48 + Col] == 0 &&
-        B[56 + Col] == 0) {
-      Ws[0][Col] = Ws[1][Col] = Ws[2][Col] = Ws[3][Col] = Col == 0 ? 0 : Deq(0, Col) * 4;
-      continue;
-    }
-    const std::int64_t T0 = Col == 0 ? 0 : Deq(0, Col) * 16384;
-    const std::int64_t T2 = Deq(2, Col) * F1847759065 + Deq(6, Col) * -F0765366865;
-    const std::int64_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
-    const std::int64_t Z1 = Deq(7, Col), Z2 = Deq(5, Col), Z3 = Deq(3, Col), Z4 = Deq(1, Col);
-    const std::int64_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
-    const std::int64_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
-    Ws[0][Col] = static_cast<int>((Tmp10 + Odd2 + 2048) >> 12);
-    Ws[3][Col] = static_cast<int>((Tmp10 - Odd2 + 2048) >> 12);
-    Ws[1][Col] = static_cast<int>((Tmp12 + Odd0 + 2048) >> 12);
-    Ws[2][Col] = static_cast<int>((Tmp12 - Odd0 + 2048) >> 12);
-  }
-  for (int Row = 0; Row < 4; ++Row) {
-    const std::int64_t* W = Ws[Row];
-    std::int64_t* O = Rs + Row * 4;
-    const std::int64_t T0 = W[0] * 16384;
-    if (W[1] == 0 && W[2] == 0 && W[3] == 0 && W[5] == 0 && W[6] == 0 && W[7] == 0) {
-      O[0] = O[1] = O[2] = O[3] = T0 >> 12;
-      continue;
-    }
-    const std::int64_t T2 = W[2] * F1847759065 + W[6] * -F0765366865;
-    const std::int64_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
-    const std::int64_t Odd0 = W[7] * -F0211164243 + W[5] * F1451774981 + W[3] * -F2172734803 + W[1] * F1061594337;
-    const std::int64_t Odd2 = W[7] * -F0509795579 + W[5] * -F0601344887 + W[3] * F0899976223 + W[1] * F2562915447;
-    O[0] = (Tmp10 + Odd2) >> 12;
-    O[3] = (Tmp10 - Odd2) >> 12;
-    O[1] = (Tmp12 + Odd0) >> 12;
-    O[2] = (Tmp12 - Odd0) >> 12;
-  }
-}
-
-// IdctWithoutDc for blocks whose dequantized coefficients are all below
-// 2^12 in size, as every block of an 8-bit picture's data is: the first pass
-// then fits 32 bits, and runs over all eight columns without branches (the
-// library's shortcuts for zero terms give the same values as the full sums).
+// bits: the bits dropped cannot change the result. The first pass runs over
+// all eight columns without branches: the library's shortcuts for zero terms
+// give the same values as the full sums.
+//
+// The library's vector versions of these transforms keep their values in 16
+// bits; the plain ones do not. Both agree on every block an 8-bit picture
+// gives, not on wild ones: a block whose dequantized coefficients reach 2^12
+// in size (no 8-bit picture's do) or whose first pass reaches 2^15 is left to
+// the library (false), as is a sample outside the range limit's plain part
+// (see FinalValue).
 template <int Size>
-void IdctWithoutDcSmall(const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs) {
+bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs) {
   const auto D = [B, Q](int I) { return std::int32_t{B[I]} * Q[I]; };
   constexpr std::int32_t F0211164243 = 1730, F0509795579 = 4176, F0601344887 = 4926, F0720959822 = 5906,
                          F0765366865 = 6270, F0850430095 = 6967, F0899976223 = 7373, F1061594337 = 8697,
                          F1272758580 = 10426, F1451774981 = 11893, F1847759065 = 15137, F2172734803 = 17799,
                          F2562915447 = 20995, F3624509785 = 29692;
   std::int32_t Ws[Size][8];
+  std::uint32_t Wide = 0;
   for (int Col = 0; Col < 8; ++Col) {
     const std::int32_t Dc = Col == 0 ? 0 : D(Col);
     if constexpr (Size == 2) {
       const std::int32_t Tmp10 = Dc * 32768;
-      const std::int32_t Tmp0 = D(56 + Col) * -F0720959822 + D(40 + Col) * F0850430095 + D(24 + Col) * -F1272758580 +
-                                D(8 + Col) * F3624509785;
+      const std::int32_t Tmp0 = D(56 + Col) * -F0720959822 + D(40 + Col) * F0850430095 +
+                                D(24 + Col) * -F1272758580 + D(8 + Col) * F3624509785;
       Ws[0][Col] = (Tmp10 + Tmp0 + 4096) >> 13;
       Ws[1][Col] = (Tmp10 - Tmp0 + 4096) >> 13;
     } else {
@@ -501,7 +427,11 @@ void IdctWithoutDcSmall(const std::int16_t* B, const std::int16_t* Q, std::int64
       Ws[1][Col] = (Tmp12 + Odd0 + 2048) >> 12;
       Ws[2][Col] = (Tmp12 - Odd0 + 2048) >> 12;
     }
+    // The DC term (left out) adds at most 2^14 to column 0.
+    for (int Row = 0; Row < Size; ++Row)
+      Wide |= static_cast<std::uint32_t>(Ws[Row][Col] + 16384) >= 32768u;
   }
+  if (Wide) return false;
   for (int Row = 0; Row < Size; ++Row) {
     const std::int32_t* W = Ws[Row];
     if constexpr (Size == 2) {
@@ -524,24 +454,27 @@ void IdctWithoutDcSmall(const std::int16_t* B, const std::int16_t* Q, std::int64
       O[2] = (Tmp12 - Odd0) >> 12;
     }
   }
+  return true;
 }
 
-// Chooses the reduced inverse DCT for a block: the 32-bit one when it can serve.
-inline void ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int64_t* Rs, int Count) {
+// The reduced inverse DCT of a block, false when it is left to the library.
+inline bool ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int64_t* Rs, int Count) {
   if (Size == 1 || Count == 0) {
     std::fill(Rs, Rs + Size * Size, 0);
-    return;
+    return true;
   }
   // The magnitude bits of every coefficient together bound each one, and
   // with the largest quantiser each dequantized value.
   int Magnitudes = 0;
   for (int I = 0; I < 64; ++I) Magnitudes |= B[I] < 0 ? -B[I] : B[I];
-  if (Magnitudes * MaxQ >= 4096)
-    IdctWithoutDc(Size, B, Q, Rs, true);
-  else if (Size == 2)
-    IdctWithoutDcSmall<2>(B, Q, Rs);
-  else
-    IdctWithoutDcSmall<4>(B, Q, Rs);
+  if (Magnitudes * MaxQ >= 4096) {
+    // The bound is loose (the largest coefficient need not meet the largest
+    // quantiser): each dequantized value then.
+    std::uint32_t Wide = 0;
+    for (int I = 0; I < 64; ++I) Wide |= static_cast<std::uint32_t>(B[I] * Q[I] + 4095) >= 8191u;
+    if (Wide) return false;
+  }
+  return Size == 2 ? IdctWithoutDc<2>(B, Q, Rs) : IdctWithoutDc<4>(B, Q, Rs);
 }
 
 inline void ClearBlock(std::int16_t* Block) {
@@ -549,9 +482,9 @@ inline void ClearBlock(std::int16_t* Block) {
 }
 
 // The final sample of an output of IdctWithoutDc.
-inline std::uint8_t FinalSample(int DcDequantized, std::int64_t Rs) {
-  return RangeLimit((16 * std::int64_t{DcDequantized} + Rs + 64) >> 7);
-}
+// Its value before the range limit, which for blocks an 8-bit picture gives
+// lies within [-512, 512), where the limit is a plain clamp.
+inline std::int64_t FinalValue(int DcDequantized, std::int64_t Rs) { return (16 * std::int64_t{DcDequantized} + Rs + 64) >> 7; }
 
 // How a component's samples reach the output's size.
 enum TUpsample { upNone, upH2V1, upH2V2, upH2V1Fancy, upH2V2Fancy };
@@ -577,7 +510,8 @@ struct TComponent {
   std::uint32_t Width = 0, Height = 0;  // the samples that count
 };
 
-// Marks a kept output too large for 16 bits (only wild coefficients give one).
+// Marks a kept output of a block left to the library, or too large for 16
+// bits (only wild coefficients give either).
 constexpr std::int16_t Unkept = std::numeric_limits<std::int16_t>::min();
 
 class TSplitDecoder {
@@ -607,7 +541,8 @@ class TSplitDecoder {
   // predictions before it; false when it cannot.
   bool PlaceKept(std::size_t N, TRunState& St, std::size_t M);
   // Puts a block of the MCU at column McuX, row McuY of the MCU grid.
-  void PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs);
+  // False (with the samples written all the same) for a block left to the library.
+  bool PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs);
   void ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8_t* First, std::ptrdiff_t Stride);
   void SecondThread(std::size_t From);
 
@@ -739,18 +674,25 @@ bool TSplitDecoder::SetUp() {
   return FMcus >= JpegSplitSettings().MinMcus;
 }
 
-void TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs) {
+bool TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs) {
   TComponent& Comp = FComp[FBlockComp[Block]];
   const auto Size = static_cast<std::size_t>(Comp.Size);
-  const std::size_t X = (McuX * static_cast<std::size_t>(Comp.H) + static_cast<std::size_t>(FBlockX[Block])) * Size;
-  const std::size_t Y = (McuY * static_cast<std::size_t>(Comp.V) + static_cast<std::size_t>(FBlockY[Block])) * Size;
-  if (X >= Comp.LimitX || Y >= Comp.LimitY) return;
-  const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
-  std::uint8_t* P = Comp.Base + static_cast<std::ptrdiff_t>(Y) * Comp.RowStep + X * Comp.ColStep;
   // The DC value as the library keeps it in the block: 16 bits.
   const int DcDeq = static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint16_t>(Dc))) * Comp.Quant[0];
+  if (DcDeq <= -4096 || DcDeq >= 4096) return false;
+  const std::size_t X = (McuX * static_cast<std::size_t>(Comp.H) + static_cast<std::size_t>(FBlockX[Block])) * Size;
+  const std::size_t Y = (McuY * static_cast<std::size_t>(Comp.V) + static_cast<std::size_t>(FBlockY[Block])) * Size;
+  if (X >= Comp.LimitX || Y >= Comp.LimitY) return true;
+  const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
+  std::uint8_t* P = Comp.Base + static_cast<std::ptrdiff_t>(Y) * Comp.RowStep + X * Comp.ColStep;
+  std::uint64_t Wild = 0;
   for (std::size_t Row = 0; Row < Rows; ++Row, P += Comp.RowStep)
-    for (std::size_t Col = 0; Col < Cols; ++Col) P[Col * Comp.ColStep] = FinalSample(DcDeq, Rs[Row * Size + Col]);
+    for (std::size_t Col = 0; Col < Cols; ++Col) {
+      const std::int64_t V = FinalValue(DcDeq, Rs[Row * Size + Col]);
+      Wild |= static_cast<std::uint64_t>(V + 512) >= 1024u;
+      P[Col * Comp.ColStep] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(V + 128, 0, 255));
+    }
+  return !Wild;
 }
 
 bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool Write) {
@@ -764,11 +706,10 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
     const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
     if (N < 0) return false;
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
-    if (Write) {
-      ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
-      PutBlock(B, McuX, McuY, St.Pred[C], Rs);
-    }
+    const bool Kept = !Write || (ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N) &&
+                                 PutBlock(B, McuX, McuY, St.Pred[C], Rs));
     if (N) ClearBlock(Block);
+    if (!Kept) return false;
   }
   return true;
 }
@@ -794,11 +735,11 @@ int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
       if (N) ClearBlock(Block);
       continue;
     }
-    ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
+    const bool Usable = ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
     if (N) ClearBlock(Block);
     std::int16_t* K = Kept + FBlockRs[B];
     for (int I = 0; I < Comp.Size * Comp.Size; ++I) {
-      const bool Large = Rs[I] < -32767 || Rs[I] > 32767;
+      const bool Large = !Usable || Rs[I] < -32767 || Rs[I] > 32767;
       K[I] = Large ? Unkept : static_cast<std::int16_t>(Rs[I]);
       Result |= Large;
     }
@@ -821,7 +762,7 @@ bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
       }
     }
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Dc[B]));
-    PutBlock(B, McuX, McuY, St.Pred[C], Rs);
+    if (!PutBlock(B, McuX, McuY, St.Pred[C], Rs)) return false;
   }
   return true;
 }

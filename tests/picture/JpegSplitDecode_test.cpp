@@ -3,6 +3,7 @@
 // (never a wrong picture) on files it does not take.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -206,3 +207,32 @@ TEST(JpegSplitDecode, GivesUpOnDamagedOrShortData) {
     }
   }
 }
+
+TEST(JpegSplitDecode, LeavesToTheLibraryCoefficientsNoPictureGives) {
+  // Quantisers of 255 under coefficients coded for small ones: dequantized
+  // values far beyond any an 8-bit picture gives, on which the library's
+  // vector and plain transforms disagree. Either thread meeting one gives up.
+  TJpegFileOptions O{640, 480};
+  O.Noise = true;
+  O.Quality = 98;
+  std::vector<std::uint8_t> File = MakeJpeg(O);
+  bool Patched = false;
+  for (std::size_t I = 2; I + 4 < File.size() && !(File[I] == 0xFF && File[I + 1] == 0xDA);) {
+    if (File[I] != 0xFF) break;
+    const std::size_t Length = std::size_t{File[I + 2]} << 8 | File[I + 3];
+    if (File[I + 1] == 0xDB)
+      for (std::size_t T = I + 4; T + 65 <= I + 2 + Length; T += 65)
+        if ((File[T] >> 4) == 0) {
+          std::fill(File.begin() + static_cast<std::ptrdiff_t>(T + 1), File.begin() + static_cast<std::ptrdiff_t>(T + 65), 255);
+          Patched = true;
+        }
+    I += 2 + Length;
+  }
+  ASSERT_TRUE(Patched);
+  for (int Denom : {4, 8})
+    for (double At : {0.0, 0.5}) {
+      TSplitSettings S(At, 0);
+      EXPECT_FALSE(SplitDecode(File, Denom).Done) << Denom << " " << At;
+    }
+}
+
