@@ -1021,6 +1021,10 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
   // Converts and reports rows once MCU Done completes an MCU row. Rows
   // whose chroma is upsampled wait for the MCU row below.
   const std::size_t Lag = FInPlace ? 0 : 1;
+  // Rows are reported until the second thread may write rows of its own: a
+  // handler that looks at the whole output then would read them as they are
+  // written. The last report, after it has ended, covers them all.
+  bool Reporting = true;
   const auto McuDone = [&](std::size_t Done) {
     if ((Done + 1) % FMcusPerRow != 0) return;
     const std::size_t McuRow = (Done + 1) / FMcusPerRow;
@@ -1029,7 +1033,7 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
     if (Rows <= RowsConverted) return;
     ConvertRows(RowsConverted, Rows, First, Stride);
     RowsConverted = Rows;
-    RowsDone(Rows);
+    if (Reporting) RowsDone(Rows);
   };
   for (; M < FMcus; ++M) {
     if (Second.joinable() && R.PassedMark()) {
@@ -1062,6 +1066,7 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
     FSyncM = M;
     FSyncPreds = St;
     FClaims.store(std::uint64_t{M / FMcusPerRow} << 32 | FMcuRows, std::memory_order_release);
+    Reporting = !FInPlace;
     FSyncState.store(1, std::memory_order_release);
     // The DC predictions go on from this thread's; the placed MCUs must
     // follow the matched one without a new run (data damaged past the match).
@@ -1107,7 +1112,7 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
   FStop.store(true);
   if (Second.joinable()) Second.join();
   ConvertRows(RowsConverted, std::min(Height, FBackRowsFrom), First, Stride);
-  if (RowsConverted < Height) RowsDone(Height);
+  if (RowsConverted < Height || !Reporting) RowsDone(Height);
   return true;
 }
 
