@@ -176,16 +176,9 @@ class TBitReader {
     Refill();
     return {FBuf, FBits};
   }
-  std::uint64_t Peek() const { return FBuf; }
   void Drop(int N) {
     FBuf <<= N;
     FBits -= N;
-  }
-  int Get(int N) {
-    if (N == 0) return 0;
-    const int V = static_cast<int>(FBuf >> (64 - N));
-    Drop(N);
-    return V;
   }
   // Bits consumed so far, counted from the start of this reader.
   std::uint64_t Position() const { return FLoaded - static_cast<std::uint64_t>(FBits); }

@@ -12,7 +12,9 @@
 // second decoded from there is right except for each component's DC values,
 // which are all off by one constant: the first thread's DC predictions at
 // the match less the second's. The second thread therefore keeps its blocks'
-// inverse transforms without the DC term, and adds it when the match is known.
+// inverse transforms without the DC term. Once the match is known, the first
+// thread places those blocks, DC terms added, row by row from the top, and the
+// second, when it has decoded them all, from the bottom up.
 //
 // The result is the library's own to the bit: its reduced inverse DCTs, its
 // chroma upsampling and its colour conversion are reproduced exactly. Any
