@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "picture/FileFormats.h"
+#include "picture/jpeg/JpegSplitDecode_p.h"
 #include "support/GraphicTests.h"
 #include "support/JpegFiles.h"
 #include "support/JpegSettingsTest.h"
@@ -495,37 +496,46 @@ TEST_F(JpegTest, DrawingAtHalfSizeOrLessDecodesTheDraftThatCoversIt) {
       {jsFullSize, 51, 35, 0},  {jsHalf, 51, 34, 0},      {jsHalf, 26, 17, 1},     {jsHalf, 1, 1, 2},
       {jsEighth, 1, 1, 0},
   };
-  for (const TCase& C : Cases) {
-    SCOPED_TRACE(testing::Message() << "scale " << int(C.Scale) << ", " << C.W << " x " << C.H);
-    auto J = Load(Bytes);
-    J->SetScale(C.Scale);
-    const int W = J->Width(), H = J->Height();
-    FEvents.clear();
-    Record(*J, 1);
-    TBitmap Target(C.W, C.H);
-    J->DrawInto(Target.Canvas(), Rect(0, 0, C.W, C.H));
-    EXPECT_EQ(J->Width(), W);
-    EXPECT_EQ(J->Height(), H);
-    ASSERT_EQ(StartsOf(FEvents), 1);
-    EXPECT_EQ(FEvents.back().Stage, psEnding);
-    const int Total = C.Scale + C.Shift;
-    if (C.Shift == 0) {
-      EXPECT_TRUE(J->Decoded());
+  // Drafts at 1/4 and 1/8 also on two threads, whatever the picture's size.
+  struct TRestore {
+    const TJpegSplitSettings Saved = JpegSplitSettings();
+    ~TRestore() { JpegSplitSettings() = Saved; }
+  } Restore;
+  for (const bool Split : {false, true}) {
+    for (const TCase& C : Cases) {
+      SCOPED_TRACE(testing::Message() << "scale " << int(C.Scale) << ", " << C.W << " x " << C.H
+                                      << (Split ? ", split" : ""));
+      JpegSplitSettings() = Split ? TJpegSplitSettings{true, 0.5, 0, true} : Restore.Saved;
+      auto J = Load(Bytes);
+      J->SetScale(C.Scale);
+      const int W = J->Width(), H = J->Height();
+      FEvents.clear();
+      Record(*J, 1);
+      TBitmap Target(C.W, C.H);
+      J->DrawInto(Target.Canvas(), Rect(0, 0, C.W, C.H));
+      EXPECT_EQ(J->Width(), W);
+      EXPECT_EQ(J->Height(), H);
+      ASSERT_EQ(StartsOf(FEvents), 1);
+      EXPECT_EQ(FEvents.back().Stage, psEnding);
+      const int Total = C.Scale + C.Shift;
+      if (C.Shift == 0) {
+        EXPECT_TRUE(J->Decoded());
+        EXPECT_EQ(J->Draft(), nullptr);
+      } else {
+        EXPECT_FALSE(J->Decoded());
+        ASSERT_NE(J->Draft(), nullptr);
+        EXPECT_EQ(J->DraftShift(), C.Shift);
+        EXPECT_EQ(Mismatches(*J->Draft(), PlainDecodeAt(Bytes, Total)), 0);
+        // What was drawn is the draft.
+        TBitmap Expected(C.W, C.H);
+        Expected.Canvas().StretchDraw(Rect(0, 0, C.W, C.H), const_cast<TBitmap*>(J->Draft()));
+        EXPECT_TRUE(Target.Equals(&Expected));
+      }
+      // A full-resolution read gets the whole picture and drops the draft.
+      ASSERT_NE(J->Bitmap(), nullptr);
+      EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecodeAt(Bytes, C.Scale)), 0);
       EXPECT_EQ(J->Draft(), nullptr);
-    } else {
-      EXPECT_FALSE(J->Decoded());
-      ASSERT_NE(J->Draft(), nullptr);
-      EXPECT_EQ(J->DraftShift(), C.Shift);
-      EXPECT_EQ(Mismatches(*J->Draft(), PlainDecodeAt(Bytes, Total)), 0);
-      // What was drawn is the draft.
-      TBitmap Expected(C.W, C.H);
-      Expected.Canvas().StretchDraw(Rect(0, 0, C.W, C.H), const_cast<TBitmap*>(J->Draft()));
-      EXPECT_TRUE(Target.Equals(&Expected));
     }
-    // A full-resolution read gets the whole picture and drops the draft.
-    ASSERT_NE(J->Bitmap(), nullptr);
-    EXPECT_EQ(Mismatches(*J->Bitmap(), PlainDecodeAt(Bytes, C.Scale)), 0);
-    EXPECT_EQ(J->Draft(), nullptr);
   }
 }
 
