@@ -696,12 +696,12 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
     const int C = FBlockComp[B];
     const TComponent& Comp = FComp[C];
     int Diff;
-    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
-    if (N < 0) return false;
+    const int Count = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
+    if (Count < 0) return false;
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
-    const bool Kept = !Write || (ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N) &&
+    const bool Kept = !Write || (ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, Count) &&
                                  PutBlock(B, McuX, McuY, St.Pred[C], Rs));
-    if (N) ClearBlock(Block);
+    if (Count) ClearBlock(Block);
     if (!Kept) return false;
   }
   return true;
@@ -717,19 +717,19 @@ int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
     const int C = FBlockComp[B];
     const TComponent& Comp = FComp[C];
     int Diff;
-    const int N = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
-    if (N < 0) {
+    const int Count = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
+    if (Count < 0) {
       ClearBlock(Block);
       return -1;
     }
     // A difference has at most 15 bits and a sign.
     Dc[B] = static_cast<std::int16_t>(Diff);
     if (Comp.Size == 1) {
-      if (N) ClearBlock(Block);
+      if (Count) ClearBlock(Block);
       continue;
     }
-    const bool Usable = ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, N);
-    if (N) ClearBlock(Block);
+    const bool Usable = ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, Count);
+    if (Count) ClearBlock(Block);
     std::int16_t* K = Kept + FBlockRs[B];
     for (int I = 0; I < Comp.Size * Comp.Size; ++I) {
       const bool Large = !Usable || Rs[I] < -32767 || Rs[I] > 32767;
@@ -768,7 +768,6 @@ void TSplitDecoder::SecondThread(std::size_t From) {
     std::size_t N = 0;
     bool Restart = true;
     while (N < FCapacity2 && !FStop.load(std::memory_order_relaxed)) {
-      R.Ensure();
       FPos2[N] = R.Position();
       FRestart2[N] = Restart;
       const int Kept = KeepMcu(R, N);
