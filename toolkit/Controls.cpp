@@ -549,13 +549,23 @@ void TWinControl::RecomputeClient(bool SendSize) {
   Wn.LayoutClient = QSize(Lw, Lh);
   const int Cw = BoundsToClient(Lw), Ch = BoundsToClient(Lh);
   const bool Changed = Cw != Wn.Surface.width() || Ch != Wn.Surface.height();
-  if (Changed) {
+  if (Changed && !Wn.Painted) {
+    // Only the window's colour to keep: the old pixels go first, and the new
+    // ones are filled when they are first wanted (at the latest by the erase
+    // of the paint that the size change brings).
+    Wn.Surface = QImage();
+    Wn.Surface = QImage(Cw, Ch, QImage::Format_RGB32);
+    Wn.FillPixel = ColorToPixel(Color());
+    Wn.Unfilled = true;
+    Wn.Invalid &= QRegion(0, 0, Cw, Ch);
+    InvalidateRegion(QRegion(0, 0, Cw, Ch), true);
+  } else if (Changed) {
     QImage New(Cw, Ch, QImage::Format_RGB32);
     New.fill(ColorToPixel(Color()));
     if (!Wn.Surface.isNull()) {
       QPainter P(&New);
       P.setCompositionMode(QPainter::CompositionMode_Source);
-      P.drawImage(0, 0, Wn.Surface);
+      P.drawImage(0, 0, Wn.Pixels());
     }
     Wn.Surface = std::move(New);
     Wn.Invalid &= QRegion(0, 0, Cw, Ch);
@@ -673,6 +683,10 @@ void TWinControl::PaintCycle() {
   const bool Erase = FWindow->EraseRequested;
   FWindow->Invalid = QRegion();
   FWindow->EraseRequested = false;
+  FWindow->Painted = true;
+  // An erase of the whole of a surface not yet filled fills it.
+  if (Erase && FWindow->Unfilled && Area == QRegion(FWindow->Surface.rect())) FWindow->Unfilled = false;
+  FWindow->Pixels();
   if (Erase) {
     QImage& S = FWindow->Surface;
     FillPixels(S, TRect{0, 0, S.width(), S.height()}, &Area, ColorToPixel(Color()));
@@ -695,12 +709,15 @@ void TWinControl::PresentAll() {
 
 const QImage& TWinControl::ClientSurface() {
   HandleNeeded();
-  return FWindow->Surface;
+  // Its reader may keep what it sees.
+  FWindow->Painted = true;
+  return FWindow->Pixels();
 }
 
 QImage& TWinControl::MutableSurface() {
   HandleNeeded();
-  return FWindow->Surface;
+  FWindow->Painted = true;
+  return FWindow->Pixels();
 }
 
 QRegion TWinControl::InvalidRegion() const { return FWindow ? FWindow->Invalid : QRegion(); }
@@ -903,7 +920,7 @@ int ScrollWindowEx(HWND Wnd, int DX, int DY, const TRect* Scroll, const TRect* C
   Record(Format("ScrollWindowEx(%d, %d)", {DX, DY}));
   if (!Wnd || !Wnd->FWindow || Scroll || Clip) return 0;
   auto& Wn = *Wnd->FWindow;
-  QImage& S = Wn.Surface;
+  QImage& S = Wn.Pixels();
   const int W = S.width(), H = S.height();
   if (W == 0 || H == 0) return 1;
   const QRegion All(0, 0, W, H);

@@ -310,7 +310,8 @@ void TClientWidget::paintEvent(QPaintEvent* E) {
   if (!FControl || !FControl->FWindow) return;
   QPainter P(this);
   P.setCompositionMode(QPainter::CompositionMode_Source);
-  const auto& Wn = *FControl->FWindow;
+  auto& Wn = *FControl->FWindow;
+  Wn.Pixels();
   const QRect T = E->rect();
   if (Wn.Ratio == 1) {
     P.drawImage(T, Wn.Surface, T);

@@ -83,6 +83,20 @@ struct TWinControl::TWindow {
   std::uint32_t ExStyle = 0;
   TScrollBarState Bars[2];
   QImage Surface;
+  // A surface that holds nothing but the window's colour is filled with it
+  // (FillPixel) only when its pixels are first wanted: sizes the window
+  // passes through while it is set up then cost neither time nor memory.
+  bool Unfilled = false;
+  std::uint32_t FillPixel = 0;
+  // Whether anything but the window's colour may have been put in the surface.
+  bool Painted = false;
+  QImage& Pixels() {
+    if (Unfilled) {
+      Surface.fill(FillPixel);
+      Unfilled = false;
+    }
+    return Surface;
+  }
   // Client pixels per unit of the bounds, and the client size in those units.
   double Ratio = 1;
   QSize LayoutClient;

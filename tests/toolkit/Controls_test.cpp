@@ -150,6 +150,28 @@ TEST(WindowModel, ScrollWindowMovesPixelsAndInvalidatesOnlyTheUncoveredStrip) {
   EXPECT_EQ(SurfacePixel(*P, 60, 10), 0xFF000000u | (60u << 8 | 10u));
 }
 
+TEST(WindowModel, SizesBeforeTheFirstPaintShowTheColourAndLaterOnesKeepThePixels) {
+  auto P = std::make_unique<TProbe>(nullptr);
+  P->SetBounds(0, 0, 64, 48);
+  P->HandleNeeded();
+  P->SetBounds(0, 0, 80, 60);
+  ShowScrollBar(P->Handle(), SB_VERT, true);
+  ShowScrollBar(P->Handle(), SB_VERT, false);
+  P->SetBounds(0, 0, 70, 50);
+  const std::uint32_t Colour = ColorToPixel(P->Color());
+  for (const auto& [X, Y] : {std::pair{0, 0}, {69, 49}, {35, 20}}) EXPECT_EQ(SurfacePixel(*P, X, Y), Colour);
+  P->Update();
+  EXPECT_EQ(SurfacePixel(*P, 69, 49), ColorToPixel(clRed));
+  // Once painted, a larger size keeps the pixels until the next paint; the
+  // new part shows the colour.
+  P->SetBounds(0, 0, 90, 60);
+  EXPECT_EQ(SurfacePixel(*P, 69, 49), ColorToPixel(clRed));
+  EXPECT_EQ(SurfacePixel(*P, 80, 55), Colour);
+  P->Update();
+  EXPECT_EQ(SurfacePixel(*P, 89, 59), ColorToPixel(clRed));
+  EXPECT_EQ(P->PaintClips.size(), 2u);
+}
+
 TEST(WindowModel, ScrollBarStateKeepsThePositionWhereTheThumbCanBe) {
   auto P = ProbeWithBarsAndEdge();
   EXPECT_EQ(SetScrollInfo(P->Handle(), SB_HORZ, Info(SIF_ALL, 0, 99999, 1000, 99500), true), 99000);
