@@ -9,6 +9,9 @@
 #include <memory>
 #include <thread>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "picture/jpeg/JpegBytes_p.h"
 
@@ -39,6 +42,9 @@ constexpr std::uint8_t NaturalOrder[64 + 16] = {
     6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31,
     39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
+// Beyond any position a real run reaches (63 + 15).
+constexpr std::uint8_t EndOfBlockRun = 128;
+
 inline int Extend(int V, int S) { return V < (1 << (S - 1)) ? V + static_cast<int>(~0u << S) + 1 : V; }
 
 // One Huffman table, decoded LookBits bits at a time where it can.
@@ -46,7 +52,8 @@ struct THuffTable {
   // (length << 8) | symbol for codes up to LookBits long; 0 otherwise.
   std::uint16_t Look[1 << LookBits];
   // For AC tables: a whole coefficient from one look (its code and magnitude
-  // bits fit): value, zero run before it, bits used (0: decode the long way).
+  // bits fit): value, zero run before it, bits used (0: decode the long way);
+  // the end of the block as a run of EndOfBlockRun.
   struct TFast {
     std::int16_t Value;
     std::uint8_t Run;
@@ -108,6 +115,8 @@ bool BuildTable(const JHUFF_TBL* T, bool Dc, THuffTable& H) {
       const int E = H.Look[Peek];
       if (!E) continue;
       const int L = E >> 8, Sym = E & 0xFF, S = Sym & 15;
+      // The end of the block (the commonest symbol): a run past every position.
+      if (Sym == 0) H.Fast[Peek] = {0, EndOfBlockRun, static_cast<std::uint8_t>(L)};
       if (S == 0 || L + S > LookBits) continue;
       const int Bits = static_cast<int>((Peek >> (LookBits - L - S)) & ((1u << S) - 1));
       H.Fast[Peek] = {static_cast<std::int16_t>(Extend(Bits, S)), static_cast<std::uint8_t>(Sym >> 4),
@@ -346,6 +355,11 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
     const THuffTable::TFast F = AcTable.Fast[Buf >> (64 - LookBits)];
     if (F.Length) {
       K += F.Run;
+      if (K >= EndOfBlockRun) {
+        Buf <<= F.Length;
+        Bits -= F.Length;
+        break;
+      }
       if (Ac) {
         Block[NaturalOrder[K]] = F.Value;
         ++N;
@@ -376,31 +390,51 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
   return N;
 }
 
+// The columns of a block that hold a coefficient (bit C for column C), its
+// DC coefficient left out.
+inline unsigned UsedColumns(const std::int16_t* B) {
+#if defined(__SSE2__)
+  __m128i Or = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(B)), _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1));
+  for (int Row = 1; Row < 8; ++Row) Or = _mm_or_si128(Or, _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + 8 * Row)));
+  const __m128i Zero = _mm_cmpeq_epi16(Or, _mm_setzero_si128());
+  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(Zero, Zero))) & 0xFFu;
+#else
+  unsigned Used = 0;
+  for (int Col = 0; Col < 8; ++Col)
+    for (int Row = Col == 0 ? 1 : 0; Row < 8; ++Row)
+      if (B[8 * Row + Col]) Used |= 1u << Col;
+  return Used;
+#endif
+}
+
 // The library's reduced inverse DCTs (4x4 and 2x2 outputs from a block)
 // without the DC term. The DC term adds a multiple of a power of two that
 // the first pass's descaling keeps whole, so each output comes out as
 // (16 * DcDequantized + Rs + 64) >> 7 (see FinalValue), where Rs is the output
 // before its final descaling shifted right by all but 7 of that descaling's
-// bits: the bits dropped cannot change the result. The first pass runs over
-// all eight columns without branches: the library's shortcuts for zero terms
-// give the same values as the full sums.
+// bits: the bits dropped cannot change the result. The first pass skips the
+// columns the second does not read (2, 4 and 6 for 2x2, 4 for 4x4) and the
+// columns without coefficients, whose values are zero; the library's other
+// shortcuts for zero terms give the same values as the full sums.
 //
 // The library's vector versions of these transforms keep their values in 16
 // bits; the plain ones do not. Both agree on every block an 8-bit picture
 // gives, not on wild ones: a block whose dequantized coefficients reach 2^12
-// in size (no 8-bit picture's do) or whose first pass reaches 2^15 is left to
-// the library (false), as is a sample outside the range limit's plain part
-// (see FinalValue).
+// in size (no 8-bit picture's do) or whose first pass reaches 2^14 (2^15 with
+// the DC term) is left to the library (false), as is a sample outside the
+// range limit's plain part (see FinalValue). Within those bounds every sum of
+// the second pass stays under 2^31.
 template <int Size>
-bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int64_t* Rs) {
+bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* Rs) {
   const auto D = [B, Q](int I) { return std::int32_t{B[I]} * Q[I]; };
   constexpr std::int32_t F0211164243 = 1730, F0509795579 = 4176, F0601344887 = 4926, F0720959822 = 5906,
                          F0765366865 = 6270, F0850430095 = 6967, F0899976223 = 7373, F1061594337 = 8697,
                          F1272758580 = 10426, F1451774981 = 11893, F1847759065 = 15137, F2172734803 = 17799,
                          F2562915447 = 20995, F3624509785 = 29692;
-  std::int32_t Ws[Size][8];
+  std::int32_t Ws[Size][8] = {};
   std::uint32_t Wide = 0;
-  for (int Col = 0; Col < 8; ++Col) {
+  for (unsigned Cols = UsedColumns(B) & (Size == 2 ? 0xABu : 0xEFu); Cols; Cols &= Cols - 1) {
+    const int Col = std::countr_zero(Cols);
     const std::int32_t Dc = Col == 0 ? 0 : D(Col);
     if constexpr (Size == 2) {
       const std::int32_t Tmp10 = Dc * 32768;
@@ -421,26 +455,24 @@ bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int64_t* R
       Ws[2][Col] = (Tmp12 - Odd0 + 2048) >> 12;
     }
     // The DC term (left out) adds at most 2^14 to column 0.
-    for (int Row = 0; Row < Size; ++Row)
-      Wide |= static_cast<std::uint32_t>(Ws[Row][Col] + 16384) >= 32768u;
+    for (int Row = 0; Row < Size; ++Row) Wide |= static_cast<std::uint32_t>(Ws[Row][Col] + 16384) >= 32768u;
   }
   if (Wide) return false;
   for (int Row = 0; Row < Size; ++Row) {
     const std::int32_t* W = Ws[Row];
     if constexpr (Size == 2) {
-      const std::int64_t Tmp10 = std::int64_t{W[0]} * 32768;
-      const std::int64_t Tmp0 = std::int64_t{W[7]} * -F0720959822 + std::int64_t{W[5]} * F0850430095 +
-                                std::int64_t{W[3]} * -F1272758580 + std::int64_t{W[1]} * F3624509785;
+      const std::int32_t Tmp10 = W[0] * 32768;
+      const std::int32_t Tmp0 = W[7] * -F0720959822 + W[5] * F0850430095 + W[3] * -F1272758580 + W[1] * F3624509785;
       Rs[Row * 2] = (Tmp10 + Tmp0) >> 13;
       Rs[Row * 2 + 1] = (Tmp10 - Tmp0) >> 13;
     } else {
-      const std::int64_t T0 = std::int64_t{W[0]} * 16384;
-      const std::int64_t T2 = std::int64_t{W[2]} * F1847759065 + std::int64_t{W[6]} * -F0765366865;
-      const std::int64_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
-      const std::int64_t Z1 = W[7], Z2 = W[5], Z3 = W[3], Z4 = W[1];
-      const std::int64_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
-      const std::int64_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
-      std::int64_t* O = Rs + Row * 4;
+      const std::int32_t T0 = W[0] * 16384;
+      const std::int32_t T2 = W[2] * F1847759065 + W[6] * -F0765366865;
+      const std::int32_t Tmp10 = T0 + T2, Tmp12 = T0 - T2;
+      const std::int32_t Z1 = W[7], Z2 = W[5], Z3 = W[3], Z4 = W[1];
+      const std::int32_t Odd0 = Z1 * -F0211164243 + Z2 * F1451774981 + Z3 * -F2172734803 + Z4 * F1061594337;
+      const std::int32_t Odd2 = Z1 * -F0509795579 + Z2 * -F0601344887 + Z3 * F0899976223 + Z4 * F2562915447;
+      std::int32_t* O = Rs + Row * 4;
       O[0] = (Tmp10 + Odd2) >> 12;
       O[3] = (Tmp10 - Odd2) >> 12;
       O[1] = (Tmp12 + Odd0) >> 12;
@@ -450,12 +482,140 @@ bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int64_t* R
   return true;
 }
 
+#if defined(__SSE2__)
+// IdctWithoutDc on eight columns at once: the same sums in the same 32-bit
+// integers (pairs of 16-bit products added by one instruction), so the same
+// outputs and the same blocks left to the library. Returns false, too, for a
+// dequantized coefficient of 2^12 or more in size, which the plain version's
+// caller checks.
+namespace vec {
+
+inline __m128i Load(const std::int16_t* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); }
+// Two 16-bit factors, A for the first of a pair and B for the second.
+inline __m128i Pair(int A, int B) {
+  return _mm_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(A) | static_cast<std::uint32_t>(static_cast<std::uint16_t>(B)) << 16));
+}
+// A * Ca + B * Cb for columns 0 to 3 (Lo) and 4 to 7 (Hi).
+struct TCols {
+  __m128i Lo, Hi;
+};
+inline TCols Madd(__m128i A, __m128i B, int Ca, int Cb) {
+  const __m128i C = Pair(Ca, Cb);
+  return {_mm_madd_epi16(_mm_unpacklo_epi16(A, B), C), _mm_madd_epi16(_mm_unpackhi_epi16(A, B), C)};
+}
+inline TCols operator+(TCols A, TCols B) { return {_mm_add_epi32(A.Lo, B.Lo), _mm_add_epi32(A.Hi, B.Hi)}; }
+inline TCols operator-(TCols A, TCols B) { return {_mm_sub_epi32(A.Lo, B.Lo), _mm_sub_epi32(A.Hi, B.Hi)}; }
+// The 16-bit values, widened and shifted left by N.
+inline TCols Widen(__m128i A, int N) {
+  return {_mm_slli_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(A, A), 16), N),
+          _mm_slli_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(A, A), 16), N)};
+}
+inline TCols Descale(TCols A, int Round, int N) {
+  const __m128i R = _mm_set1_epi32(Round);
+  return {_mm_srai_epi32(_mm_add_epi32(A.Lo, R), N), _mm_srai_epi32(_mm_add_epi32(A.Hi, R), N)};
+}
+// Nonzero lanes where a used column's value leaves [-2^14, 2^14).
+inline __m128i Outside(TCols A, __m128i UsedLo, __m128i UsedHi) {
+  const __m128i H = _mm_set1_epi32(16384);
+  return _mm_or_si128(_mm_and_si128(_mm_srai_epi32(_mm_add_epi32(A.Lo, H), 15), UsedLo),
+                      _mm_and_si128(_mm_srai_epi32(_mm_add_epi32(A.Hi, H), 15), UsedHi));
+}
+inline __m128i Narrow(TCols A) { return _mm_packs_epi32(A.Lo, A.Hi); }
+// The sums of the four lanes of A, B, C and D, in that order.
+inline __m128i Sums(__m128i A, __m128i B, __m128i C, __m128i D) {
+  const __m128i Ab = _mm_add_epi32(_mm_unpacklo_epi32(A, B), _mm_unpackhi_epi32(A, B));
+  const __m128i Cd = _mm_add_epi32(_mm_unpacklo_epi32(C, D), _mm_unpackhi_epi32(C, D));
+  return _mm_add_epi32(_mm_unpacklo_epi64(Ab, Cd), _mm_unpackhi_epi64(Ab, Cd));
+}
+inline __m128i Row(int A0, int A1, int A2, int A3, int A4, int A5, int A6, int A7) {
+  return _mm_setr_epi16(static_cast<short>(A0), static_cast<short>(A1), static_cast<short>(A2), static_cast<short>(A3),
+                        static_cast<short>(A4), static_cast<short>(A5), static_cast<short>(A6), static_cast<short>(A7));
+}
+
+template <int Size>
+bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* Rs) {
+  // Dequantized rows, the DC term left out; any product outside
+  // [-4095, 4095] (or outside 16 bits) marks the block as wild.
+  __m128i D[8];
+  __m128i Bad = _mm_setzero_si128();
+  const __m128i Lim = _mm_set1_epi16(4095), NegLim = _mm_set1_epi16(-4095);
+  for (int R = 0; R < 8; ++R) {
+    const __m128i Bv = Load(B + 8 * R), Qv = Load(Q + 8 * R);
+    const __m128i Lo = _mm_mullo_epi16(Bv, Qv), Hi = _mm_mulhi_epi16(Bv, Qv);
+    Bad = _mm_or_si128(Bad, _mm_xor_si128(Hi, _mm_srai_epi16(Lo, 15)));
+    Bad = _mm_or_si128(Bad, _mm_or_si128(_mm_cmpgt_epi16(Lo, Lim), _mm_cmplt_epi16(Lo, NegLim)));
+    D[R] = Lo;
+  }
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(Bad, _mm_setzero_si128())) != 0xFFFF) return false;
+  D[0] = _mm_and_si128(D[0], Row(0, -1, -1, -1, -1, -1, -1, -1));
+  if constexpr (Size == 2) {
+    const TCols Tmp10 = Widen(D[0], 15);
+    const TCols Tmp0 = Madd(D[7], D[5], -5906, 6967) + Madd(D[3], D[1], -10426, 29692);
+    const TCols W0 = Descale(Tmp10 + Tmp0, 4096, 13), W1 = Descale(Tmp10 - Tmp0, 4096, 13);
+    // Columns 0, 1, 3, 5 and 7 are read.
+    const __m128i UsedLo = _mm_setr_epi32(-1, -1, 0, -1), UsedHi = _mm_setr_epi32(0, -1, 0, -1);
+    const __m128i Out = _mm_or_si128(Outside(W0, UsedLo, UsedHi), Outside(W1, UsedLo, UsedHi));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(Out, _mm_setzero_si128())) != 0xFFFF) return false;
+    const __m128i R0 = Narrow(W0), R1 = Narrow(W1);
+    const __m128i K = Row(0, 29692, 0, -10426, 0, 6967, 0, -5906);
+    const __m128i M0 = _mm_madd_epi16(R0, K), M1 = _mm_madd_epi16(R1, K);
+    const __m128i T = _mm_add_epi32(_mm_unpacklo_epi32(M0, M1), _mm_unpackhi_epi32(M0, M1));
+    alignas(16) std::int32_t Odd[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(Odd), _mm_add_epi32(T, _mm_srli_si128(T, 8)));
+    const std::int32_t A = static_cast<std::int16_t>(_mm_cvtsi128_si32(R0)) * 32768;
+    const std::int32_t C = static_cast<std::int16_t>(_mm_cvtsi128_si32(R1)) * 32768;
+    Rs[0] = (A + Odd[0]) >> 13;
+    Rs[1] = (A - Odd[0]) >> 13;
+    Rs[2] = (C + Odd[1]) >> 13;
+    Rs[3] = (C - Odd[1]) >> 13;
+  } else {
+    const TCols T0 = Widen(D[0], 14);
+    const TCols T2 = Madd(D[2], D[6], 15137, -6270);
+    const TCols Tmp10 = T0 + T2, Tmp12 = T0 - T2;
+    const TCols Odd0 = Madd(D[7], D[5], -1730, 11893) + Madd(D[3], D[1], -17799, 8697);
+    const TCols Odd2 = Madd(D[7], D[5], -4176, -4926) + Madd(D[3], D[1], 7373, 20995);
+    const TCols W[4] = {Descale(Tmp10 + Odd2, 2048, 12), Descale(Tmp12 + Odd0, 2048, 12),
+                        Descale(Tmp12 - Odd0, 2048, 12), Descale(Tmp10 - Odd2, 2048, 12)};
+    // Every column but 4 is read.
+    const __m128i UsedLo = _mm_set1_epi32(-1), UsedHi = _mm_setr_epi32(0, -1, -1, -1);
+    __m128i Out = _mm_setzero_si128();
+    for (const TCols& Wr : W) Out = _mm_or_si128(Out, Outside(Wr, UsedLo, UsedHi));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(Out, _mm_setzero_si128())) != 0xFFFF) return false;
+    __m128i R[4];
+    for (int I = 0; I < 4; ++I) R[I] = Narrow(W[I]);
+    const auto Across = [&R](__m128i K) {
+      return Sums(_mm_madd_epi16(R[0], K), _mm_madd_epi16(R[1], K), _mm_madd_epi16(R[2], K), _mm_madd_epi16(R[3], K));
+    };
+    // Each of the four rows' sums, one row per lane.
+    const __m128i P10 = Across(Row(16384, 0, 15137, 0, 0, 0, -6270, 0));
+    const __m128i P12 = Across(Row(16384, 0, -15137, 0, 0, 0, 6270, 0));
+    const __m128i Q0 = Across(Row(0, 8697, 0, -17799, 0, 11893, 0, -1730));
+    const __m128i Q2 = Across(Row(0, 20995, 0, 7373, 0, -4926, 0, -4176));
+    const __m128i O0 = _mm_srai_epi32(_mm_add_epi32(P10, Q2), 12), O3 = _mm_srai_epi32(_mm_sub_epi32(P10, Q2), 12);
+    const __m128i O1 = _mm_srai_epi32(_mm_add_epi32(P12, Q0), 12), O2 = _mm_srai_epi32(_mm_sub_epi32(P12, Q0), 12);
+    // Lanes are rows; the outputs go row by row.
+    const __m128i A = _mm_unpacklo_epi32(O0, O1), Bv = _mm_unpacklo_epi32(O2, O3);
+    const __m128i C = _mm_unpackhi_epi32(O0, O1), Dv = _mm_unpackhi_epi32(O2, O3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Rs), _mm_unpacklo_epi64(A, Bv));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Rs + 4), _mm_unpackhi_epi64(A, Bv));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Rs + 8), _mm_unpacklo_epi64(C, Dv));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Rs + 12), _mm_unpackhi_epi64(C, Dv));
+  }
+  return true;
+}
+
+}  // namespace vec
+#endif
+
 // The reduced inverse DCT of a block, false when it is left to the library.
-inline bool ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int64_t* Rs, int Count) {
+inline bool ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int32_t* Rs, int Count) {
   if (Size == 1 || Count == 0) {
     std::fill(Rs, Rs + Size * Size, 0);
     return true;
   }
+#if defined(__SSE2__)
+  if (JpegSplitSettings().Vector) return Size == 2 ? vec::IdctWithoutDc<2>(B, Q, Rs) : vec::IdctWithoutDc<4>(B, Q, Rs);
+#endif
   // The magnitude bits of every coefficient together bound each one, and
   // with the largest quantiser each dequantized value.
   int Magnitudes = 0;
@@ -477,7 +637,7 @@ inline void ClearBlock(std::int16_t* Block) {
 // The final sample of an output of IdctWithoutDc.
 // Its value before the range limit, which for blocks an 8-bit picture gives
 // lies within [-512, 512), where the limit is a plain clamp.
-inline std::int64_t FinalValue(int DcDequantized, std::int64_t Rs) { return (16 * std::int64_t{DcDequantized} + Rs + 64) >> 7; }
+inline std::int32_t FinalValue(std::int32_t DcDequantized, std::int32_t Rs) { return (16 * DcDequantized + Rs + 64) >> 7; }
 
 // How a component's samples reach the output's size.
 enum TUpsample { upNone, upH2V1, upH2V2, upH2V1Fancy, upH2V2Fancy };
@@ -535,7 +695,7 @@ class TSplitDecoder {
   bool PlaceKept(std::size_t N, TRunState& St, std::size_t M);
   // Puts a block of the MCU at column McuX, row McuY of the MCU grid.
   // False (with the samples written all the same) for a block left to the library.
-  bool PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs);
+  bool PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int32_t* Rs);
   void ConvertRows(std::uint32_t From, std::uint32_t To, std::uint8_t* First, std::ptrdiff_t Stride);
   void SecondThread(std::size_t From);
 
@@ -667,31 +827,51 @@ bool TSplitDecoder::SetUp() {
   return FMcus >= JpegSplitSettings().MinMcus;
 }
 
-bool TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int64_t* Rs) {
+namespace {
+
+// Writes the samples of a block's outputs, Rows by Cols of them, Step bytes
+// apart in a row; whether all were in the range limit's plain part.
+template <int Size>
+bool PutSamples(std::uint8_t* P, std::ptrdiff_t RowStep, std::size_t Step, std::size_t Rows, std::size_t Cols,
+                std::int32_t DcDeq, const std::int32_t* Rs) {
+  std::uint32_t Wild = 0;
+  const std::int32_t Base = 16 * DcDeq + 64;
+  for (std::size_t Row = 0; Row < Rows; ++Row, P += RowStep)
+    for (std::size_t Col = 0; Col < Cols; ++Col) {
+      const std::int32_t V = (Base + Rs[Row * Size + Col]) >> 7;
+      Wild |= static_cast<std::uint32_t>(V + 512) >= 1024u;
+      P[Col * Step] = static_cast<std::uint8_t>(std::clamp(V + 128, 0, 255));
+    }
+  return !Wild;
+}
+
+}  // namespace
+
+bool TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int32_t* Rs) {
   TComponent& Comp = FComp[FBlockComp[Block]];
   const auto Size = static_cast<std::size_t>(Comp.Size);
   // The DC value as the library keeps it in the block: 16 bits.
-  const int DcDeq = static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint16_t>(Dc))) * Comp.Quant[0];
+  const std::int32_t DcDeq = std::int32_t{static_cast<std::int16_t>(static_cast<std::uint16_t>(Dc))} * Comp.Quant[0];
   if (DcDeq <= -4096 || DcDeq >= 4096) return false;
   const std::size_t X = (McuX * static_cast<std::size_t>(Comp.H) + static_cast<std::size_t>(FBlockX[Block])) * Size;
   const std::size_t Y = (McuY * static_cast<std::size_t>(Comp.V) + static_cast<std::size_t>(FBlockY[Block])) * Size;
   if (X >= Comp.LimitX || Y >= Comp.LimitY) return true;
-  const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
   std::uint8_t* P = Comp.Base + static_cast<std::ptrdiff_t>(Y) * Comp.RowStep + X * Comp.ColStep;
-  std::uint64_t Wild = 0;
-  for (std::size_t Row = 0; Row < Rows; ++Row, P += Comp.RowStep)
-    for (std::size_t Col = 0; Col < Cols; ++Col) {
-      const std::int64_t V = FinalValue(DcDeq, Rs[Row * Size + Col]);
-      Wild |= static_cast<std::uint64_t>(V + 512) >= 1024u;
-      P[Col * Comp.ColStep] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(V + 128, 0, 255));
-    }
-  return !Wild;
+  const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
+  // Whole blocks (nearly all) with the loops' counts known.
+  if (Size == 4)
+    return Rows == 4 && Cols == 4 ? PutSamples<4>(P, Comp.RowStep, Comp.ColStep, 4, 4, DcDeq, Rs)
+                                  : PutSamples<4>(P, Comp.RowStep, Comp.ColStep, Rows, Cols, DcDeq, Rs);
+  if (Size == 2)
+    return Rows == 2 && Cols == 2 ? PutSamples<2>(P, Comp.RowStep, Comp.ColStep, 2, 2, DcDeq, Rs)
+                                  : PutSamples<2>(P, Comp.RowStep, Comp.ColStep, Rows, Cols, DcDeq, Rs);
+  return PutSamples<1>(P, Comp.RowStep, Comp.ColStep, Rows, Cols, DcDeq, Rs);
 }
 
 bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool Write) {
   const std::size_t McuY = M / FMcusPerRow, McuX = M - McuY * FMcusPerRow;
   std::int16_t* Block = FBlock;
-  std::int64_t Rs[16];
+  std::int32_t Rs[16];
   for (int B = 0; B < FBlocks; ++B) {
     const int C = FBlockComp[B];
     const TComponent& Comp = FComp[C];
@@ -710,7 +890,7 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
 int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
   int Result = 0;
   std::int16_t* Block = FBlock2;
-  std::int64_t Rs[16];
+  std::int32_t Rs[16];
   std::int16_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
   std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
   for (int B = 0; B < FBlocks; ++B) {
@@ -742,7 +922,7 @@ int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
 
 bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
   const std::size_t McuY = M / FMcusPerRow, McuX = M - McuY * FMcusPerRow;
-  std::int64_t Rs[16] = {};
+  std::int32_t Rs[16] = {};
   const std::int16_t* Dc = &FDc2[N * static_cast<std::size_t>(FBlocks)];
   const std::int16_t* Kept = &FRs2[N * static_cast<std::size_t>(FRsPerMcu)];
   for (int B = 0; B < FBlocks; ++B) {
