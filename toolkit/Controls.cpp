@@ -684,11 +684,13 @@ void TWinControl::PaintCycle() {
   FWindow->Invalid = QRegion();
   FWindow->EraseRequested = false;
   FWindow->Painted = true;
-  // An erase of the whole of a surface not yet filled fills it.
-  if (Erase && FWindow->Unfilled && Area == QRegion(FWindow->Surface.rect())) FWindow->Unfilled = false;
-  FWindow->Pixels();
-  if (Erase) {
-    QImage& S = FWindow->Surface;
+  if (Erase && FWindow->Unfilled && Area == QRegion(FWindow->Surface.rect())) {
+    // Erasing the whole of a surface not yet filled is that fill: it is left
+    // to the first use of the pixels, so that what the paint allocates first
+    // (a picture it decodes) does not add to the surface's memory.
+    FWindow->FillPixel = ColorToPixel(Color());
+  } else if (Erase) {
+    QImage& S = FWindow->Pixels();
     FillPixels(S, TRect{0, 0, S.width(), S.height()}, &Area, ColorToPixel(Color()));
   }
   auto* Self = dynamic_cast<TCustomControl*>(this);
@@ -837,6 +839,7 @@ TCustomControl::TCustomControl(TComponent* AOwner) : TWinControl(AOwner) {
         return &MutableSurface();
       },
       DisplayInfo().BitsPerPixel);
+  FCanvas->SetSizeProvider([this] { return QSize(ClientWidth(), ClientHeight()); });
 }
 
 TCustomControl::~TCustomControl() = default;

@@ -140,8 +140,13 @@ TCanvas::TCanvas(TSurfaceProvider Provider, int BitsPerPixel)
 TCanvas::~TCanvas() = default;
 
 TRect TCanvas::ClipRect() const {
-  const QImage* S = Surface();
-  const TRect All = S ? TRect{0, 0, S->width(), S->height()} : TRect{};
+  TRect All{};
+  if (FSizeProvider) {
+    const QSize Size = FSizeProvider();
+    All = TRect{0, 0, Size.width(), Size.height()};
+  } else if (const QImage* S = Surface()) {
+    All = TRect{0, 0, S->width(), S->height()};
+  }
   if (!FHasClip) return All;
   const QRect B = FClip.boundingRect();
   return IntersectRect(All, TRect{B.left(), B.top(), B.right() + 1, B.bottom() + 1});

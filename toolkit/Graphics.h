@@ -142,6 +142,10 @@ class TCanvas : public TPersistent {
 
   // The pixel image drawn on; null when the surface has no pixels.
   QImage* Surface() const { return FProvider(); }
+  // Where the surface's size can be had without its pixels (a window's,
+  // which are made ready only when first wanted).
+  using TSizeProvider = std::function<QSize()>;
+  void SetSizeProvider(TSizeProvider P) { FSizeProvider = std::move(P); }
   // Bits per pixel of the device the canvas stands for (windows: the screen's).
   int BitsPerPixel() const { return FBitsPerPixel; }
   void SetBitsPerPixel(int B) { FBitsPerPixel = B; }
@@ -152,6 +156,7 @@ class TCanvas : public TPersistent {
 
  private:
   TSurfaceProvider FProvider;
+  TSizeProvider FSizeProvider;
   int FBitsPerPixel;
   TBrush FBrush;
   TPen FPen;

@@ -172,6 +172,29 @@ TEST(WindowModel, SizesBeforeTheFirstPaintShowTheColourAndLaterOnesKeepThePixels
   EXPECT_EQ(P->PaintClips.size(), 2u);
 }
 
+TEST(WindowModel, TheFirstPaintOfANewWindowShowsTheColourWhereItDrawsNothing) {
+  // The erase of a new window's surface waits for the first use of its
+  // pixels; a paint that asks only for the clip and draws a corner leaves
+  // the colour (the current one) everywhere else.
+  struct TCorner : TCustomControl {
+    using TCustomControl::TCustomControl;
+    TRect SeenClip;
+    void Paint() override {
+      SeenClip = Canvas().ClipRect();
+      Canvas().Brush().Color = clRed;
+      Canvas().FillRect(TRect{0, 0, 10, 10});
+    }
+  } P(nullptr);
+  P.SetBounds(0, 0, 50, 40);
+  P.HandleNeeded();
+  P.SetColor(clNavy);
+  P.Update();
+  EXPECT_EQ(P.SeenClip, (TRect{0, 0, 50, 40}));
+  EXPECT_EQ(SurfacePixel(P, 5, 5), ColorToPixel(clRed));
+  EXPECT_EQ(SurfacePixel(P, 49, 39), ColorToPixel(clNavy));
+  EXPECT_EQ(SurfacePixel(P, 20, 5), ColorToPixel(clNavy));
+}
+
 TEST(WindowModel, ScrollBarStateKeepsThePositionWhereTheThumbCanBe) {
   auto P = ProbeWithBarsAndEdge();
   EXPECT_EQ(SetScrollInfo(P->Handle(), SB_HORZ, Info(SIF_ALL, 0, 99999, 1000, 99500), true), 99000);
