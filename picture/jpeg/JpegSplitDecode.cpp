@@ -140,6 +140,7 @@ class TBitReader {
       FPiece.reset(new std::uint8_t[Piece]);
       FP = FEnd = FPiece.get();
     }
+    SetFastEnd();
   }
 
   // At least 32 bits in the buffer.
@@ -163,7 +164,7 @@ class TBitReader {
     int Bits;
   };
   TBits Refill(TBits S) {
-    if (FEnd - FP >= 8 && !FAtMarker && (FLoadedAtMark != NoMark || FMark == NoMarkOffset || FMark >= RawOffset() + 8)) {
+    if (FP < FFastEnd) {
       std::uint64_t V;
       std::memcpy(&V, FP, 8);
       V = __builtin_bswap64(V);
@@ -174,7 +175,6 @@ class TBitReader {
         FP += K;
         S.Bits += 8 * K;
         FLoaded += static_cast<std::uint64_t>(8 * K);
-        FReal = FLoaded;
         return S;
       }
     }
@@ -195,7 +195,7 @@ class TBitReader {
   bool PassedMark() const { return FLoadedAtMark != NoMark; }
   std::uint64_t LoadedAtMark() const { return FLoadedAtMark; }
   // Whether bits beyond the real data have been consumed.
-  bool UsedPadding() const { return Position() > FReal; }
+  bool UsedPadding() const { return Position() > FLoaded - FPadding; }
 
  private:
   static constexpr std::uint64_t NoMark = ~std::uint64_t{0};
@@ -208,6 +208,7 @@ class TBitReader {
       if (FAtMarker) {
         FBits += 8;
         FLoaded += 8;
+        FPadding += 8;
         continue;
       }
       if (FEnd - FP >= 8) {
@@ -226,7 +227,6 @@ class TBitReader {
           FP += K;
           FBits += 8 * K;
           FLoaded += static_cast<std::uint64_t>(8 * K);
-          FReal = FLoaded;
           continue;
         }
       }
@@ -249,8 +249,24 @@ class TBitReader {
       FBuf |= static_cast<std::uint64_t>(B) << (56 - FBits);
       FBits += 8;
       FLoaded += 8;
-      FReal = FLoaded;
     }
+    SetFastEnd();
+  }
+
+  // Where the quick refill (eight bytes at a time) must stop: eight bytes
+  // before the end of what is loaded or before the mark still to be passed;
+  // at a marker, at once.
+  void SetFastEnd() {
+    const std::uint8_t* Limit = FEnd;
+    if (FMark != NoMarkOffset && FLoadedAtMark == NoMark) {
+      const std::size_t Base = FPieceOffset + static_cast<std::size_t>(FP - PieceBase());
+      if (FMark < Base) {
+        Limit = FP;
+      } else if (FMark - Base < static_cast<std::size_t>(FEnd - FP)) {
+        Limit = FP + (FMark - Base);
+      }
+    }
+    FFastEnd = FAtMarker || Limit - FP < 8 ? FP : Limit - 7;
   }
 
   bool Available() {
@@ -291,7 +307,9 @@ class TBitReader {
   std::uint64_t FBuf = 0;
   int FBits = 0;
   std::uint64_t FLoaded = 0;
-  std::uint64_t FReal = 0;
+  // Zero bits given at a marker or past the end.
+  std::uint64_t FPadding = 0;
+  const std::uint8_t* FFastEnd = nullptr;
   std::uint64_t FLoadedAtMark = NoMark;
   bool FAtMarker = false;
 };
@@ -326,12 +344,11 @@ inline int TakeCoefficient(std::uint64_t& Buf, int& Bits, int N) {
 }
 
 // Decodes one block: its DC difference into Diff, its AC coefficients into
-// Block (all zero before) when Ac. The bit
-// buffer is held in locals, in registers, and written back at the end. The
-// number of coefficients written; -1 at a code no table holds.
-inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& AcTable, bool Ac, std::int16_t* Block,
-                       int& Diff) {
-  int N = 0;
+// Block (all zero before) when Ac. The bit buffer is held in locals, in
+// registers, and written back at the end. 0 when no AC coefficient was
+// coded, 1 when some were (and written), -1 at a code no table holds.
+template <bool Ac>
+inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& AcTable, std::int16_t* Block, int& Diff) {
   std::uint64_t Buf;
   int Bits;
   R.Take(Buf, Bits);
@@ -346,7 +363,8 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
     return -1;
   }
   Diff = TakeCoefficient(Buf, Bits, S);
-  for (int K = 1; K < 64; ++K) {
+  int K = 1;
+  for (; K < 64; ++K) {
     if (Bits < 32) {
       const TBitReader::TBits Filled = R.Refill({Buf, Bits});
       Buf = Filled.Buf;
@@ -356,14 +374,12 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
     if (F.Length) {
       K += F.Run;
       if (K >= EndOfBlockRun) {
+        K -= EndOfBlockRun;
         Buf <<= F.Length;
         Bits -= F.Length;
         break;
       }
-      if (Ac) {
-        Block[NaturalOrder[K]] = F.Value;
-        ++N;
-      }
+      if constexpr (Ac) Block[NaturalOrder[K]] = F.Value;
       Buf <<= F.Length;
       Bits -= F.Length;
       continue;
@@ -377,17 +393,21 @@ inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& Ac
     if (Size) {
       K += Run;
       const int V = TakeCoefficient(Buf, Bits, Size);
-      if (Ac) {
-        Block[NaturalOrder[K]] = static_cast<std::int16_t>(V);
-        ++N;
-      }
+      if constexpr (Ac) Block[NaturalOrder[K]] = static_cast<std::int16_t>(V);
     } else {
       if (Run != 15) break;
       K += 15;
     }
   }
   R.Give(Buf, Bits);
-  return N;
+  // A coefficient was coded (or a run of zeros, which does no harm) when the
+  // position moved on.
+  return K > 1 ? 1 : 0;
+}
+
+inline int DecodeBlock(TBitReader& R, const THuffTable& Dc, const THuffTable& AcTable, bool Ac, std::int16_t* Block,
+                       int& Diff) {
+  return Ac ? DecodeBlock<true>(R, Dc, AcTable, Block, Diff) : DecodeBlock<false>(R, Dc, AcTable, Block, Diff);
 }
 
 // The columns of a block that hold a coefficient (bit C for column C), its
@@ -725,7 +745,10 @@ class TSplitDecoder {
   std::unique_ptr<std::int16_t[]> FDc2;
   std::unique_ptr<std::int16_t[]> FRs2;
   std::size_t FCapacity2 = 0;
-  std::atomic<std::size_t> FPublished2{0};
+  // On a cache line of its own: the second thread writes it after every MCU,
+  // and the first thread's decoding reads the members around it.
+  alignas(64) std::atomic<std::size_t> FPublished2{0};
+  alignas(64) std::size_t FAfterPublished2 = 0;
   std::atomic<bool> FEnded2{false};
   // The match, once the first thread has made it (state 1; 2: none will be).
   std::atomic<int> FSyncState{0};
