@@ -8,7 +8,7 @@
 # Usage: bench/first_picture_ratio.sh BUILD_DIR [RUNS]
 set -eu
 build=${1:-build}
-runs=${2:-15}
+runs=${2:-21}
 ours=$build/bench/first_picture_view
 theirs=$build/bench/first_picture_pixbuf
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}

@@ -505,9 +505,9 @@ bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* R
 #if defined(__SSE2__)
 // IdctWithoutDc on eight columns at once: the same sums in the same 32-bit
 // integers (pairs of 16-bit products added by one instruction), so the same
-// outputs and the same blocks left to the library. Returns false, too, for a
-// dequantized coefficient of 2^12 or more in size, which the plain version's
-// caller checks.
+// outputs. Returns false, too, for a dequantized coefficient of 2^12 or more
+// in size in a row the transform reads (the plain version's caller checks
+// every row, leaving a few more wild blocks to the library).
 namespace vec {
 
 inline __m128i Load(const std::int16_t* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); }
@@ -556,15 +556,25 @@ template <int Size>
 bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* Rs) {
   // Dequantized rows, the DC term left out; any product outside
   // [-4095, 4095] (or outside 16 bits) marks the block as wild.
+  // Only the rows the transform reads: not 2, 4 and 6 for 2x2, not 4 for 4x4.
   __m128i D[8];
   __m128i Bad = _mm_setzero_si128();
   const __m128i Lim = _mm_set1_epi16(4095), NegLim = _mm_set1_epi16(-4095);
-  for (int R = 0; R < 8; ++R) {
+  const auto Dequantize = [&](int R) {
     const __m128i Bv = Load(B + 8 * R), Qv = Load(Q + 8 * R);
     const __m128i Lo = _mm_mullo_epi16(Bv, Qv), Hi = _mm_mulhi_epi16(Bv, Qv);
     Bad = _mm_or_si128(Bad, _mm_xor_si128(Hi, _mm_srai_epi16(Lo, 15)));
     Bad = _mm_or_si128(Bad, _mm_or_si128(_mm_cmpgt_epi16(Lo, Lim), _mm_cmplt_epi16(Lo, NegLim)));
     D[R] = Lo;
+  };
+  Dequantize(0);
+  Dequantize(1);
+  Dequantize(3);
+  Dequantize(5);
+  Dequantize(7);
+  if constexpr (Size == 4) {
+    Dequantize(2);
+    Dequantize(6);
   }
   if (_mm_movemask_epi8(_mm_cmpeq_epi16(Bad, _mm_setzero_si128())) != 0xFFFF) return false;
   D[0] = _mm_and_si128(D[0], Row(0, -1, -1, -1, -1, -1, -1, -1));
