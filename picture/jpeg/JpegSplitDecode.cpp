@@ -511,6 +511,7 @@ bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* R
 namespace vec {
 
 inline __m128i Load(const std::int16_t* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); }
+inline __m128i LoadInts(const std::int32_t* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); }
 // Two 16-bit factors, A for the first of a pair and B for the second.
 inline __m128i Pair(int A, int B) {
   return _mm_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(A) | static_cast<std::uint32_t>(static_cast<std::uint16_t>(B)) << 16));
@@ -638,13 +639,14 @@ bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* R
 #endif
 
 // The reduced inverse DCT of a block, false when it is left to the library.
-inline bool ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int32_t* Rs, int Count) {
+inline bool ReducedIdct(int Size, const std::int16_t* B, const std::int16_t* Q, int MaxQ, std::int32_t* Rs, int Count,
+                        bool Vector) {
   if (Size == 1 || Count == 0) {
     std::fill(Rs, Rs + Size * Size, 0);
     return true;
   }
 #if defined(__SSE2__)
-  if (JpegSplitSettings().Vector) return Size == 2 ? vec::IdctWithoutDc<2>(B, Q, Rs) : vec::IdctWithoutDc<4>(B, Q, Rs);
+  if (Vector) return Size == 2 ? vec::IdctWithoutDc<2>(B, Q, Rs) : vec::IdctWithoutDc<4>(B, Q, Rs);
 #endif
   // The magnitude bits of every coefficient together bound each one, and
   // with the largest quantiser each dequantized value.
@@ -737,6 +739,8 @@ class TSplitDecoder {
   THuffTable FTables[4];
   TComponent FComp[3];
   bool FAc = true;  // whether any block needs its AC coefficients
+  // Whether transforms and placing use vector instructions (see the settings).
+  bool FVector = true;
   int FBlocks = 0;
   int FBlockComp[MaxBlocksInMcu];
   int FBlockX[MaxBlocksInMcu], FBlockY[MaxBlocksInMcu];
@@ -789,6 +793,7 @@ bool TSplitDecoder::SetUp() {
   const int MaxH = I.max_h_samp_factor, MaxV = I.max_v_samp_factor;
   const bool Fancy = Min > 1;
   FAc = false;
+  FVector = JpegSplitSettings().Vector;
   for (int C = 0; C < 3; ++C) {
     const jpeg_component_info& Info = I.comp_info[C];
     TComponent& Comp = FComp[C];
@@ -878,6 +883,28 @@ bool PutSamples(std::uint8_t* P, std::ptrdiff_t RowStep, std::size_t Step, std::
   return !Wild;
 }
 
+#if defined(__SSE2__)
+// PutSamples for a whole block: the same values, clamped by saturating packs.
+template <int Size>
+bool PutWholeBlock(std::uint8_t* P, std::ptrdiff_t RowStep, std::size_t Step, std::int32_t DcDeq, const std::int32_t* Rs) {
+  const __m128i Base = _mm_set1_epi32(16 * DcDeq + 64), Half = _mm_set1_epi32(512), Mid = _mm_set1_epi32(128);
+  constexpr int Vectors = Size * Size / 4;
+  __m128i V[4], Wild = _mm_setzero_si128();
+  for (int I = 0; I < Vectors; ++I) {
+    V[I] = _mm_srai_epi32(_mm_add_epi32(vec::LoadInts(Rs + 4 * I), Base), 7);
+    Wild = _mm_or_si128(Wild, _mm_srai_epi32(_mm_add_epi32(V[I], Half), 10));
+    V[I] = _mm_add_epi32(V[I], Mid);
+  }
+  alignas(16) std::uint8_t Bytes[16];
+  const __m128i Low = _mm_packs_epi32(V[0], Vectors > 1 ? V[1] : V[0]);
+  const __m128i High = Vectors > 2 ? _mm_packs_epi32(V[2], V[3]) : Low;
+  _mm_store_si128(reinterpret_cast<__m128i*>(Bytes), _mm_packus_epi16(Low, High));
+  for (int Row = 0; Row < Size; ++Row, P += RowStep)
+    for (int Col = 0; Col < Size; ++Col) P[static_cast<std::size_t>(Col) * Step] = Bytes[Row * Size + Col];
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(Wild, _mm_setzero_si128())) == 0xFFFF;
+}
+#endif
+
 }  // namespace
 
 bool TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std::int32_t Dc, const std::int32_t* Rs) {
@@ -892,6 +919,10 @@ bool TSplitDecoder::PutBlock(int Block, std::size_t McuX, std::size_t McuY, std:
   std::uint8_t* P = Comp.Base + static_cast<std::ptrdiff_t>(Y) * Comp.RowStep + X * Comp.ColStep;
   const std::size_t Rows = std::min(Size, Comp.LimitY - Y), Cols = std::min(Size, Comp.LimitX - X);
   // Whole blocks (nearly all) with the loops' counts known.
+#if defined(__SSE2__)
+  if (FVector && Size == 4 && Rows == 4 && Cols == 4) return PutWholeBlock<4>(P, Comp.RowStep, Comp.ColStep, DcDeq, Rs);
+  if (FVector && Size == 2 && Rows == 2 && Cols == 2) return PutWholeBlock<2>(P, Comp.RowStep, Comp.ColStep, DcDeq, Rs);
+#endif
   if (Size == 4)
     return Rows == 4 && Cols == 4 ? PutSamples<4>(P, Comp.RowStep, Comp.ColStep, 4, 4, DcDeq, Rs)
                                   : PutSamples<4>(P, Comp.RowStep, Comp.ColStep, Rows, Cols, DcDeq, Rs);
@@ -912,7 +943,7 @@ bool TSplitDecoder::DecodeMcu(TBitReader& R, TRunState& St, std::size_t M, bool 
     const int Count = DecodeBlock(R, *Comp.Dc, *Comp.Ac, Comp.Size > 1, Block, Diff);
     if (Count < 0) return false;
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Diff));
-    const bool Kept = !Write || (ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, Count) &&
+    const bool Kept = !Write || (ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, Count, FVector) &&
                                  PutBlock(B, McuX, McuY, St.Pred[C], Rs));
     if (Count) ClearBlock(Block);
     if (!Kept) return false;
@@ -941,7 +972,7 @@ int TSplitDecoder::KeepMcu(TBitReader& R, std::size_t N) {
       if (Count) ClearBlock(Block);
       continue;
     }
-    const bool Usable = ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, Count);
+    const bool Usable = ReducedIdct(Comp.Size, Block, Comp.Quant, Comp.MaxQuant, Rs, Count, FVector);
     if (Count) ClearBlock(Block);
     std::int16_t* K = Kept + FBlockRs[B];
     for (int I = 0; I < Comp.Size * Comp.Size; ++I) {

@@ -57,8 +57,9 @@ struct TJpegSplitSettings {
   // second's records instead of going on alone (tests: a result that does not
   // depend on how the threads are scheduled).
   bool WaitForSecond = false;
-  // Whether the inverse transforms run on vector instructions where the
-  // machine has them (tests compare both ways with the library).
+  // Whether the inverse transforms and the placing of samples run on vector
+  // instructions where the machine has them (tests compare both ways with
+  // the library).
   bool Vector = true;
 };
 TJpegSplitSettings& JpegSplitSettings();
