@@ -430,7 +430,7 @@ inline unsigned UsedColumns(const std::int16_t* B) {
 // The library's reduced inverse DCTs (4x4 and 2x2 outputs from a block)
 // without the DC term. The DC term adds a multiple of a power of two that
 // the first pass's descaling keeps whole, so each output comes out as
-// (16 * DcDequantized + Rs + 64) >> 7 (see FinalValue), where Rs is the output
+// (16 * DcDequantized + Rs + 64) >> 7 (see PutSamples), where Rs is the output
 // before its final descaling shifted right by all but 7 of that descaling's
 // bits: the bits dropped cannot change the result. The first pass skips the
 // columns the second does not read (2, 4 and 6 for 2x2, 4 for 4x4) and the
@@ -442,7 +442,7 @@ inline unsigned UsedColumns(const std::int16_t* B) {
 // gives, not on wild ones: a block whose dequantized coefficients reach 2^12
 // in size (no 8-bit picture's do) or whose first pass reaches 2^14 (2^15 with
 // the DC term) is left to the library (false), as is a sample outside the
-// range limit's plain part (see FinalValue). Within those bounds every sum of
+// range limit's plain part (see PutSamples). Within those bounds every sum of
 // the second pass stays under 2^31.
 template <int Size>
 bool IdctWithoutDc(const std::int16_t* B, const std::int16_t* Q, std::int32_t* Rs) {
@@ -666,11 +666,6 @@ inline void ClearBlock(std::int16_t* Block) {
   for (int I = 0; I < 64; I += 8) std::memset(Block + I, 0, 16);
 }
 
-// The final sample of an output of IdctWithoutDc.
-// Its value before the range limit, which for blocks an 8-bit picture gives
-// lies within [-512, 512), where the limit is a plain clamp.
-inline std::int32_t FinalValue(std::int32_t DcDequantized, std::int32_t Rs) { return (16 * DcDequantized + Rs + 64) >> 7; }
-
 // How a component's samples reach the output's size.
 enum TUpsample { upNone, upH2V1, upH2V2, upH2V1Fancy, upH2V2Fancy };
 
@@ -762,8 +757,7 @@ class TSplitDecoder {
   // On a cache line of its own: the second thread writes it after every MCU,
   // and the first thread's decoding reads the members around it.
   alignas(64) std::atomic<std::size_t> FPublished2{0};
-  alignas(64) std::size_t FAfterPublished2 = 0;
-  std::atomic<bool> FEnded2{false};
+  alignas(64) std::atomic<bool> FEnded2{false};
   // The match, once the first thread has made it (state 1; 2: none will be).
   std::atomic<int> FSyncState{0};
   std::size_t FSyncMatched = 0, FSyncM = 0;
@@ -868,7 +862,10 @@ bool TSplitDecoder::SetUp() {
 namespace {
 
 // Writes the samples of a block's outputs, Rows by Cols of them, Step bytes
-// apart in a row; whether all were in the range limit's plain part.
+// apart in a row; whether all were in the range limit's plain part. A sample
+// is (16 * DcDeq + Rs + 64) >> 7 before the range limit, which for
+// blocks an 8-bit picture gives lies within [-512, 512), where the limit is a
+// plain clamp.
 template <int Size>
 bool PutSamples(std::uint8_t* P, std::ptrdiff_t RowStep, std::size_t Step, std::size_t Rows, std::size_t Cols,
                 std::int32_t DcDeq, const std::int32_t* Rs) {
