@@ -849,13 +849,15 @@ bool TSplitDecoder::SetUp() {
         if (FComp[C].Size > 1) FRsPerMcu += FComp[C].Size * FComp[C].Size;
         ++FBlocks;
       }
-  // What the second thread keeps of about half the MCUs may not be much more
-  // than the output itself (reductions of 1/8 of huge pictures are left to the
-  // library, whose memory stays that of its output).
+  // What the second thread keeps of about half the MCUs may come to half as
+  // much again as the output (a photograph's draft keeps about 1.2 times its
+  // size), and never to more than MaxKept: the drafts of huge pictures are
+  // left to the library, whose memory stays that of its output.
   const std::uint64_t Kept = (std::uint64_t{FMcus} / 2 + 1) *
                              (sizeof(std::uint64_t) + sizeof(bool) + static_cast<std::uint64_t>(FBlocks + FRsPerMcu) * 2);
   const std::uint64_t Output = std::uint64_t{I.output_width} * I.output_height * 3;
-  if (Kept > std::max<std::uint64_t>(2 * Output, std::uint64_t{16} << 20)) return false;
+  const std::uint64_t Allowed = std::max<std::uint64_t>(Output + Output / 2, std::uint64_t{16} << 20);
+  if (Kept > std::min<std::uint64_t>(Allowed, JpegSplitSettings().MaxKept)) return false;
   return FMcus >= JpegSplitSettings().MinMcus;
 }
 

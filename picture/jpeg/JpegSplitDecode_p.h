@@ -61,6 +61,9 @@ struct TJpegSplitSettings {
   // instructions where the machine has them (tests compare both ways with
   // the library).
   bool Vector = true;
+  // The most the second thread may keep, in bytes (see SetUp): the memory
+  // a draft may cost beyond its own.
+  std::size_t MaxKept = std::size_t{64} << 20;
 };
 TJpegSplitSettings& JpegSplitSettings();
 // MCUs of the last split decode that the second thread supplied (for tests

@@ -168,6 +168,15 @@ TEST(JpegSplitDecode, LeavesToTheLibraryWhatItDoesNotTake) {
   EXPECT_FALSE(Refused(Plain, 4));
   EXPECT_TRUE(Refused(Plain, 2));
   EXPECT_TRUE(Refused(Plain, 1));
+  {
+    // More kept by the second thread than a draft may cost beyond its own
+    // memory (the 1/8 draft of a 65,500 x 65,500 picture would keep 310 MB).
+    TSplitSettings Small(0.5, 0);
+    JpegSplitSettings().MaxKept = 1000;
+    EXPECT_TRUE(Refused(Plain, 4));
+    EXPECT_TRUE(Refused(Plain, 8));
+  }
+  EXPECT_FALSE(Refused(Plain, 8));
   TJpegFileOptions P;
   P.Progressive = true;
   EXPECT_TRUE(Refused(P, 4));
