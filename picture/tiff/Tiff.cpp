@@ -149,6 +149,20 @@ struct TPage {
   bool Tiled = false;
 };
 
+// The colour samples a pixel of the photometric interpretation needs.
+int ColourChannels(std::uint16_t Photometric) {
+  switch (Photometric) {
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_YCBCR:
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB:
+    case PHOTOMETRIC_LOGLUV: return 3;
+    case PHOTOMETRIC_SEPARATED: return 4;
+    default: return 1;
+  }
+}
+
 TPage ReadPage(const TTiffFile& F) {
   TPage P;
   if (!TIFFGetField(*F, TIFFTAG_IMAGEWIDTH, &P.Width) || !TIFFGetField(*F, TIFFTAG_IMAGELENGTH, &P.Height))
@@ -163,10 +177,15 @@ TPage ReadPage(const TTiffFile& F) {
   P.Compression = F.Field<std::uint16_t>(TIFFTAG_COMPRESSION);
   P.Tiled = TIFFIsTiled(*F) != 0;
   if (!TIFFGetField(*F, TIFFTAG_PHOTOMETRIC, &P.Photometric)) P.Photometric = P.Samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+  // The first extra sample is alpha only where it follows all the colour
+  // channels: a page whose ExtraSamples claim a sample its colours need (an
+  // alpha with one gray sample, or with three RGB samples) is read as the
+  // colours its samples hold, without alpha.
   std::uint16_t Extra = 0;
   std::uint16_t* Types = nullptr;
   if (TIFFGetField(*F, TIFFTAG_EXTRASAMPLES, &Extra, &Types) && Extra > 0 && Types &&
-      (Types[0] == EXTRASAMPLE_ASSOCALPHA || Types[0] == EXTRASAMPLE_UNASSALPHA))
+      (Types[0] == EXTRASAMPLE_ASSOCALPHA || Types[0] == EXTRASAMPLE_UNASSALPHA) &&
+      P.Samples >= Extra + ColourChannels(P.Photometric))
     P.Alpha = Types[0];
   return P;
 }
@@ -182,8 +201,8 @@ bool DirectRows(const TPage& P) {
   if (P.Bits != 8) return false;
   switch (P.Photometric) {
     case PHOTOMETRIC_MINISBLACK:
-    case PHOTOMETRIC_MINISWHITE: return P.Samples == 1;
-    case PHOTOMETRIC_RGB: return P.Samples == 3 || (P.Samples == 4 && P.Alpha);
+    case PHOTOMETRIC_MINISWHITE: return P.Samples == 1 && !P.Alpha;
+    case PHOTOMETRIC_RGB: return P.Samples == (P.Alpha ? 4 : 3);
     default: return false;
   }
 }
@@ -288,13 +307,16 @@ void DecodeRows(const TTiffFile& F, const TPage& P, TDecodeSink& Sink) {
   TDecodeSink::TRows Kind = Gray ? TDecodeSink::rkGray8 : TDecodeSink::rkBGR8;
   if (P.Alpha) Kind = P.Alpha == EXTRASAMPLE_ASSOCALPHA ? TDecodeSink::rkBGRA8Premultiplied : TDecodeSink::rkBGRA8;
   Sink.Start(static_cast<std::int32_t>(P.Width), static_cast<std::int32_t>(P.Height), Kind);
+  const int Bpp = Sink.RowBytesPerPixel();
+  // The rows read must hold what the row kind converts: one sample for each
+  // byte of the kind (inks: four of them make three bytes).
+  if (P.Samples != (Inks ? Bpp + 1 : Bpp)) Fail("samples do not match the colours");
   const std::size_t Samples = W * P.Samples, SampleBytes = P.Bits / 8;
   if (static_cast<std::uint64_t>(TIFFScanlineSize64(*F)) != Samples * SampleBytes) Fail(F.Error("row size"));
   // Rows are read into a buffer that stays in the cache and converted from it
   // into the bitmap; gray rows need no conversion and are read in place.
   std::vector<std::uint8_t> Row(Samples), Wide(SampleBytes > 1 ? Samples * SampleBytes : 0),
-      Out(Gray ? 0 : W * static_cast<std::size_t>(Sink.RowBytesPerPixel()));
-  const int Bpp = Sink.RowBytesPerPixel();
+      Out(Gray ? 0 : W * static_cast<std::size_t>(Bpp));
   const auto ConvertInks = [&](const std::uint8_t* In, std::uint8_t* To, std::size_t Count) {
     if (InkProfile)
       InkProfile->Convert(In, To, Count);

@@ -61,6 +61,9 @@ TEST(TiffImage, DecodesEveryLayoutPixelExact) {
       {"RGB, 16 bits", Page([&](auto& P) { P.Bits = 16; P.Sample = Wide; }), PatternRgb},
       {"gray, 8 bits", Page([](auto& P) { P.Samples = 1; P.Photometric = PHOTOMETRIC_MINISBLACK; }), Gray},
       {"gray, 16 bits, LZW", Page([&](auto& P) { P.Samples = 1; P.Bits = 16; P.Photometric = PHOTOMETRIC_MINISBLACK; P.Compression = COMPRESSION_LZW; P.Sample = Wide; }), Gray},
+      // ExtraSamples name an alpha that the samples have no room for: the colours, opaque.
+      {"RGB, 3 samples, alpha named", Page([](auto& P) { P.Alpha = EXTRASAMPLE_ASSOCALPHA; }), PatternRgb},
+      {"gray, 1 sample, alpha named", Page([](auto& P) { P.Samples = 1; P.Photometric = PHOTOMETRIC_MINISBLACK; P.Alpha = EXTRASAMPLE_UNASSALPHA; }), Gray},
       {"gray, 0 is white", Page([](auto& P) { P.Samples = 1; P.Photometric = PHOTOMETRIC_MINISWHITE; }),
        [](std::uint32_t X, std::uint32_t Y) { return (255 - Pattern(X, Y, 0)) * 0x010101u; }},
       {"bilevel", Page([](auto& P) { P.Samples = 1; P.Bits = 1; P.Photometric = PHOTOMETRIC_MINISBLACK; P.Sample = [](auto X, auto Y, int) { return (X + Y) & 1; }; }),
@@ -81,6 +84,14 @@ TEST(TiffImage, DecodesEveryLayoutPixelExact) {
        [](std::uint32_t X, std::uint32_t) { return Rgb(X % 16 * 17, 0, 255); }},
       {"CMYK, 8 bits", Page([](auto& P) { P.Samples = 4; P.Photometric = PHOTOMETRIC_SEPARATED; }), Inks},
       {"CMYK, 16 bits", Page([&](auto& P) { P.Samples = 4; P.Bits = 16; P.Photometric = PHOTOMETRIC_SEPARATED; P.Sample = Wide; }), Inks},
+      {"CMYK, 16 bits rounded to 8", Page([&](auto& P) {
+         P.Samples = 4;
+         P.Bits = 16;
+         P.Photometric = PHOTOMETRIC_SEPARATED;
+         // Cyan 0x8000 and magenta 0x00FF are 128 and 1 rounded, 127 or 128 and 0 cut.
+         P.Sample = [&](std::uint32_t X, std::uint32_t Y, int K) { return K == 0 ? 0x8000u : K == 1 ? 0x00FFu : K == 2 ? Wide(X, Y, K) : 0u; };
+       }),
+       [](std::uint32_t X, std::uint32_t Y) { return Rgb(127, 254, 255 - Pattern(X, Y, 2)); }},
       {"CMYK and alpha, 16 bits", Page([&](auto& P) {
          P.Samples = 5;
          P.Bits = 16;
