@@ -773,6 +773,8 @@ class TSplitDecoder {
   // MCUs decoded from real data only, once the second thread has ended.
   std::size_t FComplete2 = 0;
   std::atomic<bool> FStop{false};
+  // Whether the second thread met a block it could not place.
+  std::atomic<bool> FHelpFailed{false};
 };
 
 bool TSplitDecoder::SetUp() {
@@ -996,6 +998,8 @@ bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
         if (K[I] == Unkept) return false;
         Rs[I] = K[I];
       }
+    } else {
+      Rs[0] = 0;
     }
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Dc[B]));
     if (!PutBlock(B, McuX, McuY, St.Pred[C], Rs)) return false;
@@ -1090,7 +1094,11 @@ void TSplitDecoder::HelpPlace(std::size_t LastRestart, std::size_t LastUnkept) {
     } while (!FClaims.compare_exchange_weak(Claims, Front << 32 | (Back - 1), std::memory_order_acq_rel));
     const std::size_t Row = Back - 1;
     TRunState St = RowStart[Row - FirstRow];
-    PlaceRow(Row, St, false);
+    // A block the library is left to decode: the whole picture goes to it.
+    if (!PlaceRow(Row, St, false)) {
+      FHelpFailed.store(true, std::memory_order_release);
+      return;
+    }
     const auto Top = static_cast<std::uint32_t>(std::min<std::size_t>(FInfo.output_height, Row * FRowsPerMcuRow));
     const auto Bottom = static_cast<std::uint32_t>(std::min<std::size_t>(FInfo.output_height, (Row + 1) * FRowsPerMcuRow));
     ConvertRows(Top, Bottom, FFirst, FStride);
@@ -1308,6 +1316,7 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
     TRunState Placing = St;
     std::size_t Placed = 0;
     bool Failed = false;
+    if (JpegSplitSettings().LeaveRowsToSecond) Second.join();
     for (;;) {
       std::uint64_t Claims = FClaims.load(std::memory_order_acquire);
       std::uint64_t Front, Back;
@@ -1326,7 +1335,8 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
     }
     if (!Failed) {
       // The second thread places and converts its rows before it ends.
-      Second.join();
+      if (Second.joinable()) Second.join();
+      if (FHelpFailed.load(std::memory_order_acquire)) return false;
       LastTakenFromSecond.store(FMcus - FSyncM, std::memory_order_relaxed);
     } else {
       // The second thread's blocks cannot serve from here (it finds the same
