@@ -194,8 +194,9 @@ class TBitReader {
   // Bits before the mark (the raw byte offset given), once loaded; else none.
   bool PassedMark() const { return FLoadedAtMark != NoMark; }
   std::uint64_t LoadedAtMark() const { return FLoadedAtMark; }
-  // Whether bits beyond the real data have been consumed.
-  bool UsedPadding() const { return Position() > FLoaded - FPadding; }
+  // Whether bits beyond the real data have been consumed, or data read that
+  // the decode leaves to the library.
+  bool UsedPadding() const { return FOddStuffing || Position() > FLoaded - FPadding; }
 
  private:
   static constexpr std::uint64_t NoMark = ~std::uint64_t{0};
@@ -234,10 +235,16 @@ class TBitReader {
         FLoadedAtMark = FLoaded;
       int B = NextByte();
       if (B == 0xFF) {
-        int C;
-        do C = NextByte();
-        while (C == 0xFF);
-        if (C == 0)
+        int C, Fill = 0;
+        do {
+          C = NextByte();
+          ++Fill;
+        } while (C == 0xFF);
+        // Fill bytes before a stuffed zero are no data the library reads one
+        // way: it takes them as a marker or skips them, depending on how its
+        // input is buffered. The decode leaves such data to it.
+        FOddStuffing |= C == 0 && Fill > 1;
+        if (C == 0 && Fill == 1)
           B = 0xFF;
         else
           B = -1;
@@ -312,6 +319,7 @@ class TBitReader {
   const std::uint8_t* FFastEnd = nullptr;
   std::uint64_t FLoadedAtMark = NoMark;
   bool FAtMarker = false;
+  bool FOddStuffing = false;
 };
 
 // A symbol of H from the front of Buf (at least 16 bits in it); -1 when no
