@@ -167,6 +167,15 @@ TEST(JpegSplitDecode, GivesUpOnDamagedOrShortData) {
   Marked[Marked.size() / 2] = 0xFF;
   Marked[Marked.size() / 2 + 1] = 0xD3;
   EXPECT_FALSE(SplitDecode(Marked, 4).Done);
+  // A fill byte before a stuffed 0xFF, which the library takes as a marker
+  // or skips, depending on how its input is buffered.
+  std::vector<std::uint8_t> Filled = File;
+  const std::uint8_t Stuffing[] = {0xFF, 0x00};
+  const auto Stuffed = std::search(Filled.begin() + static_cast<std::ptrdiff_t>(File.size() / 2), Filled.end(),
+                                   std::begin(Stuffing), std::end(Stuffing));
+  ASSERT_NE(Stuffed, Filled.end());
+  Filled.insert(Stuffed, 0xFF);
+  EXPECT_FALSE(SplitDecode(Filled, 4).Done);
   // Flipped bits give either the library's pixels or a refusal, never others.
   for (std::size_t At : {File.size() / 5, File.size() / 2, File.size() * 9 / 10}) {
     std::vector<std::uint8_t> Bad = File;
