@@ -95,6 +95,9 @@ struct TPlainImage {
   std::unique_ptr<std::uint8_t[]> Bits;
   std::vector<std::uint32_t> Map;  // 0x00RRGGBB
   bool Failed = false;
+  // Rows read before the end or a failure (a failure may come after them all,
+  // in the markers after the data).
+  int RowsRead = 0;
 
   // The colour of a pixel as 0x00RRGGBB (samples in blue, green, red order).
   std::uint32_t ColorAt(int X, int Y) const {
@@ -131,6 +134,7 @@ inline bool DecodeSteps(jpeg_decompress_struct* D, TError* E, const std::vector<
   while (D->output_scanline < D->output_height) {
     JSAMPROW Row = Img->Bits.get() + D->output_scanline * Img->Stride;
     jpeg_read_scanlines(D, &Row, 1);
+    Img->RowsRead = static_cast<int>(D->output_scanline);
   }
   for (int I = 0; D->quantize_colors && I < D->actual_number_of_colors; ++I) {
     const bool G = D->out_color_components == 1;
