@@ -194,8 +194,9 @@ class TBitReader {
   // Bits before the mark (the raw byte offset given), once loaded; else none.
   bool PassedMark() const { return FLoadedAtMark != NoMark; }
   std::uint64_t LoadedAtMark() const { return FLoadedAtMark; }
-  // Whether bits beyond the real data have been consumed.
-  bool UsedPadding() const { return Position() > FLoaded - FPadding; }
+  // Whether bits beyond the real data have been consumed, or data read that
+  // the decode leaves to the library.
+  bool UsedPadding() const { return FOddStuffing || Position() > FLoaded - FPadding; }
 
  private:
   static constexpr std::uint64_t NoMark = ~std::uint64_t{0};
@@ -234,10 +235,16 @@ class TBitReader {
         FLoadedAtMark = FLoaded;
       int B = NextByte();
       if (B == 0xFF) {
-        int C;
-        do C = NextByte();
-        while (C == 0xFF);
-        if (C == 0)
+        int C, Fill = 0;
+        do {
+          C = NextByte();
+          ++Fill;
+        } while (C == 0xFF);
+        // Fill bytes before a stuffed zero are no data the library reads one
+        // way: it takes them as a marker or skips them, depending on how its
+        // input is buffered. The decode leaves such data to it.
+        FOddStuffing |= C == 0 && Fill > 1;
+        if (C == 0 && Fill == 1)
           B = 0xFF;
         else
           B = -1;
@@ -312,6 +319,7 @@ class TBitReader {
   const std::uint8_t* FFastEnd = nullptr;
   std::uint64_t FLoadedAtMark = NoMark;
   bool FAtMarker = false;
+  bool FOddStuffing = false;
 };
 
 // A symbol of H from the front of Buf (at least 16 bits in it); -1 when no
@@ -773,6 +781,8 @@ class TSplitDecoder {
   // MCUs decoded from real data only, once the second thread has ended.
   std::size_t FComplete2 = 0;
   std::atomic<bool> FStop{false};
+  // Whether the second thread met a block it could not place.
+  std::atomic<bool> FHelpFailed{false};
 };
 
 bool TSplitDecoder::SetUp() {
@@ -996,6 +1006,8 @@ bool TSplitDecoder::PlaceKept(std::size_t N, TRunState& St, std::size_t M) {
         if (K[I] == Unkept) return false;
         Rs[I] = K[I];
       }
+    } else {
+      Rs[0] = 0;
     }
     St.Pred[C] = static_cast<int>(static_cast<std::uint32_t>(St.Pred[C]) + static_cast<std::uint32_t>(Dc[B]));
     if (!PutBlock(B, McuX, McuY, St.Pred[C], Rs)) return false;
@@ -1090,7 +1102,11 @@ void TSplitDecoder::HelpPlace(std::size_t LastRestart, std::size_t LastUnkept) {
     } while (!FClaims.compare_exchange_weak(Claims, Front << 32 | (Back - 1), std::memory_order_acq_rel));
     const std::size_t Row = Back - 1;
     TRunState St = RowStart[Row - FirstRow];
-    PlaceRow(Row, St, false);
+    // A block the library is left to decode: the whole picture goes to it.
+    if (!PlaceRow(Row, St, false)) {
+      FHelpFailed.store(true, std::memory_order_release);
+      return;
+    }
     const auto Top = static_cast<std::uint32_t>(std::min<std::size_t>(FInfo.output_height, Row * FRowsPerMcuRow));
     const auto Bottom = static_cast<std::uint32_t>(std::min<std::size_t>(FInfo.output_height, (Row + 1) * FRowsPerMcuRow));
     ConvertRows(Top, Bottom, FFirst, FStride);
@@ -1308,6 +1324,7 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
     TRunState Placing = St;
     std::size_t Placed = 0;
     bool Failed = false;
+    if (JpegSplitSettings().LeaveRowsToSecond) Second.join();
     for (;;) {
       std::uint64_t Claims = FClaims.load(std::memory_order_acquire);
       std::uint64_t Front, Back;
@@ -1326,7 +1343,8 @@ bool TSplitDecoder::Decode(std::uint8_t* First, std::ptrdiff_t Stride, const TJp
     }
     if (!Failed) {
       // The second thread places and converts its rows before it ends.
-      Second.join();
+      if (Second.joinable()) Second.join();
+      if (FHelpFailed.load(std::memory_order_acquire)) return false;
       LastTakenFromSecond.store(FMcus - FSyncM, std::memory_order_relaxed);
     } else {
       // The second thread's blocks cannot serve from here (it finds the same

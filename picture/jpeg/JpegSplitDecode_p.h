@@ -64,6 +64,9 @@ struct TJpegSplitSettings {
   // The most the second thread may keep, in bytes (see SetUp): the memory
   // a draft may cost beyond its own.
   std::size_t MaxKept = std::size_t{64} << 20;
+  // Whether the first thread, once matched, leaves every row it can to the
+  // second (tests: the second thread's placing, whatever the scheduling).
+  bool LeaveRowsToSecond = false;
 };
 TJpegSplitSettings& JpegSplitSettings();
 // MCUs of the last split decode that the second thread supplied (for tests

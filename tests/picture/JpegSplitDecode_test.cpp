@@ -12,6 +12,7 @@
 #include "picture/jpeg/JpegDecoder_p.h"
 #include "picture/jpeg/JpegSplitDecode_p.h"
 #include "support/JpegFiles.h"
+#include "support/JpegSplit.h"
 
 namespace {
 
@@ -27,62 +28,15 @@ class TSplitSettings {
   TJpegSplitSettings FSaved;
 };
 
-struct TSplitResult {
-  bool Done = false;
-  int Width = 0, Height = 0;
-  std::ptrdiff_t Stride = 0;
-  std::vector<std::uint8_t> Bits;
-  std::vector<std::uint32_t> Reports;
-};
-
-TSplitResult SplitDecode(const TJpegBytes& Bytes, int Denom) {
-  TSplitResult R;
-  TJpegDecoder D;
-  D.Open(Bytes);
-  jpeg_decompress_struct& I = D.Info();
-  I.scale_num = 1;
-  I.scale_denom = static_cast<unsigned>(Denom);
-  I.out_color_space = JCS_EXT_BGR;
-  D.CalcOutputDimensions();
-  if (!JpegSplitSuits(I)) return R;
-  R.Width = static_cast<int>(I.output_width);
-  R.Height = static_cast<int>(I.output_height);
-  R.Stride = (R.Width * 3 + 3) / 4 * 4;
-  R.Bits.assign(static_cast<std::size_t>(R.Stride * R.Height), 0xA5);
-  R.Done = JpegSplitDecode(I, D.ScanData(), R.Bits.data(), R.Stride, [&](std::uint32_t Rows) { R.Reports.push_back(Rows); });
-  return R;
-}
-
 TSplitResult SplitDecode(const std::vector<std::uint8_t>& File, int Denom) {
   return SplitDecode(TJpegBytes(std::vector<std::uint8_t>(File)), Denom);
-}
-
-// The first row and column where the two differ, or an empty string.
-std::string Difference(const TSplitResult& Ours, const TPlainImage& Theirs) {
-  if (Ours.Width != Theirs.Width || Ours.Height != Theirs.Height)
-    return "size " + std::to_string(Ours.Width) + "x" + std::to_string(Ours.Height) + " against " +
-           std::to_string(Theirs.Width) + "x" + std::to_string(Theirs.Height);
-  for (int Y = 0; Y < Ours.Height; ++Y) {
-    const std::uint8_t* A = Ours.Bits.data() + Y * Ours.Stride;
-    const std::uint8_t* B = Theirs.Bits.get() + Y * Theirs.Stride;
-    for (int X = 0; X < Ours.Width * 3; ++X)
-      if (A[X] != B[X])
-        return "row " + std::to_string(Y) + " byte " + std::to_string(X) + ": " + std::to_string(A[X]) + " against " +
-               std::to_string(B[X]);
-  }
-  return "";
-}
-
-TPlainImage LibraryDecode(const std::vector<std::uint8_t>& File, int Denom) {
-  return PlainDecode(File, [Denom](jpeg_decompress_struct& D) {
-    D.scale_num = 1;
-    D.scale_denom = static_cast<unsigned>(Denom);
-  });
 }
 
 struct TCase {
   int Width, Height, HSamp, VSamp, Quality;
   bool Noise;
+  // Chroma sampled finer than luma: luma and Cb 1 x 1, Cr 2 x 2.
+  bool FinerChroma = false;
 };
 
 }  // namespace
@@ -92,6 +46,7 @@ TEST(JpegSplitDecode, GivesTheLibrarysPixelsForEverySamplingSizeAndSplit) {
       {517, 389, 2, 2, 92, true},  {640, 480, 2, 2, 75, false}, {333, 250, 2, 1, 90, true},
       {301, 199, 1, 1, 95, true},  {1024, 768, 2, 2, 100, true}, {37, 29, 2, 2, 90, true},
       {9, 7, 2, 2, 50, false},     {700, 20, 2, 1, 85, true},    {18, 600, 2, 2, 88, true},
+      {512, 384, 1, 1, 90, true, true},
   };
   for (const TCase& C : Cases) {
     TJpegFileOptions O{C.Width, C.Height};
@@ -99,7 +54,10 @@ TEST(JpegSplitDecode, GivesTheLibrarysPixelsForEverySamplingSizeAndSplit) {
     O.VSamp = C.VSamp;
     O.Quality = C.Quality;
     O.Noise = C.Noise;
-    const auto File = MakeJpeg(O);
+    TJpegCoefficientLayout Finer;
+    Finer.Samp[0][0] = Finer.Samp[0][1] = 1;
+    Finer.Samp[2][0] = Finer.Samp[2][1] = 2;
+    const auto File = C.FinerChroma ? WriteJpegCoefficients(MakeJpeg(O), Finer) : MakeJpeg(O);
     for (int Denom : {4, 8}) {
       const TPlainImage Expected = LibraryDecode(File, Denom);
       ASSERT_FALSE(Expected.Failed);
@@ -209,6 +167,15 @@ TEST(JpegSplitDecode, GivesUpOnDamagedOrShortData) {
   Marked[Marked.size() / 2] = 0xFF;
   Marked[Marked.size() / 2 + 1] = 0xD3;
   EXPECT_FALSE(SplitDecode(Marked, 4).Done);
+  // A fill byte before a stuffed 0xFF, which the library takes as a marker
+  // or skips, depending on how its input is buffered.
+  std::vector<std::uint8_t> Filled = File;
+  const std::uint8_t Stuffing[] = {0xFF, 0x00};
+  const auto Stuffed = std::search(Filled.begin() + static_cast<std::ptrdiff_t>(File.size() / 2), Filled.end(),
+                                   std::begin(Stuffing), std::end(Stuffing));
+  ASSERT_NE(Stuffed, Filled.end());
+  Filled.insert(Stuffed, 0xFF);
+  EXPECT_FALSE(SplitDecode(Filled, 4).Done);
   // Flipped bits give either the library's pixels or a refusal, never others.
   for (std::size_t At : {File.size() / 5, File.size() / 2, File.size() * 9 / 10}) {
     std::vector<std::uint8_t> Bad = File;
@@ -230,6 +197,20 @@ TEST(JpegSplitDecode, LeavesToTheLibraryCoefficientsNoPictureGives) {
   O.Noise = true;
   O.Quality = 98;
   const std::vector<std::uint8_t> Original = MakeJpeg(O);
+  struct TWild {
+    std::string Name;
+    std::vector<std::uint8_t> File;
+    bool Refused;
+  };
+  std::vector<TWild> Files;
+  // One luma block of the last MCU row whose DC value (282 x 16) is beyond
+  // any 8-bit picture's, in a file whose rows the second thread places too.
+  O.Quality = 50;
+  TJpegCoefficientLayout Full;
+  Full.Samp[0][0] = Full.Samp[0][1] = 1;
+  Files.push_back({"wild DC", WriteJpegCoefficients(MakeJpeg(O), Full, [](const TJpegBlock& B) {
+                     if (B.Component == 0 && B.X == 40 && B.Y == 59) B.Coef[0] = 282;
+                   }), true});
   for (const int Quantiser : {255, 8, 4}) {
     std::vector<std::uint8_t> File = Original;
     bool Patched = false;
@@ -246,21 +227,24 @@ TEST(JpegSplitDecode, LeavesToTheLibraryCoefficientsNoPictureGives) {
       I += 2 + Length;
     }
     ASSERT_TRUE(Patched);
+    Files.push_back({std::to_string(Quantiser), File, Quantiser == 255});
+  }
+  for (const TWild& W : Files)
     for (int Denom : {4, 8})
-      for (double At : {0.0, 0.5})
+      for (double At : {0.0, 0.5, 0.3})
         for (bool Vector : {true, false}) {
+          // At 0.3 the second thread places every row after the match.
           TSplitSettings S(At, 0, Vector);
-          const TSplitResult Got = SplitDecode(File, Denom);
-          SCOPED_TRACE(std::to_string(Quantiser) + " 1/" + std::to_string(Denom) + " at " + std::to_string(At) +
-                       (Vector ? "" : " plain"));
-          if (Quantiser == 255) {
+          JpegSplitSettings().LeaveRowsToSecond = At == 0.3;
+          const TSplitResult Got = SplitDecode(W.File, Denom);
+          SCOPED_TRACE(W.Name + " 1/" + std::to_string(Denom) + " at " + std::to_string(At) + (Vector ? "" : " plain"));
+          if (W.Refused) {
             EXPECT_FALSE(Got.Done);
           }
           if (Got.Done) {
-            EXPECT_EQ(Difference(Got, LibraryDecode(File, Denom)), "");
+            EXPECT_EQ(Difference(Got, LibraryDecode(W.File, Denom)), "");
           }
         }
-  }
 }
 
 
