@@ -9,11 +9,32 @@
 
 #include "picture/BackgroundDecode.h"
 #include "picture/ColorProfile.h"
+#include "picture/FrameAhead.h"
 #include "picture/Limits.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Timer.h"
 
 KEST_ABSTRACT_CLASS_IMPL(TDecodedGraphic, TGraphic)
+
+namespace {
+
+// How often a frame composed ahead that was not ready when due is looked for.
+constexpr std::uint32_t LateFramePoll = 10;
+
+// An animation too large to play (see MaxAnimationPixels): its first frame.
+class TFirstFrameOnly : public TFrameSource {
+ public:
+  explicit TFirstFrameOnly(std::shared_ptr<TFrameSource> Frames) : FFrames(std::move(Frames)) {}
+  int FrameCount() const override { return 1; }
+  int LoopCount() const override { return 1; }
+  TFrameInfo Frame(int) const override { return FFrames->Frame(0); }
+  void Render(int, TFrameCompositor& C) override { FFrames->Render(0, C); }
+
+ private:
+  std::shared_ptr<TFrameSource> FFrames;
+};
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // The file's bytes
@@ -275,9 +296,16 @@ void TDecodedGraphic::Decode() {
     const std::span<const std::uint8_t> Bytes = FData->Bytes();
     FFrames = OpenFrames(Bytes);
     if (FFrames) {
-      if (DecodeOrientation() != orNormal) FCanvas = std::make_unique<TBitmap>();
+      const std::uint64_t Pixels = std::uint64_t(FHeader.Width) * std::uint64_t(FHeader.Height);
+      if (FFrames->FrameCount() > 1 && Pixels > MaxAnimationPixels)
+        FFrames = std::make_shared<TFirstFrameOnly>(std::move(FFrames));
       StartFrames();
       ShowFrame(0);
+      // A single frame is drawn once: what served composing it goes.
+      if (FFrames->FrameCount() < 2) {
+        FCanvas.reset();
+        FCompositor = TFrameCompositor{};
+      }
     } else {
       DecodeStill(Bytes, *FBitmap);
     }
@@ -365,6 +393,7 @@ void TDecodedGraphic::TakeDecoded(TGraphic& Worker) {
   FAlpha = W.FAlpha;
   FFrameIndex = W.FFrameIndex;
   FLoopsDone = 0;
+  FAhead.reset();
   if (W.FPaletteModified) FPaletteModified = true;
   if (FBitmap) FBitmap->PixelsChanged();
   if (FFrames && FFrames->FrameCount() > 1) StartAnimation();
@@ -373,12 +402,20 @@ void TDecodedGraphic::TakeDecoded(TGraphic& Worker) {
 // ---------------------------------------------------------------------------
 // Animation
 
-void TDecodedGraphic::StartFrames() { FCompositor.Start(FrameCanvas(), FHeader.Width, FHeader.Height); }
+void TDecodedGraphic::StartFrames() {
+  if (DecodeOrientation() != orNormal && !FCanvas) FCanvas = std::make_unique<TBitmap>();
+  FCompositor.Start(FrameCanvas(), FHeader.Width, FHeader.Height);
+}
+
+bool TDecodedGraphic::PlaysAhead() const {
+  return std::uint64_t(FHeader.Width) * std::uint64_t(FHeader.Height) > MaxTimerStepPixels;
+}
 
 TRect TDecodedGraphic::ShowFrame(int Index) {
   FCompositor.BeginFrame(FFrames->Frame(Index));
   std::exception_ptr Failure;
   try {
+    const std::lock_guard<std::mutex> Lock(FFrames->Rendering);
     FFrames->Render(Index, FCompositor);
   } catch (...) {
     Failure = std::current_exception();
@@ -389,12 +426,7 @@ TRect TDecodedGraphic::ShowFrame(int Index) {
     // The picture shown is the canvas turned; the changed area turns with it.
     FBitmap->Assign(FCanvas.get());
     ApplyOrientation(*FBitmap, FHeader.Orientation);
-    if (!Changed.IsEmpty()) {
-      const TPoint A = OrientedPoint(FHeader.Orientation, FHeader.Width, FHeader.Height, Changed.Left, Changed.Top);
-      const TPoint B =
-          OrientedPoint(FHeader.Orientation, FHeader.Width, FHeader.Height, Changed.Right - 1, Changed.Bottom - 1);
-      Changed = TRect{std::min(A.X, B.X), std::min(A.Y, B.Y), std::max(A.X, B.X) + 1, std::max(A.Y, B.Y) + 1};
-    }
+    Changed = OrientedArea(FHeader.Orientation, FHeader.Width, FHeader.Height, Changed);
   }
   if (Failure) std::rethrow_exception(Failure);
   return Changed;
@@ -407,6 +439,18 @@ void TDecodedGraphic::StartAnimation() {
     FTimer = std::make_unique<TTimer>();
     FTimer->OnTimer = [this](TObject*) { NextFrame(); };
   }
+  FAhead.reset();
+  if (PlaysAhead()) {
+    try {
+      FAhead = std::make_unique<TFrameAhead>(FData, FFrames, FHeader.Width, FHeader.Height, DecodeOrientation(),
+                                             FFrameIndex);
+      // The worker composes from now on, on a canvas of its own.
+      FCanvas.reset();
+      FCompositor = TFrameCompositor{};
+    } catch (const std::exception&) {
+      // No thread to be had: the frames are composed here when due.
+    }
+  }
   FTimer->SetEnabled(false);
   FTimer->SetInterval(EffectiveFrameDelay(FFrames->Frame(FFrameIndex).Delay));
   FTimer->SetEnabled(true);
@@ -414,6 +458,7 @@ void TDecodedGraphic::StartAnimation() {
 
 void TDecodedGraphic::StopAnimation() {
   if (FTimer) FTimer->SetEnabled(false);
+  FAhead.reset();
 }
 
 // A tick of the animation. Nothing may leave it: an error here would reach
@@ -423,29 +468,61 @@ void TDecodedGraphic::NextFrame() {
   if (!FFrames || !FBitmap) return;
   int Next = FFrameIndex + 1;
   TRect Changed;
-  try {
-    if (Next >= FFrames->FrameCount()) {
-      ++FLoopsDone;
-      if (FFrames->LoopCount() > 0 && FLoopsDone >= FFrames->LoopCount()) {
-        StopAnimation();
-        return;
+  if (FAhead) {
+    if (!TakeAhead(Next, Changed)) return;
+  } else {
+    try {
+      if (Next >= FFrames->FrameCount()) {
+        ++FLoopsDone;
+        if (FFrames->LoopCount() > 0 && FLoopsDone >= FFrames->LoopCount()) {
+          StopAnimation();
+          return;
+        }
+        Next = 0;
+        StartFrames();
+        ShowFrame(0);
+        Changed = TRect{0, 0, FBitmap->Width(), FBitmap->Height()};
+      } else {
+        Changed = ShowFrame(Next);
       }
-      Next = 0;
-      StartFrames();
-      ShowFrame(0);
+    } catch (...) {
+      StopAnimation();
       Changed = TRect{0, 0, FBitmap->Width(), FBitmap->Height()};
-    } else {
-      Changed = ShowFrame(Next);
+      Next = FFrameIndex;
     }
-  } catch (...) {
-    StopAnimation();
-    Changed = TRect{0, 0, FBitmap->Width(), FBitmap->Height()};
-    Next = FFrameIndex;
   }
   FFrameIndex = Next;
   if (FTimer && FTimer->Enabled()) FTimer->SetInterval(EffectiveFrameDelay(FFrames->Frame(Next).Delay));
   FBitmap->PixelsChanged();
   if (OnFrame && !Changed.IsEmpty()) OnFrame(this, Changed);
+}
+
+// The step of an animation composed ahead swaps the worker's frame in. A
+// frame not ready when due is shown late: the timer looks for it again soon,
+// and its own time counts from when it shows.
+bool TDecodedGraphic::TakeAhead(int& Next, TRect& Changed) {
+  const bool Wraps = Next >= FFrames->FrameCount();
+  if (Wraps && FFrames->LoopCount() > 0 && FLoopsDone + 1 >= FFrames->LoopCount()) {
+    ++FLoopsDone;
+    StopAnimation();
+    return false;
+  }
+  TFrameAhead::TFrame F;
+  if (!FAhead->Take(FBitmap, F)) {
+    FTimer->SetInterval(LateFramePoll);
+    return false;
+  }
+  if (F.Index >= 0) FAlpha = !F.Opaque;
+  if (F.Failed) {
+    StopAnimation();
+    Changed = TRect{0, 0, FBitmap->Width(), FBitmap->Height()};
+    Next = FFrameIndex;
+    return true;
+  }
+  if (Wraps) ++FLoopsDone;
+  Next = F.Index;
+  Changed = F.Changed;
+  return true;
 }
 
 // ---------------------------------------------------------------------------

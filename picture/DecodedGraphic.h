@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 
 class TColorTransform;
 class TDecodeSink;
+class TFrameAhead;
 class TTimer;
 // The file's bytes, shared between copies and never changed.
 struct TDecodedFile;
@@ -39,6 +41,10 @@ class TFrameSource {
   // Draws frame Index through C, between C.BeginFrame and C.EndFrame (which
   // the caller runs). Raises the format's exception for damaged data.
   virtual void Render(int Index, TFrameCompositor& C) = 0;
+
+  // Held while a frame is rendered: a worker that composes frames ahead and
+  // the user-interface thread never render at the same time.
+  std::mutex Rendering;
 };
 
 class TDecodedGraphic : public TGraphic {
@@ -172,6 +178,10 @@ class TDecodedGraphic : public TGraphic {
   TBitmap& FrameCanvas() { return FCanvas ? *FCanvas : *FBitmap; }
   // Starts the animation over from a clear canvas.
   void StartFrames();
+  // Whether the frames are composed ahead on a worker (a large canvas).
+  bool PlaysAhead() const;
+  // The next frame from the worker, Next; false while it is not ready.
+  bool TakeAhead(int& Next, TRect& Changed);
   void StartAnimation();
   void StopAnimation();
   void NextFrame();
@@ -189,7 +199,9 @@ class TDecodedGraphic : public TGraphic {
   bool FAnimate = true;
   bool FProgressiveDisplay = false;
   bool FAutoOrientation = true;
-  std::unique_ptr<TFrameSource> FFrames;
+  // Shared with the worker that composes frames ahead.
+  std::shared_ptr<TFrameSource> FFrames;
+  std::unique_ptr<TFrameAhead> FAhead;
   TFrameCompositor FCompositor;
   // The frames as stored, for an animation shown turned by its orientation.
   std::unique_ptr<TBitmap> FCanvas;

@@ -42,6 +42,7 @@ void TFrameCompositor::Start(TBitmap& Canvas, std::int32_t W, std::int32_t H) {
   FSaved.clear();
   FOpaque = false;
   FRect = {};
+  FClear = true;
 }
 
 void TFrameCompositor::Fill(const TRect& R, std::uint32_t Pixel) {
@@ -65,6 +66,9 @@ void TFrameCompositor::BeginFrame(const TFrameInfo& F) {
   FLeftSkip = FRect.IsEmpty() ? 0 : FRect.Left - F.Rect.Left;
   FTopSkip = FRect.IsEmpty() ? 0 : FRect.Top - F.Rect.Top;
   FBlend = F.Blend;
+  // Blending over the clear canvas gives the frame's own pixels.
+  FDirect = FRect == F.Rect && !FRect.IsEmpty() && (!F.Blend || FClear);
+  FClear = false;
   FDisposal = F.Disposal;
   FDisposeRect = FRect;
   if (F.Disposal == fdPrevious && !FRect.IsEmpty()) {
@@ -95,6 +99,25 @@ void TFrameCompositor::PutRow(std::int32_t Y, const std::uint32_t* Pixels, bool 
   const bool RowOpaque = (All >> 24) == 0xFF;
   if (!FBlend && !RowOpaque) FOpaque = false;
   FRowsOpaque = FRowsOpaque && RowOpaque;
+}
+
+std::uint32_t* TFrameCompositor::DirectRows(std::ptrdiff_t& Stride) {
+  if (!FDirect) return nullptr;
+  Stride = FCanvas->Stride();
+  return CanvasRow(FRect.Top) + FRect.Left;
+}
+
+void TFrameCompositor::PutDirect() {
+  if (!FDirect) return;
+  std::uint32_t All = 0xFF000000u;
+  for (std::int32_t Y = FRect.Top; Y < FRect.Bottom; ++Y) {
+    const std::uint32_t* Row = CanvasRow(Y) + FRect.Left;
+    for (std::int32_t X = 0; X < FRect.Width(); ++X) All &= Row[X];
+  }
+  const bool Opaque = (All >> 24) == 0xFF;
+  if (!FBlend && !Opaque) FOpaque = false;
+  FRowsOpaque = FRowsOpaque && Opaque;
+  FRowsPut = FRect.Height();
 }
 
 TRect TFrameCompositor::EndFrame() {

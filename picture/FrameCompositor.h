@@ -41,6 +41,13 @@ class TFrameCompositor {
   // AnyTransparent false promises that every pixel is opaque.
   void PutRow(std::int32_t Y, const std::uint32_t* Pixels, bool AnyTransparent = true);
   TRect EndFrame();
+  // Where the frame's rows may be written straight onto the canvas instead,
+  // Stride bytes apart: when the frame lies wholly on the canvas and its
+  // pixels end up there as they are (it replaces what is there, or it is the
+  // first frame since Start). Null otherwise. A decoder that wrote there says
+  // so with PutDirect, and gives no rows.
+  std::uint32_t* DirectRows(std::ptrdiff_t& Stride);
+  void PutDirect();
   // Whether no pixel of the canvas can be partly transparent. Kept cheaply and
   // on the safe side: once false it stays false until Start.
   bool Opaque() const { return FOpaque; }
@@ -56,6 +63,9 @@ class TFrameCompositor {
   std::int32_t FLeftSkip = 0;  // pixels of each row left of the canvas
   std::int32_t FTopSkip = 0;
   bool FBlend = true;
+  bool FDirect = false;
+  // Nothing was drawn since Start.
+  bool FClear = false;
   TRect FChanged;
   // The previous frame's disposal, done when the next frame begins.
   TFrameDisposal FDisposal = fdKeep;

@@ -67,3 +67,19 @@ constexpr double MaxFontPixels = 1e5;
 
 // Width in pixels of the frame drawn around a region: wider than any surface.
 constexpr double MaxFrameWidth = 1e4;
+
+// Pixels of an animation's canvas for it to play: 2^24 is a 4096 x 4096 canvas,
+// beyond the screen recordings and stickers animations are made for. Playing
+// keeps three canvases (the frame shown, the next one waiting, the one being
+// composed) besides the frame being decoded and the area a frame restores, so
+// at most about 320 MB, a third of what the largest still picture may take. A
+// larger animation shows its first frame as a still picture: its file is
+// valid and the picture is within the still-picture cap, but no frame of it
+// could be composed in the time a frame is shown.
+constexpr std::uint64_t MaxAnimationPixels = MaxPicturePixels / 16;
+
+// Pixels of an animation's canvas whose frames are composed on the
+// user-interface thread when they are due: a 512 x 512 frame decodes and is
+// composed in a few milliseconds, within the 10 ms a timer step may take.
+// Larger canvases are composed a frame ahead on a worker thread.
+constexpr std::uint64_t MaxTimerStepPixels = std::uint64_t{1} << 18;

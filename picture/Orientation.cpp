@@ -114,6 +114,13 @@ TRect OrientedRows(TOrientation O, std::int32_t W, std::int32_t H, std::int32_t 
   }
 }
 
+TRect OrientedArea(TOrientation O, std::int32_t W, std::int32_t H, const TRect& R) {
+  if (R.IsEmpty()) return R;
+  const TPoint A = OrientedPoint(O, W, H, R.Left, R.Top);
+  const TPoint B = OrientedPoint(O, W, H, R.Right - 1, R.Bottom - 1);
+  return TRect{std::min(A.X, B.X), std::min(A.Y, B.Y), std::max(A.X, B.X) + 1, std::max(A.Y, B.Y) + 1};
+}
+
 // ---------------------------------------------------------------------------
 // TOrientedRowWriter
 

@@ -48,6 +48,9 @@ TPoint OrientedPoint(TOrientation O, std::int32_t W, std::int32_t H, std::int32_
 // (for progress notifications of a decode that writes turned rows).
 TRect OrientedRows(TOrientation O, std::int32_t W, std::int32_t H, std::int32_t Top, std::int32_t Bottom);
 
+// The displayed area of the stored area R of a W x H picture.
+TRect OrientedArea(TOrientation O, std::int32_t W, std::int32_t H, const TRect& R);
+
 // Writes stored rows of a decode into a bitmap that already has the displayed
 // size, so that turning the picture needs no second image: rows of
 // orientations 1 to 4 land in rows, those of 5 to 8 in columns.

@@ -1,6 +1,7 @@
 #include "picture/webp/Webp.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include <webp/decode.h>
@@ -51,16 +52,16 @@ struct TIDecFree {
   void operator()(WebPIDecoder* D) const { WebPIDelete(D); }
 };
 
-// Decodes a whole frame's bitstream into premultiplied 0xAARRGGBB pixels.
-bool DecodeFrame(const WebPData& Data, int W, int H, std::vector<std::uint32_t>& Out) {
+// Decodes a whole frame's bitstream into premultiplied 0xAARRGGBB pixels,
+// rows Stride bytes apart.
+bool DecodeFrame(const WebPData& Data, int W, int H, std::uint32_t* Out, std::ptrdiff_t Stride) {
   WebPDecoderConfig Config;
-  if (!WebPInitDecoderConfig(&Config)) return false;
-  Out.assign(static_cast<std::size_t>(W) * static_cast<std::size_t>(H), 0);
+  if (!WebPInitDecoderConfig(&Config) || Stride > INT32_MAX) return false;
   Config.output.colorspace = MODE_bgrA;
   Config.output.is_external_memory = 1;
-  Config.output.u.RGBA.rgba = reinterpret_cast<std::uint8_t*>(Out.data());
-  Config.output.u.RGBA.stride = W * 4;
-  Config.output.u.RGBA.size = Out.size() * 4;
+  Config.output.u.RGBA.rgba = reinterpret_cast<std::uint8_t*>(Out);
+  Config.output.u.RGBA.stride = static_cast<int>(Stride);
+  Config.output.u.RGBA.size = static_cast<std::size_t>(Stride) * static_cast<std::size_t>(H - 1) + std::size_t(W) * 4;
   const VP8StatusCode S = WebPDecode(Data.bytes, Data.size, &Config);
   WebPFreeDecBuffer(&Config.output);
   return S == VP8_STATUS_OK;
@@ -110,13 +111,21 @@ class TWebPFrames : public TFrameSource {
   void Render(int Index, TFrameCompositor& C) override {
     WebPIterator It;
     if (!WebPDemuxGetFrame(FDemux.get(), Index + 1, &It)) Fail("damaged data");
-    const bool Ok = It.width > 0 && It.height > 0 &&
-                    std::uint64_t(It.width) * std::uint64_t(It.height) <= MaxPicturePixels &&
-                    DecodeFrame(It.fragment, It.width, It.height, FPixels);
     const int W = It.width, H = It.height;
+    bool Ok = W > 0 && H > 0 && std::uint64_t(W) * std::uint64_t(H) <= MaxPicturePixels;
+    std::ptrdiff_t Stride = 0;
+    // Where the frame's pixels land on the canvas unchanged, straight there.
+    if (std::uint32_t* Direct = Ok ? C.DirectRows(Stride) : nullptr) {
+      Ok = DecodeFrame(It.fragment, W, H, Direct, Stride);
+      C.PutDirect();
+    } else if (Ok) {
+      FPixels.assign(static_cast<std::size_t>(W) * static_cast<std::size_t>(H), 0);
+      Ok = DecodeFrame(It.fragment, W, H, FPixels.data(), std::ptrdiff_t{W} * 4);
+      for (int Y = 0; Ok && Y < H; ++Y)
+        C.PutRow(Y, FPixels.data() + static_cast<std::size_t>(Y) * static_cast<std::size_t>(W));
+    }
     WebPDemuxReleaseIterator(&It);
     if (!Ok) Fail("damaged data");
-    for (int Y = 0; Y < H; ++Y) C.PutRow(Y, FPixels.data() + static_cast<std::size_t>(Y) * static_cast<std::size_t>(W));
   }
 
  private:
