@@ -20,11 +20,13 @@ TEST(FrameCompositor, BlendsOverAnOpaqueCanvasExactly) {
     const std::uint32_t A = X * 7 % 254 + 1, S = A / 2;
     Above[X] = A << 24 | S * 0x010101u;
   }
-  C.BeginFrame(TFrameInfo{Rect(0, 0, 256, 1)});
+  TFrameInfo Whole;
+  Whole.Rect = Rect(0, 0, 256, 1);
+  C.BeginFrame(Whole);
   C.PutRow(0, Below.data(), false);
   C.EndFrame();
   EXPECT_TRUE(C.Opaque());
-  C.BeginFrame(TFrameInfo{Rect(0, 0, 256, 1)});
+  C.BeginFrame(Whole);
   C.PutRow(0, Above.data());
   C.EndFrame();
   EXPECT_TRUE(C.Opaque());

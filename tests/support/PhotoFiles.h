@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <lcms2.h>
@@ -40,9 +41,13 @@ inline std::vector<std::uint8_t> MakeExif(int Orientation, bool BigEndian, bool 
   U16(OthersFirst ? 4 : 1);
   if (OthersFirst) {
     // The values at offsets follow the directory: 8 + 2 + 4 * 12 + 4 = 62.
-    U16(0x010F), U16(2), U32(6), U32(62);                  // make "Maker\0"
-    U16(0x0110), U16(2), U32(4), B.insert(B.end(), {'C', 'a', 'm', 0});  // model
-    U16(0x011A), U16(5), U32(1), U32(68);                  // resolution
+    auto Entry = [&](std::uint16_t Tag, std::uint16_t Type, std::uint32_t Count, std::uint32_t Value) {
+      U16(Tag), U16(Type), U32(Count), U32(Value);
+    };
+    Entry(0x010F, 2, 6, 62);  // make "Maker\0"
+    Entry(0x0110, 2, 4, 0);   // model
+    std::memcpy(&B[B.size() - 4], "Cam", 4);
+    Entry(0x011A, 5, 1, 68);  // resolution
   }
   U16(0x0112);  // orientation
   U16(3);       // SHORT
