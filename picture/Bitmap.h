@@ -76,8 +76,12 @@ class TBitmap : public TGraphic {
 
   TPixelFormat PixelFormat() const { return FPixelFormat; }
   // 32-bit bitmaps with alpha are blended over what lies beneath when drawn.
+  // Another format changes what the pixels mean: what was made from them goes.
   TAlphaFormat AlphaFormat() const { return FAlphaFormat; }
-  void SetAlphaFormat(TAlphaFormat Value) { FAlphaFormat = Value; }
+  void SetAlphaFormat(TAlphaFormat Value) {
+    if (Value != FAlphaFormat) PixelsChanged();
+    FAlphaFormat = Value;
+  }
   // Converts the image to another format (colours are kept where the format can hold them).
   void SetPixelFormat(TPixelFormat Format);
   int BitsPerPixel() const;

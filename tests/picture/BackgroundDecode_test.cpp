@@ -219,6 +219,8 @@ namespace {
 // A graphic whose background decode runs in one call that takes no notice of
 // cancellation until the test lets it end, as a format library's does.
 struct TLatch {
+  std::atomic<bool> Start{true};  // the worker waits for it before it reports that it started
+  std::atomic<bool> Stopped{false};  // the report of the start raised
   std::atomic<bool> InDecode{false};
   std::atomic<bool> Release{false};
   std::atomic<int> CopiesAlive{0};
@@ -247,7 +249,13 @@ class TOneCallDecode : public TGraphic {
     return std::make_unique<TOneCallDecode>(FLatch, true);
   }
   void DecodeForBackground(const std::atomic<bool>&) override {
-    Progress(this, psStarting, 0, false, TRect{}, "");
+    while (!FLatch->Start) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    try {
+      Progress(this, psStarting, 0, false, TRect{}, "");
+    } catch (...) {
+      FLatch->Stopped = true;
+      throw;
+    }
     FLatch->InDecode = true;
     while (!FLatch->Release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Progress(this, psEnding, 100, false, TRect{}, "");
@@ -282,4 +290,23 @@ TEST(BackgroundDecodeAbandon, DecodeInOneCallIsSetAsideNotWaitedFor) {
   QCoreApplication::processEvents();
   EXPECT_EQ(Notes, 0);
   EXPECT_EQ(Latch->CopiesAlive, 0);
+}
+
+// Cancelled before the worker reports that it started, a decode that reports
+// no rows stops at that report rather than running to its end.
+TEST(BackgroundDecodeAbandon, CancelledBeforeTheStartTheWorkerStopsAtOnce) {
+  auto Latch = std::make_shared<TLatch>();
+  Latch->Start = false;
+  TOneCallDecode G(Latch);
+  G.StartBackgroundDecode();
+  G.CancelBackgroundDecode();
+  Latch->Start = true;
+  const auto Limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!Latch->Stopped && !Latch->InDecode && std::chrono::steady_clock::now() < Limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(Latch->Stopped);
+  EXPECT_FALSE(Latch->InDecode);
+  Latch->Release = true;
+  FinishAbandonedDecodes();
+  QCoreApplication::processEvents();
 }

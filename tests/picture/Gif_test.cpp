@@ -138,6 +138,7 @@ TEST_F(GifTest, LoopCountAndShortDelaysAreHonoured) {
       {-1, 1, 2, 2},    // 10 ms counts as 100 ms
       {0, 1, 100, 1},   // for ever, 100 ms per frame
       {0, 50, 20, 2},   // for ever, 500 ms per frame
+      {0, 2, 500, 2},   // for ever, 20 ms per frame: the shortest kept
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(testing::Message() << C.Loops << " " << C.DelayCs);
@@ -156,6 +157,27 @@ TEST_F(GifTest, LoopCountAndShortDelaysAreHonoured) {
     EXPECT_EQ(Times.front(), static_cast<std::uint64_t>(C.DelayCs < 2 ? 100 : C.DelayCs * 10));
     EXPECT_EQ(G->Animating(), C.Loops == 0);
   }
+}
+
+// A frame without a graphic-control block takes none of the previous
+// frame's: its index 0 is opaque and it stays the default 100 ms.
+TEST_F(GifTest, ControlBlockAppliesToItsOwnFrameOnly) {
+  TGifFileSpec S;
+  S.Width = 2;
+  S.Height = 1;
+  S.Loops = 0;
+  S.Frames.push_back(Whole(2, 1, [](int X, int) { return X == 0 ? 1 : 0; }));
+  S.Frames[0].TransparentIndex = 0;
+  S.Frames[0].DelayCs = 50;
+  S.Frames.push_back(Whole(2, 1, [](int X, int) { return X == 0 ? 0 : 2; }));
+  S.Frames[1].Control = false;
+  auto G = Load(MakeGif(S));
+  EXPECT_EQ(Shown(*G, 1, 0), 0xFFFFFFu);
+  FClock.Advance(500);
+  ASSERT_EQ(G->FrameIndex(), 1);
+  EXPECT_EQ(Shown(*G, 0, 0), 0x000000u);
+  FClock.Advance(100);
+  EXPECT_EQ(G->FrameIndex(), 0);
 }
 
 TEST_F(GifTest, AnimationOffShowsTheFirstFrameOnly) {

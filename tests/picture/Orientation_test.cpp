@@ -8,12 +8,13 @@
 
 namespace {
 
-TEST(ExifOrientation, ReadsTheTagInEitherByteOrder) {
-  for (bool Big : {false, true})
-    for (int V = 1; V <= 8; ++V) {
-      EXPECT_EQ(ReadExifOrientation(MakeExif(V, Big, false)), V) << "big-endian " << Big;
-      EXPECT_EQ(ReadExifOrientation(MakeExif(V, Big, true)), V) << "with the Exif prefix, big-endian " << Big;
-    }
+TEST(ExifOrientation, ReadsTheTagInEitherByteOrderAfterOtherTags) {
+  for (bool Others : {false, true})
+    for (bool Big : {false, true})
+      for (int V = 1; V <= 8; ++V) {
+        EXPECT_EQ(ReadExifOrientation(MakeExif(V, Big, false, Others)), V) << "big-endian " << Big << ", others " << Others;
+        EXPECT_EQ(ReadExifOrientation(MakeExif(V, Big, true, Others)), V) << "with the Exif prefix, big-endian " << Big;
+      }
 }
 
 TEST(ExifOrientation, DamagedOrMissingTagsReadAsNormal) {
@@ -44,14 +45,15 @@ TEST(ExifOrientation, DamagedOrMissingTagsReadAsNormal) {
   for (const TCase& C : Cases) EXPECT_EQ(ReadExifOrientation(C.Bytes), orNormal) << C.What;
 }
 
-// A 3 x 2 picture whose four corners have colours of their own.
+// A 4 x 3 picture whose four corners have colours of their own, and the
+// middle row's first pixel another: an odd height has a row that turns in place.
 std::unique_ptr<TBitmap> Corners(int Bpp) {
   auto B = std::make_unique<TBitmap>();
-  B->AllocateImage(3, 2, Bpp, true);
-  if (Bpp == 8) B->SetColorTable({0x000000, 0x110000, 0x002200, 0x000033, 0x444444});
-  const std::uint32_t Colors[4] = {0x110000, 0x002200, 0x000033, 0x444444};  // TL, TR, BL, BR
-  const TPoint At[4] = {{0, 0}, {2, 0}, {0, 1}, {2, 1}};
-  for (int K = 0; K < 4; ++K) {
+  B->AllocateImage(4, 3, Bpp, true);
+  if (Bpp == 8) B->SetColorTable({0x000000, 0x110000, 0x002200, 0x000033, 0x444444, 0x555555});
+  const std::uint32_t Colors[5] = {0x110000, 0x002200, 0x000033, 0x444444, 0x555555};  // TL, TR, BL, BR, middle
+  const TPoint At[5] = {{0, 0}, {3, 0}, {0, 2}, {3, 2}, {0, 1}};
+  for (int K = 0; K < 5; ++K) {
     std::uint8_t* P = B->ScanLine(At[K].Y) + At[K].X * (Bpp / 8);
     if (Bpp == 8)
       *P = static_cast<std::uint8_t>(K + 1);
@@ -71,11 +73,13 @@ TEST(ApplyOrientation, CornersLandWhereTheTagSays) {
       auto B = Corners(Bpp);
       ApplyOrientation(*B, static_cast<TOrientation>(O));
       const bool Swap = O >= 5;
-      ASSERT_EQ(B->Width(), Swap ? 2 : 3) << O;
-      ASSERT_EQ(B->Height(), Swap ? 3 : 2) << O;
+      ASSERT_EQ(B->Width(), Swap ? 3 : 4) << O;
+      ASSERT_EQ(B->Height(), Swap ? 4 : 3) << O;
       const TPixelView V = B->View();
       EXPECT_EQ(V.PixelAt(0, 0), Colors[Expected[O][0]]) << "orientation " << O << ", " << Bpp << " bits";
       EXPECT_EQ(V.PixelAt(B->Width() - 1, 0), Colors[Expected[O][1]]) << "orientation " << O << ", " << Bpp << " bits";
+      const TPoint Middle = OrientedPoint(static_cast<TOrientation>(O), 4, 3, 0, 1);
+      EXPECT_EQ(V.PixelAt(Middle.X, Middle.Y), 0x555555u) << "orientation " << O << ", " << Bpp << " bits";
     }
 }
 
@@ -86,17 +90,17 @@ TEST(OrientedRowWriter, WritesWhatTurningTheWholeBitmapGives) {
       auto Source = Corners(Bpp);
       ApplyOrientation(*Whole, static_cast<TOrientation>(O));
       TBitmap Rows;
-      const TPoint Size = OrientedSize(static_cast<TOrientation>(O), 3, 2);
+      const TPoint Size = OrientedSize(static_cast<TOrientation>(O), 4, 3);
       Rows.AllocateImage(Size.X, Size.Y, Bpp, true);
       Rows.SetColorTable(Source->ColorTable());
-      TOrientedRowWriter W(Rows, static_cast<TOrientation>(O), 3, 2);
-      for (int Y = 0; Y < 2; ++Y) W.Put(Y, Source->ScanLine(Y));
+      TOrientedRowWriter W(Rows, static_cast<TOrientation>(O), 4, 3);
+      for (int Y = 0; Y < 3; ++Y) W.Put(Y, Source->ScanLine(Y));
       EXPECT_TRUE(Rows.Equals(Whole.get())) << "orientation " << O << ", " << Bpp << " bits";
-      // Both rows in one call.
+      // All rows in one call.
       TBitmap Together;
       Together.AllocateImage(Size.X, Size.Y, Bpp, true);
       Together.SetColorTable(Source->ColorTable());
-      TOrientedRowWriter(Together, static_cast<TOrientation>(O), 3, 2).PutRows(0, Source->ScanLine(0), Source->Stride(), 2);
+      TOrientedRowWriter(Together, static_cast<TOrientation>(O), 4, 3).PutRows(0, Source->ScanLine(0), Source->Stride(), 3);
       EXPECT_TRUE(Together.Equals(Whole.get())) << "orientation " << O << ", " << Bpp << " bits, rows together";
     }
 }

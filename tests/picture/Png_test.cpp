@@ -149,10 +149,13 @@ TEST_F(PngTest, DecodesEveryColourTypeAndDepthExactly) {
           }
           const int A = Alpha ? V[Channels - 1] : 255;
           const std::uint32_t Got = PixelOf(*B, X, Y);
+          // The decoded pixels hold the colours times alpha, rounded.
+          const std::uint32_t Stored = reinterpret_cast<const std::uint32_t*>(P->Bitmap()->ScanLine(Y))[X];
           for (int K = 0; K < 3; ++K) {
             const int G = static_cast<int>((Got >> (16 - 8 * K)) & 0xFF);
             // Premultiplying rounds once more than the reference blend.
             Wrong += std::abs(G - Blend(Color[K], A, Bg[K])) > (Alpha ? 1 : 0);
+            Wrong += Alpha && static_cast<int>((Stored >> (16 - 8 * K)) & 0xFF) != (Color[K] * A + 127) / 255;
           }
         }
       EXPECT_EQ(Wrong, 0);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include <QImage>
@@ -204,6 +206,34 @@ TEST(TPyramid, LevelsAreBuiltOnceAcrossZoomStepsAndDroppedOnChange) {
   EXPECT_EQ(Out.pixel(17, 33) & 0xFFFFFF, 0x404040u);
   EXPECT_EQ(B->PyramidLevels(), 2u);
   EXPECT_EQ(B->PyramidAllocationCount(), 6u);
+}
+
+// Levels read with one alpha format are of no use once the pixels are read
+// with another: after the change the bitmap draws what a bitmap made with the
+// new format draws, and a pyramid fed the pixels with another alpha rebuilds.
+TEST(TPyramid, AlphaFormatChangeDropsTheLevels) {
+  auto Make = [](TAlphaFormat Format) {
+    auto B = std::make_unique<TBitmap>(64, 64, pf32bit);
+    std::mt19937 Rng(11);
+    for (int Y = 0; Y < 64; ++Y) std::generate_n(reinterpret_cast<std::uint32_t*>(B->ScanLine(Y)), 64, [&] { return std::uint32_t(Rng()); });
+    B->SetAlphaFormat(Format);
+    return B;
+  };
+  auto Changed = Make(afIgnored), Fresh = Make(afDefined);
+  for (TBitmap* B : {Changed.get(), Fresh.get()}) {
+    DrawSmooth(*B, 16, 16);
+    DrawSmooth(*B, 32, 32);
+  }
+  Changed->SetAlphaFormat(afDefined);
+  EXPECT_EQ(Changed->PyramidLevels(), 0u);
+  EXPECT_EQ(DrawSmooth(*Changed, 32, 32), DrawSmooth(*Fresh, 32, 32));
+
+  TPixelView V = Fresh->View();
+  TPyramid Reused(0), New(0);
+  Reused.LevelFor(V, 32, 32);
+  V.Alpha = akStraight;
+  const TPixelView A = Reused.LevelFor(V, 32, 32).Pixels, Want = New.LevelFor(V, 32, 32).Pixels;
+  EXPECT_EQ(std::memcmp(A.Bits, Want.Bits, static_cast<std::size_t>(A.Stride) * 32), 0);
 }
 
 // A level of exactly the target's size is the exact area mean, as is the

@@ -14,6 +14,7 @@ struct TGifFrameSpec {
   int Disposal = DISPOSAL_UNSPECIFIED;
   int TransparentIndex = NO_TRANSPARENT_COLOR;
   bool Interlaced = false;
+  bool Control = true;  // whether a graphic-control block precedes the frame
   std::function<int(int X, int Y)> Index;  // within the frame
 };
 
@@ -48,10 +49,12 @@ inline std::vector<std::uint8_t> MakeGif(const TGifFileSpec& S) {
     EGifPutExtensionTrailer(G);
   }
   for (const TGifFrameSpec& F : S.Frames) {
-    GraphicsControlBlock Gcb{F.Disposal, false, F.DelayCs, F.TransparentIndex};
-    GifByteType Ext[4];
-    const std::size_t Len = EGifGCBToExtension(&Gcb, Ext);
-    EGifPutExtension(G, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(Len), Ext);
+    if (F.Control) {
+      GraphicsControlBlock Gcb{F.Disposal, false, F.DelayCs, F.TransparentIndex};
+      GifByteType Ext[4];
+      const std::size_t Len = EGifGCBToExtension(&Gcb, Ext);
+      EGifPutExtension(G, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(Len), Ext);
+    }
     EGifPutImageDesc(G, F.Left, F.Top, F.Width, F.Height, F.Interlaced, nullptr);
     std::vector<GifPixelType> Row(static_cast<std::size_t>(F.Width));
     static constexpr int Start[4] = {0, 4, 2, 1}, Step[4] = {8, 8, 4, 2};

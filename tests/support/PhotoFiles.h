@@ -3,14 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <lcms2.h>
 
-// A TIFF-structured EXIF block whose first directory holds only the
-// orientation tag (a SHORT of value Orientation); with Prefix it starts with
-// "Exif\0\0" as in a JPEG APP1 segment.
-inline std::vector<std::uint8_t> MakeExif(int Orientation, bool BigEndian, bool Prefix) {
+// A TIFF-structured EXIF block whose first directory holds the orientation
+// tag (a SHORT of value Orientation), alone or with OthersFirst after the
+// camera's make (text at an offset), model (text in the entry) and resolution
+// (a fraction at an offset); with Prefix it starts with "Exif\0\0" as in a
+// JPEG APP1 segment.
+inline std::vector<std::uint8_t> MakeExif(int Orientation, bool BigEndian, bool Prefix, bool OthersFirst = false) {
   std::vector<std::uint8_t> B;
   if (Prefix) B = {'E', 'x', 'i', 'f', 0, 0};
   auto U16 = [&](std::uint16_t V) {
@@ -35,13 +38,27 @@ inline std::vector<std::uint8_t> MakeExif(int Orientation, bool BigEndian, bool 
   B.push_back(BigEndian ? 'M' : 'I');
   U16(42);
   U32(8);
-  U16(1);       // one entry
+  U16(OthersFirst ? 4 : 1);
+  if (OthersFirst) {
+    // The values at offsets follow the directory: 8 + 2 + 4 * 12 + 4 = 62.
+    auto Entry = [&](std::uint16_t Tag, std::uint16_t Type, std::uint32_t Count, std::uint32_t Value) {
+      U16(Tag), U16(Type), U32(Count), U32(Value);
+    };
+    Entry(0x010F, 2, 6, 62);  // make "Maker\0"
+    Entry(0x0110, 2, 4, 0);   // model
+    std::memcpy(&B[B.size() - 4], "Cam", 4);
+    Entry(0x011A, 5, 1, 68);  // resolution
+  }
   U16(0x0112);  // orientation
   U16(3);       // SHORT
   U32(1);
   U16(static_cast<std::uint16_t>(Orientation));
   U16(0);
   U32(0);  // no further directory
+  if (OthersFirst) {
+    B.insert(B.end(), {'M', 'a', 'k', 'e', 'r', 0});
+    U32(72), U32(1);
+  }
   return B;
 }
 

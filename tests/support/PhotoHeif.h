@@ -15,8 +15,11 @@ struct TPhotoStill {
   std::uint32_t Width = 64;
   std::uint32_t Height = 48;
   bool Alpha = false;
-  // EXIF-style orientation 1..8 written as rotation and mirror boxes.
+  // EXIF-style orientation 1..8 written as rotation and mirror boxes; with 0,
+  // AVIF files get the boxes below as they are.
   int Orientation = 1;
+  int Rotation = 0;   // anticlockwise quarters
+  int MirrorMode = -1;  // none, or the mirror box's mode
   std::vector<std::uint8_t> Profile;
   // HEIF: a size that the coding cannot take (odd, for 4:2:0) is cut from the
   // coded picture by a clean-aperture (crop) box rather than by a grid.
@@ -44,13 +47,15 @@ inline std::vector<std::uint8_t> MakeAvif(const TPhotoStill& P) {
   // (0: top and bottom exchanged, 1: left and right), mirror applied last.
   static constexpr int Angle[9] = {0, 0, 0, 2, 0, 1, 3, 1, 1};
   static constexpr int Mirror[9] = {-1, -1, 1, -1, 0, 0, -1, 1, -1};
-  if (Angle[P.Orientation]) {
+  const int Rotation = P.Orientation ? Angle[P.Orientation] : P.Rotation;
+  const int MirrorMode = P.Orientation ? Mirror[P.Orientation] : P.MirrorMode;
+  if (Rotation) {
     Image->transformFlags |= AVIF_TRANSFORM_IROT;
-    Image->irot.angle = static_cast<std::uint8_t>(Angle[P.Orientation]);
+    Image->irot.angle = static_cast<std::uint8_t>(Rotation);
   }
-  if (Mirror[P.Orientation] >= 0) {
+  if (MirrorMode >= 0) {
     Image->transformFlags |= AVIF_TRANSFORM_IMIR;
-    Image->imir.mode = static_cast<std::uint8_t>(Mirror[P.Orientation]);
+    Image->imir.mode = static_cast<std::uint8_t>(MirrorMode);
   }
   avifEncoder* Encoder = avifEncoderCreate();
   Encoder->speed = AVIF_SPEED_FASTEST;

@@ -462,7 +462,8 @@ TEST(Controls, WheelNotchesOf120UnitsAndRemaindersThatWait) {
   C.InputMouseWheel({}, 129, {});
   EXPECT_TRUE(Seen.empty());
   C.InputMouseWheel({}, 1, {});
-  EXPECT_EQ(Seen, (std::vector<std::string>{"up"}));
+  C.InputMouseWheel({}, -120, {});  // one whole notch down
+  EXPECT_EQ(Seen, (std::vector<std::string>{"up", "down"}));
   // A wheel handler that takes the turn leaves the notches alone.
   Seen.clear();
   C.OnMouseWheel = [](TObject*, TShiftState, int, TPoint, bool& Handled) { Handled = true; };

@@ -13,6 +13,7 @@ TEST(NaturalLess, OrdersAsFileManagersDo) {
       {"a.jpg", "B.jpg", "c.jpg"},         // case does not count
       {"x1y2.png", "x1y10.png", "x2.png"},  // number by number
       {"pic.jpg", "pic1.jpg", "pic01a.jpg", "pic2.jpg"},
+      {"scan", "scan.jpg", "scan2"},  // a name that begins another comes first
       {"007.bmp", "7.bmp", "08.bmp"},  // same value: a fixed order all the same
       {"a.jpg", "a0.jpg", "a99999999999999999999999.jpg", "a100000000000000000000000.jpg"},  // no overflow
   };

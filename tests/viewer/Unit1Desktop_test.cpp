@@ -152,9 +152,13 @@ TEST_F(Form1DesktopTest, PageAndSpaceKeysStepFilesButEditTheZoomBox) {
   QTest::keyClick(Edit, Qt::Key_End);
   EXPECT_EQ(Edit->text().toStdString(), "1 ");
   EXPECT_EQ(Form->FileIndex(), 0);
-  // Ctrl keys work there too.
+  // Ctrl and function keys work there too, and Esc leaves the full screen F11 brought.
   QTest::keyClick(Edit, Qt::Key_0, Qt::ControlModifier);
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+  QTest::keyClick(Edit, Qt::Key_F11);
+  EXPECT_TRUE(Form->IsFullScreen());
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(Form->IsFullScreen());
 }
 
 TEST_F(Form1DesktopTest, CtrlWheelZoomsAboutThePointerAndThePlainWheelStillStepsFiles) {
