@@ -58,6 +58,9 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   FindComponents();
   // Pictures decode on a worker thread: the window stays usable while they do.
   KestImage1->SetBackgroundDecoding(true);
+  FZoomOnOpen = std::make_unique<TZoomOnOpen>(*KestImage1);
+  FZoomOnOpen->OnAreaChanged = [this] { ShowZoomText(); };
+  KestImage1->OnDblClick = [this](TObject*) { FullScreen->Execute(); };
 }
 
 void TForm1::RegisterHandlers() {
@@ -266,18 +269,21 @@ bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
 
 void TForm1::ShowZoomText() {
   // The list highlights the entry that the text names, or none.
-  const std::string Text = KestImage1->GetScaleText();
+  const std::string Text = FZoomOnOpen->ShownScaleText();
   ComboBox1->SetItemIndex(ComboBox1->Items().IndexOf(Text));
   ComboBox1->SetText(Text);
   StatusBar->SetPanelText(0, Text);
 }
 
-void TForm1::KestImage1ScaleChange(TObject*) { ShowZoomText(); }
+void TForm1::KestImage1ScaleChange(TObject*) {
+  FZoomOnOpen->ScaleChanged();
+  ShowZoomText();
+}
 
 void TForm1::ComboBox1Click(TObject*) {
   KestImage1->SetScaleText(ComboBox1->Text());
-  // A zoom chosen while Stretch or Resize is down changes no visible scale and
-  // reports none; the texts show the zoom the view will use all the same.
+  // A zoom chosen while Stretch or Resize is down changes no visible scale:
+  // the texts go back to the scale shown.
   if (KestImage1->ScaleMode() != smScale) ShowZoomText();
   // After a choice from the list the view takes the focus back, so the wheel
   // steps through the files again.
@@ -299,8 +305,14 @@ void TForm1::ActualSizeExecute(TObject*) {
   if (KestImage1->ScaleMode() == smScale) KestImage1->SetScale(1.0);
 }
 
-void TForm1::StretchExecute(TObject*) { KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale); }
-void TForm1::ResizeExecute(TObject*) { KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale); }
+void TForm1::StretchExecute(TObject*) {
+  KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale);
+  ShowZoomText();
+}
+void TForm1::ResizeExecute(TObject*) {
+  KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale);
+  ShowZoomText();
+}
 void TForm1::LockZoomExecute(TObject*) { KestImage1->SetLockScale(tbLock->Down()); }
 
 void TForm1::ZoomAt(TZoomKind Kind, TPoint P) {
@@ -432,12 +444,15 @@ void TForm1::ShowFile(std::int32_t Index) {
   if (Index == FFileIndex || Index < 0 || Index >= static_cast<std::int32_t>(FFiles.size())) return;
   FFileIndex = Index;
   const std::string Name = FFiles[static_cast<std::size_t>(Index)];
+  FZoomOnOpen->BeginOpen();
   try {
     KestImage1->Picture()->LoadFile(Name);
   } catch (...) {
+    FZoomOnOpen->EndOpen();
     UpdateNavigation();
     throw;
   }
+  FZoomOnOpen->EndOpen();
   // A decode of the picture before was abandoned: its end never comes.
   EndBusy();
   StatusBar->SetPanelText(1, ExtractFileName(Name));

@@ -15,6 +15,7 @@
 #include "toolkit/ImgList.h"
 #include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
+#include "viewer/ZoomOnOpen.h"
 
 // The address the link label opens: the project's home page.
 extern const char* const HomePageUrl;
@@ -87,6 +88,8 @@ class TForm1 : public TForm {
   bool IsFullScreen() const { return FFullScreen; }
   // Copies the picture as the view shows it to the clipboard.
   void CopyPicture();
+  // The zoom each opened picture comes at, and the kind of zoom kept.
+  TZoomOnOpen& ZoomOnOpen() { return *FZoomOnOpen; }
   // How long a decode runs before the busy cursor and its percent show.
   void SetBusyDelay(std::chrono::milliseconds D) { FBusyDelay = D; }
 
@@ -141,6 +144,7 @@ class TForm1 : public TForm {
   std::chrono::milliseconds FBusyDelay{100};
   std::chrono::steady_clock::time_point FDecodeStart;
   bool FBusy = false;
+  std::unique_ptr<TZoomOnOpen> FZoomOnOpen;
 };
 
 // The window's stored layout (text of our layout format).
