@@ -318,11 +318,11 @@ class TWheelRouter : public QObject {
       FRouting = false;
       return true;
     }
-    const int Delta = W->angleDelta().y();
-    if (Delta == 0) return true;
+    const TControl::TWheelTurn Turn = WheelTurnFromQt(*W);
+    if (Turn.Angle == TPoint{} && Turn.Pixels == TPoint{}) return true;
     const QPoint G = W->globalPosition().toPoint();
     const TShiftState S = ShiftFromQt(W->modifiers(), W->buttons());
-    RunGuarded([&] { Target->InputMouseWheel(S, Delta, TPoint{G.x(), G.y()}); });
+    RunGuarded([&] { Target->InputWheelTurn(S, Turn, TPoint{G.x(), G.y()}); });
     return true;
   }
 

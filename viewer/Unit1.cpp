@@ -15,6 +15,7 @@
 #include "toolkit/StoredLayout.h"
 #include "toolkit/SysUtils.h"
 #include "viewer/PictureFolder.h"
+#include "viewer/WheelScroll.h"
 
 // The layout text, embedded at build time.
 namespace kest_viewer_data {
@@ -181,7 +182,7 @@ namespace {
 
 enum TWindowCommand : std::uint8_t {
   wcZoomIn, wcZoomOut, wcActualSize, wcFullScreen, wcLeaveFullScreen,
-  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy,
+  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy, wcToggleFit, wcPriorAcross, wcNextAcross,
 };
 
 // Keys of the window beside the actions' own shortcuts and the view's key
@@ -206,6 +207,9 @@ const struct {
     {scCtrl | 'W', wcClose},
     {scCtrl | 'Q', wcQuit},
     {scCtrl | 'C', wcCopy},
+    {'F', wcToggleFit},
+    {VK_LEFT, wcPriorAcross},  // the view scrolls a picture wider than it
+    {VK_RIGHT, wcNextAcross},
 };
 
 bool IsFunctionKey(TShortCut S) {
@@ -258,6 +262,12 @@ bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
         if (Application()) Application()->Terminate();
         break;
       case wcCopy: CopyPicture(); break;
+      case wcToggleFit: FZoomOnOpen->ToggleFit(); break;
+      case wcPriorAcross:
+      case wcNextAcross:
+        if (!FitsAcross(*KestImage1)) return false;
+        (K.Command == wcNextAcross ? FileNext : FilePrior)->Execute();
+        break;
     }
     return true;
   }
@@ -282,9 +292,9 @@ void TForm1::KestImage1ScaleChange(TObject*) {
 
 void TForm1::ComboBox1Click(TObject*) {
   KestImage1->SetScaleText(ComboBox1->Text());
-  // A zoom chosen while Stretch or Resize is down changes no visible scale:
-  // the texts go back to the scale shown.
-  if (KestImage1->ScaleMode() != smScale) ShowZoomText();
+  // Text that is no zoom, and a zoom chosen while Stretch or Resize is down,
+  // change no visible scale: the texts go back to the scale shown.
+  ShowZoomText();
   // After a choice from the list the view takes the focus back, so the wheel
   // steps through the files again.
   if (ComboBox1->Focused()) KestImage1->SetFocus();
@@ -327,9 +337,11 @@ void TForm1::ZoomAt(TZoomKind Kind, TPoint P) {
 }
 
 void TForm1::KestImage1MouseWheel(TObject*, TShiftState Shift, int WheelDelta, TPoint MousePos, bool& Handled) {
-  // Ctrl with the wheel zooms about the pointer; the plain wheel steps through the files.
+  // Ctrl with the wheel zooms about the pointer; the plain wheel moves a
+  // picture larger than the view and otherwise steps through the files.
   if (!Shift.Contains(ssCtrl)) {
     FZoomWheel = 0;
+    if (ScrollForWheel(*KestImage1, Shift, TControl::CurrentWheelTurn())) Handled = true;
     return;
   }
   Handled = true;
