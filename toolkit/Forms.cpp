@@ -357,6 +357,7 @@ void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
 void TApplication::Terminate() { QCoreApplication::quit(); }
 
 std::string TApplication::Title() const {
+  if (!FTitle.empty()) return FTitle;
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
 }
 
@@ -364,16 +365,22 @@ void TApplication::ShowException(const Exception& E) {
   std::string Text = E.Message();
   // A message that ends in a letter or digit gets a full stop.
   if (!Text.empty() && static_cast<unsigned char>(Text.back()) > '.') Text += '.';
+  ShowBox(true, Text);
+}
+
+void TApplication::ShowMessage(const std::string& Text) { ShowBox(false, Text); }
+
+void TApplication::ShowBox(bool Error, const std::string& Text) {
   const std::string Caption = Title();
   if (MessageBoxHook) {
     MessageBoxHook(Caption, Text);
     return;
   }
   // Shown from the event loop, so that the handler that failed has returned.
-  QTimer::singleShot(0, qApp, [Caption, Text] {
+  QTimer::singleShot(0, qApp, [Caption, Text, Error] {
     QWidget* Parent = QApplication::activeWindow();
-    QMessageBox Box(QMessageBox::Critical, QString::fromStdString(Caption), QString::fromStdString(Text),
-                    QMessageBox::Ok, Parent);
+    QMessageBox Box(Error ? QMessageBox::Critical : QMessageBox::Information, QString::fromStdString(Caption),
+                    QString::fromStdString(Text), QMessageBox::Ok, Parent);
     // The box sizes itself to its text; the title bar (caption and the window
     // manager's buttons) needs room as well, or the caption is cut.
     if (auto* Grid = qobject_cast<QGridLayout*>(Box.layout())) {

@@ -12,6 +12,7 @@
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/QtApplication.h"
+#include "viewer/FileFacts.h"
 #include "viewer/Formats.h"
 #include "viewer/Unit1.h"
 
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
   {
     TApplication Application(nullptr);
     Application.Initialize();
+    // Message boxes carry the name the title and the desktop entry show.
+    Application.SetTitle(DisplayName);
     TForm1* Form = Application.CreateForm(std::make_unique<TForm1>(&Application));
     // The files open once the window is on the screen, so that a long decode
     // shows its progress there. A file that cannot be shown is reported as for

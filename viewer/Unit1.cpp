@@ -14,6 +14,8 @@
 #include "toolkit/Exceptions.h"
 #include "toolkit/StoredLayout.h"
 #include "toolkit/SysUtils.h"
+#include "viewer/AboutBox.h"
+#include "viewer/FileFacts.h"
 #include "viewer/PictureFolder.h"
 #include "viewer/WheelScroll.h"
 
@@ -85,6 +87,9 @@ void TForm1::RegisterHandlers() {
   Notify("FileLastExecute", &TForm1::FileLastExecute);
   Notify("ActualSizeExecute", &TForm1::ActualSizeExecute);
   Notify("FullScreenExecute", &TForm1::FullScreenExecute);
+  Notify("EditCopyExecute", &TForm1::EditCopyExecute);
+  Notify("FileCloseExecute", &TForm1::FileCloseExecute);
+  Notify("HelpAboutExecute", &TForm1::HelpAboutExecute);
   RegisterMethod("KestImage1MouseWheel",
                  TMouseWheelEvent([this](TObject* S, TShiftState Sh, int D, TPoint P, bool& H) {
                    KestImage1MouseWheel(S, Sh, D, P, H);
@@ -155,11 +160,15 @@ void TForm1::FindComponents() {
   ActualSize = Find<TAction>(*this, "ActualSize");
   FullScreen = Find<TAction>(*this, "FullScreen");
   Smooth = Find<TAction>(*this, "Smooth");
+  EditCopy = Find<TAction>(*this, "EditCopy");
+  FileClose = Find<TAction>(*this, "FileClose");
+  HelpAbout = Find<TAction>(*this, "HelpAbout");
   ImageList1 = Find<TImageList>(*this, "ImageList1");
   OpenPictureDialog = Find<TOpenPictureDialog>(*this, "OpenPictureDialog");
   PopupMenu1 = Find<TPopupMenu>(*this, "PopupMenu1");
   OnDropFiles = [this](TObject* Sender, const std::vector<std::string>& Names) { FormDropFiles(Sender, Names); };
   ShowWindowKeysInMenu();
+  AddFactPanels(*StatusBar);
   // The link's width follows its caption in the installed font; the status bar
   // ends 7 pixels before it, as it was laid out.
   StatusBar->SetWidth(Label1->Left() - 7 - StatusBar->Left());
@@ -182,7 +191,7 @@ namespace {
 
 enum TWindowCommand : std::uint8_t {
   wcZoomIn, wcZoomOut, wcActualSize, wcFullScreen, wcLeaveFullScreen,
-  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy, wcToggleFit, wcPriorAcross, wcNextAcross,
+  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy, wcToggleFit, wcPriorAcross, wcNextAcross, wcAbout,
 };
 
 // Keys of the window beside the actions' own shortcuts and the view's key
@@ -210,6 +219,7 @@ const struct {
     {'F', wcToggleFit},
     {VK_LEFT, wcPriorAcross},  // the view scrolls a picture wider than it
     {VK_RIGHT, wcNextAcross},
+    {VK_F1, wcAbout},
 };
 
 bool IsFunctionKey(TShortCut S) {
@@ -222,9 +232,18 @@ bool IsFunctionKey(TShortCut S) {
 void TForm1::ShowWindowKeysInMenu() {
   const std::pair<TAction*, TWindowCommand> Shown[] = {
       {ZoomIn, wcZoomIn}, {ZoomOut, wcZoomOut}, {ActualSize, wcActualSize}, {FullScreen, wcFullScreen},
-      {FileFirst, wcFirst}, {FilePrior, wcPrior}, {FileNext, wcNext}, {FileLast, wcLast}};
+      {FileFirst, wcFirst}, {FilePrior, wcPrior}, {FileNext, wcNext}, {FileLast, wcLast},
+      {EditCopy, wcCopy},  {FileClose, wcClose}, {HelpAbout, wcAbout}};
+  const std::pair<TAction*, TToolButton*> Modes[] = {{LockZoom, tbLock}, {Resize, tbResize}, {Stretch, tbStretch}};
   for (int I = 0; I < PopupMenu1->Count(); ++I) {
     TMenuItem* Item = PopupMenu1->Items(I);
+    // A mode's entry presses or releases its button, as a click on it does.
+    for (const auto& [Action, Button] : Modes)
+      if (Item->Action() == Action)
+        Item->OnClick = [A = Action, B = Button](TObject*) {
+          B->SetDown(!B->Down());
+          A->Execute();
+        };
     for (const auto& [Action, Command] : Shown) {
       if (Item->Action() != Action) continue;
       for (const auto& K : WindowKeys)
@@ -256,12 +275,13 @@ bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
       case wcPrior: FilePrior->Execute(); break;
       case wcNext: FileNext->Execute(); break;
       case wcLast: FileLast->Execute(); break;
-      case wcClose: Close(); break;
+      case wcClose: FileClose->Execute(); break;
       case wcQuit:
         Close();
         if (Application()) Application()->Terminate();
         break;
-      case wcCopy: CopyPicture(); break;
+      case wcCopy: EditCopy->Execute(); break;
+      case wcAbout: HelpAbout->Execute(); break;
       case wcToggleFit: FZoomOnOpen->ToggleFit(); break;
       case wcPriorAcross:
       case wcNextAcross:
@@ -317,13 +337,28 @@ void TForm1::ActualSizeExecute(TObject*) {
 
 void TForm1::StretchExecute(TObject*) {
   KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale);
-  ShowZoomText();
+  ShowModes();
 }
 void TForm1::ResizeExecute(TObject*) {
   KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale);
+  ShowModes();
+}
+void TForm1::LockZoomExecute(TObject*) {
+  KestImage1->SetLockScale(tbLock->Down());
+  ShowModes();
+}
+
+void TForm1::ShowModes() {
+  // The menu's check marks follow the buttons.
+  LockZoom->SetChecked(tbLock->Down());
+  Resize->SetChecked(tbResize->Down());
+  Stretch->SetChecked(tbStretch->Down());
   ShowZoomText();
 }
-void TForm1::LockZoomExecute(TObject*) { KestImage1->SetLockScale(tbLock->Down()); }
+
+void TForm1::EditCopyExecute(TObject*) { CopyPicture(); }
+void TForm1::FileCloseExecute(TObject*) { Close(); }
+void TForm1::HelpAboutExecute(TObject*) { ShowAbout(); }
 
 void TForm1::ZoomAt(TZoomKind Kind, TPoint P) {
   // The picture point under P, in picture pixels before the step.
@@ -467,8 +502,13 @@ void TForm1::ShowFile(std::int32_t Index) {
   FZoomOnOpen->EndOpen();
   // A decode of the picture before was abandoned: its end never comes.
   EndBusy();
-  StatusBar->SetPanelText(1, ExtractFileName(Name));
-  SetCaption(ExtractFileName(Name) + " - TKestImage Demo");
+  TFileFacts Facts{ExtractFileName(Name), Index, static_cast<std::int32_t>(FFiles.size()),
+                   KestImage1->Picture()->Width(), KestImage1->Picture()->Height(), -1};
+  const QFileInfo Info(QString::fromStdString(Name));
+  if (Info.exists()) Facts.Bytes = Info.size();
+  StatusBar->SetPanelText(1, Facts.Name);
+  ShowFacts(*StatusBar, Facts);
+  SetCaption(WindowTitle(Facts));
   UpdateNavigation();
   // The view paints the new picture now rather than from Qt's painting, so a
   // long decode can put its progress on the screen while it runs. Damage found

@@ -64,6 +64,9 @@ class TForm1 : public TForm {
   TAction* ActualSize = nullptr;
   TAction* FullScreen = nullptr;
   TAction* Smooth = nullptr;
+  TAction* EditCopy = nullptr;
+  TAction* FileClose = nullptr;
+  TAction* HelpAbout = nullptr;
   TImageList* ImageList1 = nullptr;
   TOpenPictureDialog* OpenPictureDialog = nullptr;
   TPopupMenu* PopupMenu1 = nullptr;
@@ -119,18 +122,24 @@ class TForm1 : public TForm {
                           const TRect& R, const std::string& Msg);
   void ActualSizeExecute(TObject* Sender);
   void FullScreenExecute(TObject* Sender);
+  void EditCopyExecute(TObject* Sender);
+  void FileCloseExecute(TObject* Sender);
+  void HelpAboutExecute(TObject* Sender);
   void FormDropFiles(TObject* Sender, const std::vector<std::string>& Names);
 
  private:
   void RegisterHandlers();
   void FindComponents();
   void UpdateNavigation();
-  // Gives the context menu's entries the window keys of their commands.
+  // Gives the context menu's entries the window keys of their commands, and
+  // its mode entries the clicks of their tool-bar buttons.
   void ShowWindowKeysInMenu();
   void SetFullScreen(bool On);
   // Zooms one step in or out keeping the picture point under client point P in place.
   void ZoomAt(TZoomKind Kind, TPoint P);
   void ShowZoomText();
+  // The check marks of Lock Zoom, Resize and Stretch, and the zoom texts.
+  void ShowModes();
   // Takes back the busy cursor of a long decode.
   void EndBusy();
 
