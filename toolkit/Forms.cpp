@@ -204,10 +204,10 @@ void TCustomForm::FitScreen() {
   const QScreen* S = W->screen() ? W->screen() : QGuiApplication::primaryScreen();
   if (!S) return;
   // A window larger than the screen (a layout made for a screen with more
-  // room, or a high-density screen in Qt's logical units) shrinks to it and
-  // moves onto it; one that fits stays where its layout put it.
+  // room, or a high-density screen in Qt's logical units) shrinks to it; one
+  // placed partly off the screen (a place kept from another screen) moves
+  // onto it.
   const QRect A = S->availableGeometry();
-  if (Width() <= A.width() && Height() <= A.height()) return;
   const std::int32_t Wd = std::min(Width(), A.width()), Ht = std::min(Height(), A.height());
   const std::int32_t L = std::clamp(Left(), A.left(), A.left() + A.width() - Wd);
   const std::int32_t T = std::clamp(Top(), A.top(), A.top() + A.height() - Ht);

@@ -520,11 +520,56 @@ void TForm1::FileOpen1Execute(TObject*) {
   // The dialog starts where the picture shown lies, or in the user's pictures.
   const std::string Shown =
       FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size()) ? FFiles[FFileIndex] : std::string();
-  const QString Folder = Shown.empty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
-                                       : QFileInfo(QString::fromStdString(Shown)).absolutePath();
+  const QString Kept = QString::fromStdString(FOpenFolder);
+  const QString Folder = !Shown.empty() ? QFileInfo(QString::fromStdString(Shown)).absolutePath()
+                         : !Kept.isEmpty() && QDir(Kept).exists()
+                             ? Kept
+                             : QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
   OpenPictureDialog->SetInitialDir(QDir(Folder).exists() ? Folder.toStdString() : std::string());
   if (!OpenPictureDialog->Execute()) return;
+  FOpenFolder = QFileInfo(QString::fromStdString(OpenPictureDialog->FileName())).absolutePath().toStdString();
   OpenFiles(OpenPictureDialog->SelectedFiles().ToVector());
+}
+
+// ---------------------------------------------------------------------------
+// Settings kept between runs
+
+void TForm1::RestoreSettings() {
+  const TViewerState S = ReadViewerState();
+  if (S.Bounds.Right > S.Bounds.Left) {
+    // Showing the window keeps it within the screen's available area.
+    SetPosition(poDesigned);
+    SetBounds(S.Bounds.Left, S.Bounds.Top, S.Bounds.Right - S.Bounds.Left, S.Bounds.Bottom - S.Bounds.Top);
+  }
+  FNormalBounds = BoundsRect();
+  if (S.Maximized) SetWindowState(wsMaximized);
+  FZoomOnOpen->SetOpenZoom(S.OpenZoom);
+  if (S.Smooth != Smooth->Checked()) SmoothExecute(this);
+  tbLock->SetDown(S.LockZoom);
+  LockZoomExecute(this);
+  tbResize->SetDown(S.Mode == smResize);
+  tbStretch->SetDown(S.Mode == smStretch);
+  KestImage1->SetScaleMode(S.Mode);
+  ShowModes();
+  FOpenFolder = S.OpenFolder;
+  if (!FKeepSettings) {
+    FKeepSettings = true;
+    OnClose = [this](TObject*) { WriteViewerState(CurrentSettings()); };
+  }
+}
+
+TViewerState TForm1::CurrentSettings() const {
+  TViewerState S;
+  S.Maximized = WindowState() == wsMaximized;
+  S.Bounds = WindowState() == wsNormal && !FFullScreen ? BoundsRect() : FNormalBounds;
+  S.OpenZoom = FZoomOnOpen->OpenZoom();
+  S.Smooth = KestImage1->Resampling() == rsSmooth;
+  S.LockZoom = KestImage1->LockScale();
+  S.Mode = KestImage1->ScaleMode();
+  const std::string Shown =
+      FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size()) ? FFiles[FFileIndex] : std::string();
+  S.OpenFolder = Shown.empty() ? FOpenFolder : QFileInfo(QString::fromStdString(Shown)).absolutePath().toStdString();
+  return S;
 }
 
 void TForm1::FormDropFiles(TObject*, const std::vector<std::string>& Names) { OpenFiles(Names); }

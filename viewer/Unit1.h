@@ -15,6 +15,7 @@
 #include "toolkit/ImgList.h"
 #include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
+#include "viewer/ViewerSettings.h"
 #include "viewer/ZoomOnOpen.h"
 
 // The address the link label opens: the project's home page.
@@ -93,6 +94,11 @@ class TForm1 : public TForm {
   void CopyPicture();
   // The zoom each opened picture comes at, and the kind of zoom kept.
   TZoomOnOpen& ZoomOnOpen() { return *FZoomOnOpen; }
+  // Takes the settings kept from the last run (the window's place, the zoom
+  // on open, smoothing, Lock Zoom, Resize or Stretch, the dialog's folder);
+  // from then on they are kept again when the window closes.
+  void RestoreSettings();
+  TViewerState CurrentSettings() const;
   // How long a decode runs before the busy cursor and its percent show.
   void SetBusyDelay(std::chrono::milliseconds D) { FBusyDelay = D; }
 
@@ -154,6 +160,12 @@ class TForm1 : public TForm {
   std::chrono::steady_clock::time_point FDecodeStart;
   bool FBusy = false;
   std::unique_ptr<TZoomOnOpen> FZoomOnOpen;
+  // The settings are kept on closing once they were restored.
+  bool FKeepSettings = false;
+  // The normal window's place while it is maximised or full screen.
+  TRect FNormalBounds;
+  // Where the open dialog starts when no file is shown.
+  std::string FOpenFolder;
 };
 
 // The window's stored layout (text of our layout format).

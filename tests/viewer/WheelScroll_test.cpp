@@ -64,21 +64,10 @@ TEST_F(WheelScrollTest, SideArrowsStepFilesWhileThePictureFitsAcrossAndScrollOth
     EXPECT_EQ(Form->FileIndex(), 1) << K;
     EXPECT_GT((Offset().X - Before.X) * Sign, 0) << K;
   }
-  // Fitted, the picture fits across: the arrows step files again.
+  // F fits it: it fits across, and the arrows step files again.
   Key(Qt::Key_F);
   Key(Qt::Key_Right);
   EXPECT_EQ(Form->FileIndex(), 2);
-}
-
-TEST_F(WheelScrollTest, FTogglesFitAnd100Percent) {
-  OpenAll();
-  Key(Qt::Key_Space);
-  const std::string Fitted = Form->StatusBar->Panel(0).Text;
-  ASSERT_NE(Fitted, "100%");
-  for (const char* Expected : {"100%", Fitted.c_str()}) {
-    Key(Qt::Key_F);
-    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Expected);
-  }
 }
 
 }  // namespace
