@@ -14,16 +14,19 @@ namespace {
 
 class ViewerSettingsTest : public Form1Test {
  protected:
+  // Each test keeps its settings in its own folder (tests may run at once).
   void SetUp() override {
+    FHome = qgetenv("HOME");
+    qputenv("HOME", Folder.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
-    QFile::remove(QString::fromStdString(ViewerSettingsFile()));
     Form1Test::SetUp();
   }
   void TearDown() override {
     Form1Test::TearDown();
-    QFile::remove(QString::fromStdString(ViewerSettingsFile()));
     QStandardPaths::setTestModeEnabled(false);
+    qputenv("HOME", FHome);
   }
+  QByteArray FHome;
   static void WriteSettings(const QByteArray& Bytes) {
     const QString File = QString::fromStdString(ViewerSettingsFile());
     QDir().mkpath(QFileInfo(File).absolutePath());
