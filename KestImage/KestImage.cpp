@@ -502,8 +502,13 @@ void TCustomKestImage::HandlePictureChange(TObject*) {
     SetControlStyle(ControlStyle().Exclude(csOpaque));
   }
   if (!FDrawing) Invalidate();
-  if (!FLockScale && FScale != 1.0) {
-    FScale = 1.0;
+  double S = FLockScale ? FScale : 1.0;
+  if (OnPictureScale) {
+    OnPictureScale(this, S);
+    S = std::isnan(S) ? FScale : std::clamp(S, 0.001, 1000.0);
+  }
+  if (S != FScale) {
+    FScale = S;
     DoScaleChange();
   }
   UpdateLayout();

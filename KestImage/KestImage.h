@@ -139,6 +139,10 @@ class TCustomKestImage : public TCustomControl {
   // Events, in declaration order with the fields below.
   TNotifyEvent OnScaleChange;
   TNotifyEvent OnOffsetChange;
+  // Chooses the scale a new picture is shown at: Scale arrives as the view
+  // chooses it (1.0, or the scale kept by LockScale) and may be changed.
+  // Unassigned (the default), the view's own choice holds.
+  std::function<void(TObject* Sender, double& Scale)> OnPictureScale;
 
  protected:
   bool FIncrementalDisplay = false;

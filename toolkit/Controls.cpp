@@ -209,6 +209,20 @@ bool TControl::InputMouseWheel(TShiftState Shift, int Delta, TPoint MousePos) {
   return false;
 }
 
+namespace {
+TControl::TWheelTurn GWheelTurn;
+}
+
+bool TControl::InputWheelTurn(TShiftState Shift, const TWheelTurn& Turn, TPoint MousePos) {
+  struct TTurnScope {
+    explicit TTurnScope(const TWheelTurn& T) { GWheelTurn = T; }
+    ~TTurnScope() { GWheelTurn = TWheelTurn{}; }
+  } Scope(Turn);
+  return InputMouseWheel(Shift, Turn.Angle.Y, MousePos);
+}
+
+const TControl::TWheelTurn& TControl::CurrentWheelTurn() { return GWheelTurn; }
+
 void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
   if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
 }

@@ -172,6 +172,17 @@ class TControl : public TComponent {
   // A wheel turn of Delta units (120 a notch, positive away from the user);
   // returns whether a handler took it.
   bool InputMouseWheel(TShiftState Shift, int Delta, TPoint MousePos);
+  // The whole of a wheel turn: its angle on both axes (120 a notch) and, from
+  // devices that measure one (touchpads), its distance in logical pixels.
+  struct TWheelTurn {
+    TPoint Angle;
+    TPoint Pixels;
+  };
+  // Delivers a turn as InputMouseWheel does with its vertical angle (0 for a
+  // sideways turn); its handlers read the whole of it from CurrentWheelTurn.
+  bool InputWheelTurn(TShiftState Shift, const TWheelTurn& Turn, TPoint MousePos);
+  // The turn being delivered; zero outside a delivery.
+  static const TWheelTurn& CurrentWheelTurn();
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;

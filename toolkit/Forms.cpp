@@ -204,10 +204,10 @@ void TCustomForm::FitScreen() {
   const QScreen* S = W->screen() ? W->screen() : QGuiApplication::primaryScreen();
   if (!S) return;
   // A window larger than the screen (a layout made for a screen with more
-  // room, or a high-density screen in Qt's logical units) shrinks to it and
-  // moves onto it; one that fits stays where its layout put it.
+  // room, or a high-density screen in Qt's logical units) shrinks to it; one
+  // placed partly off the screen (a place kept from another screen) moves
+  // onto it.
   const QRect A = S->availableGeometry();
-  if (Width() <= A.width() && Height() <= A.height()) return;
   const std::int32_t Wd = std::min(Width(), A.width()), Ht = std::min(Height(), A.height());
   const std::int32_t L = std::clamp(Left(), A.left(), A.left() + A.width() - Wd);
   const std::int32_t T = std::clamp(Top(), A.top(), A.top() + A.height() - Ht);
@@ -318,11 +318,11 @@ class TWheelRouter : public QObject {
       FRouting = false;
       return true;
     }
-    const int Delta = W->angleDelta().y();
-    if (Delta == 0) return true;
+    const TControl::TWheelTurn Turn = WheelTurnFromQt(*W);
+    if (Turn.Angle == TPoint{} && Turn.Pixels == TPoint{}) return true;
     const QPoint G = W->globalPosition().toPoint();
     const TShiftState S = ShiftFromQt(W->modifiers(), W->buttons());
-    RunGuarded([&] { Target->InputMouseWheel(S, Delta, TPoint{G.x(), G.y()}); });
+    RunGuarded([&] { Target->InputWheelTurn(S, Turn, TPoint{G.x(), G.y()}); });
     return true;
   }
 
@@ -357,6 +357,7 @@ void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
 void TApplication::Terminate() { QCoreApplication::quit(); }
 
 std::string TApplication::Title() const {
+  if (!FTitle.empty()) return FTitle;
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
 }
 
@@ -364,16 +365,22 @@ void TApplication::ShowException(const Exception& E) {
   std::string Text = E.Message();
   // A message that ends in a letter or digit gets a full stop.
   if (!Text.empty() && static_cast<unsigned char>(Text.back()) > '.') Text += '.';
+  ShowBox(true, Text);
+}
+
+void TApplication::ShowMessage(const std::string& Text) { ShowBox(false, Text); }
+
+void TApplication::ShowBox(bool Error, const std::string& Text) {
   const std::string Caption = Title();
   if (MessageBoxHook) {
     MessageBoxHook(Caption, Text);
     return;
   }
   // Shown from the event loop, so that the handler that failed has returned.
-  QTimer::singleShot(0, qApp, [Caption, Text] {
+  QTimer::singleShot(0, qApp, [Caption, Text, Error] {
     QWidget* Parent = QApplication::activeWindow();
-    QMessageBox Box(QMessageBox::Critical, QString::fromStdString(Caption), QString::fromStdString(Text),
-                    QMessageBox::Ok, Parent);
+    QMessageBox Box(Error ? QMessageBox::Critical : QMessageBox::Information, QString::fromStdString(Caption),
+                    QString::fromStdString(Text), QMessageBox::Ok, Parent);
     // The box sizes itself to its text; the title bar (caption and the window
     // manager's buttons) needs room as well, or the caption is cut.
     if (auto* Grid = qobject_cast<QGridLayout*>(Box.layout())) {

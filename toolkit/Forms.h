@@ -132,15 +132,23 @@ class TApplication : public TComponent {
   int Run();
   void ProcessMessages();
   void Terminate();
-  // The application's title: the program file's name without extension.
+  // The application's title: the program file's name without extension,
+  // unless the program names itself.
   std::string Title() const;
+  void SetTitle(const std::string& T) { FTitle = T; }
 
   // Shows an exception's message. Tests replace the box with a recorder.
   void ShowException(const Exception& E);
+  // Shows a message for the user's information (the same recorder in tests).
+  void ShowMessage(const std::string& Text);
   std::function<void(const std::string& Caption, const std::string& Text)> MessageBoxHook;
 
  private:
+  // Shows a box with the application's title, from the event loop.
+  void ShowBox(bool Error, const std::string& Text);
+
   TCustomForm* FMainForm = nullptr;
+  std::string FTitle;
   // Sends every wheel turn over a window of this program to the control with the focus.
   std::unique_ptr<QObject> FWheelRouter;
 };

@@ -23,6 +23,11 @@ TShiftState ShiftFromQt(Qt::KeyboardModifiers M, Qt::MouseButtons B) {
   return S;
 }
 
+TControl::TWheelTurn WheelTurnFromQt(const QWheelEvent& E) {
+  return TControl::TWheelTurn{TPoint{E.angleDelta().x(), E.angleDelta().y()},
+                              TPoint{E.pixelDelta().x(), E.pixelDelta().y()}};
+}
+
 std::uint16_t VirtualKeyFromQt(int K, Qt::KeyboardModifiers M) {
   if (M & Qt::KeypadModifier) {
     if (K >= Qt::Key_0 && K <= Qt::Key_9) return static_cast<std::uint16_t>(VK_NUMPAD0 + (K - Qt::Key_0));
@@ -370,9 +375,9 @@ void TClientWidget::wheelEvent(QWheelEvent* E) {
   TWinControl* Target = Screen().ActiveControl() ? Screen().ActiveControl() : FControl;
   const TShiftState S = ShiftFromQt(E->modifiers(), E->buttons());
   const QPoint G = E->globalPosition().toPoint();
-  const int Delta = E->angleDelta().y();
-  if (Delta == 0) return;
-  Guarded([&] { Target->InputMouseWheel(S, Delta, TPoint{G.x(), G.y()}); });
+  const TControl::TWheelTurn Turn = WheelTurnFromQt(*E);
+  if (Turn.Angle == TPoint{} && Turn.Pixels == TPoint{}) return;
+  Guarded([&] { Target->InputWheelTurn(S, Turn, TPoint{G.x(), G.y()}); });
   E->accept();
 }
 

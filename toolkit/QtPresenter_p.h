@@ -10,6 +10,8 @@
 
 #include "toolkit/Controls.h"
 
+class QWheelEvent;
+
 class TClientWidget;
 
 // Qt event types used to run paint cycles and deliver posted messages.
@@ -118,4 +120,5 @@ bool PresenterPainting();
 
 // Qt keyboard and mouse state to the toolkit's.
 TShiftState ShiftFromQt(Qt::KeyboardModifiers M, Qt::MouseButtons B);
+TControl::TWheelTurn WheelTurnFromQt(const QWheelEvent& E);
 std::uint16_t VirtualKeyFromQt(int QtKey, Qt::KeyboardModifiers M);

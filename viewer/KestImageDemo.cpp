@@ -1,7 +1,7 @@
 // The picture viewer program: the units start (the picture formats, then the
 // toolkit's classes and the view's cursors), the main window is built from its
 // stored layout, opens the files named on the command line, and the message
-// loop runs until it closes. The program reads no settings and writes nothing.
+// loop runs until it closes. The window's settings are kept between runs.
 #include <cstdio>
 
 #include <QCommandLineParser>
@@ -12,6 +12,7 @@
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/QtApplication.h"
+#include "viewer/FileFacts.h"
 #include "viewer/Formats.h"
 #include "viewer/Unit1.h"
 
@@ -75,7 +76,10 @@ int main(int argc, char** argv) {
   {
     TApplication Application(nullptr);
     Application.Initialize();
+    // Message boxes carry the name the title and the desktop entry show.
+    Application.SetTitle(DisplayName);
     TForm1* Form = Application.CreateForm(std::make_unique<TForm1>(&Application));
+    Form->RestoreSettings();
     // The files open once the window is on the screen, so that a long decode
     // shows its progress there. A file that cannot be shown is reported as for
     // the dialog; the window stays open all the same.

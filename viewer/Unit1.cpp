@@ -14,7 +14,10 @@
 #include "toolkit/Exceptions.h"
 #include "toolkit/StoredLayout.h"
 #include "toolkit/SysUtils.h"
+#include "viewer/AboutBox.h"
+#include "viewer/FileFacts.h"
 #include "viewer/PictureFolder.h"
+#include "viewer/WheelScroll.h"
 
 // The layout text, embedded at build time.
 namespace kest_viewer_data {
@@ -58,6 +61,9 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   FindComponents();
   // Pictures decode on a worker thread: the window stays usable while they do.
   KestImage1->SetBackgroundDecoding(true);
+  FZoomOnOpen = std::make_unique<TZoomOnOpen>(*KestImage1);
+  FZoomOnOpen->OnAreaChanged = [this] { ShowZoomText(); };
+  KestImage1->OnDblClick = [this](TObject*) { FullScreen->Execute(); };
 }
 
 void TForm1::RegisterHandlers() {
@@ -81,6 +87,9 @@ void TForm1::RegisterHandlers() {
   Notify("FileLastExecute", &TForm1::FileLastExecute);
   Notify("ActualSizeExecute", &TForm1::ActualSizeExecute);
   Notify("FullScreenExecute", &TForm1::FullScreenExecute);
+  Notify("EditCopyExecute", &TForm1::EditCopyExecute);
+  Notify("FileCloseExecute", &TForm1::FileCloseExecute);
+  Notify("HelpAboutExecute", &TForm1::HelpAboutExecute);
   RegisterMethod("KestImage1MouseWheel",
                  TMouseWheelEvent([this](TObject* S, TShiftState Sh, int D, TPoint P, bool& H) {
                    KestImage1MouseWheel(S, Sh, D, P, H);
@@ -151,11 +160,15 @@ void TForm1::FindComponents() {
   ActualSize = Find<TAction>(*this, "ActualSize");
   FullScreen = Find<TAction>(*this, "FullScreen");
   Smooth = Find<TAction>(*this, "Smooth");
+  EditCopy = Find<TAction>(*this, "EditCopy");
+  FileClose = Find<TAction>(*this, "FileClose");
+  HelpAbout = Find<TAction>(*this, "HelpAbout");
   ImageList1 = Find<TImageList>(*this, "ImageList1");
   OpenPictureDialog = Find<TOpenPictureDialog>(*this, "OpenPictureDialog");
   PopupMenu1 = Find<TPopupMenu>(*this, "PopupMenu1");
   OnDropFiles = [this](TObject* Sender, const std::vector<std::string>& Names) { FormDropFiles(Sender, Names); };
   ShowWindowKeysInMenu();
+  AddFactPanels(*StatusBar);
   // The link's width follows its caption in the installed font; the status bar
   // ends 7 pixels before it, as it was laid out.
   StatusBar->SetWidth(Label1->Left() - 7 - StatusBar->Left());
@@ -178,7 +191,7 @@ namespace {
 
 enum TWindowCommand : std::uint8_t {
   wcZoomIn, wcZoomOut, wcActualSize, wcFullScreen, wcLeaveFullScreen,
-  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy,
+  wcFirst, wcPrior, wcNext, wcLast, wcClose, wcQuit, wcCopy, wcToggleFit, wcPriorAcross, wcNextAcross, wcAbout,
 };
 
 // Keys of the window beside the actions' own shortcuts and the view's key
@@ -203,6 +216,10 @@ const struct {
     {scCtrl | 'W', wcClose},
     {scCtrl | 'Q', wcQuit},
     {scCtrl | 'C', wcCopy},
+    {'F', wcToggleFit},
+    {VK_LEFT, wcPriorAcross},  // the view scrolls a picture wider than it
+    {VK_RIGHT, wcNextAcross},
+    {VK_F1, wcAbout},
 };
 
 bool IsFunctionKey(TShortCut S) {
@@ -215,9 +232,18 @@ bool IsFunctionKey(TShortCut S) {
 void TForm1::ShowWindowKeysInMenu() {
   const std::pair<TAction*, TWindowCommand> Shown[] = {
       {ZoomIn, wcZoomIn}, {ZoomOut, wcZoomOut}, {ActualSize, wcActualSize}, {FullScreen, wcFullScreen},
-      {FileFirst, wcFirst}, {FilePrior, wcPrior}, {FileNext, wcNext}, {FileLast, wcLast}};
+      {FileFirst, wcFirst}, {FilePrior, wcPrior}, {FileNext, wcNext}, {FileLast, wcLast},
+      {EditCopy, wcCopy},  {FileClose, wcClose}, {HelpAbout, wcAbout}};
+  const std::pair<TAction*, TToolButton*> Modes[] = {{LockZoom, tbLock}, {Resize, tbResize}, {Stretch, tbStretch}};
   for (int I = 0; I < PopupMenu1->Count(); ++I) {
     TMenuItem* Item = PopupMenu1->Items(I);
+    // A mode's entry presses or releases its button, as a click on it does.
+    for (const auto& [Action, Button] : Modes)
+      if (Item->Action() == Action)
+        Item->OnClick = [A = Action, B = Button](TObject*) {
+          B->SetDown(!B->Down());
+          A->Execute();
+        };
     for (const auto& [Action, Command] : Shown) {
       if (Item->Action() != Action) continue;
       for (const auto& K : WindowKeys)
@@ -249,12 +275,19 @@ bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
       case wcPrior: FilePrior->Execute(); break;
       case wcNext: FileNext->Execute(); break;
       case wcLast: FileLast->Execute(); break;
-      case wcClose: Close(); break;
+      case wcClose: FileClose->Execute(); break;
       case wcQuit:
         Close();
         if (Application()) Application()->Terminate();
         break;
-      case wcCopy: CopyPicture(); break;
+      case wcCopy: EditCopy->Execute(); break;
+      case wcAbout: HelpAbout->Execute(); break;
+      case wcToggleFit: FZoomOnOpen->ToggleFit(); break;
+      case wcPriorAcross:
+      case wcNextAcross:
+        if (!FitsAcross(*KestImage1)) return false;
+        (K.Command == wcNextAcross ? FileNext : FilePrior)->Execute();
+        break;
     }
     return true;
   }
@@ -266,19 +299,22 @@ bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
 
 void TForm1::ShowZoomText() {
   // The list highlights the entry that the text names, or none.
-  const std::string Text = KestImage1->GetScaleText();
+  const std::string Text = FZoomOnOpen->ShownScaleText();
   ComboBox1->SetItemIndex(ComboBox1->Items().IndexOf(Text));
   ComboBox1->SetText(Text);
   StatusBar->SetPanelText(0, Text);
 }
 
-void TForm1::KestImage1ScaleChange(TObject*) { ShowZoomText(); }
+void TForm1::KestImage1ScaleChange(TObject*) {
+  FZoomOnOpen->ScaleChanged();
+  ShowZoomText();
+}
 
 void TForm1::ComboBox1Click(TObject*) {
   KestImage1->SetScaleText(ComboBox1->Text());
-  // A zoom chosen while Stretch or Resize is down changes no visible scale and
-  // reports none; the texts show the zoom the view will use all the same.
-  if (KestImage1->ScaleMode() != smScale) ShowZoomText();
+  // Text that is no zoom, and a zoom chosen while Stretch or Resize is down,
+  // change no visible scale: the texts go back to the scale shown.
+  ShowZoomText();
   // After a choice from the list the view takes the focus back, so the wheel
   // steps through the files again.
   if (ComboBox1->Focused()) KestImage1->SetFocus();
@@ -299,9 +335,30 @@ void TForm1::ActualSizeExecute(TObject*) {
   if (KestImage1->ScaleMode() == smScale) KestImage1->SetScale(1.0);
 }
 
-void TForm1::StretchExecute(TObject*) { KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale); }
-void TForm1::ResizeExecute(TObject*) { KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale); }
-void TForm1::LockZoomExecute(TObject*) { KestImage1->SetLockScale(tbLock->Down()); }
+void TForm1::StretchExecute(TObject*) {
+  KestImage1->SetScaleMode(tbStretch->Down() ? smStretch : smScale);
+  ShowModes();
+}
+void TForm1::ResizeExecute(TObject*) {
+  KestImage1->SetScaleMode(tbResize->Down() ? smResize : smScale);
+  ShowModes();
+}
+void TForm1::LockZoomExecute(TObject*) {
+  KestImage1->SetLockScale(tbLock->Down());
+  ShowModes();
+}
+
+void TForm1::ShowModes() {
+  // The menu's check marks follow the buttons.
+  LockZoom->SetChecked(tbLock->Down());
+  Resize->SetChecked(tbResize->Down());
+  Stretch->SetChecked(tbStretch->Down());
+  ShowZoomText();
+}
+
+void TForm1::EditCopyExecute(TObject*) { CopyPicture(); }
+void TForm1::FileCloseExecute(TObject*) { Close(); }
+void TForm1::HelpAboutExecute(TObject*) { ShowAbout(); }
 
 void TForm1::ZoomAt(TZoomKind Kind, TPoint P) {
   // The picture point under P, in picture pixels before the step.
@@ -315,9 +372,11 @@ void TForm1::ZoomAt(TZoomKind Kind, TPoint P) {
 }
 
 void TForm1::KestImage1MouseWheel(TObject*, TShiftState Shift, int WheelDelta, TPoint MousePos, bool& Handled) {
-  // Ctrl with the wheel zooms about the pointer; the plain wheel steps through the files.
+  // Ctrl with the wheel zooms about the pointer; the plain wheel moves a
+  // picture larger than the view and otherwise steps through the files.
   if (!Shift.Contains(ssCtrl)) {
     FZoomWheel = 0;
+    if (ScrollForWheel(*KestImage1, Shift, TControl::CurrentWheelTurn())) Handled = true;
     return;
   }
   Handled = true;
@@ -432,16 +491,24 @@ void TForm1::ShowFile(std::int32_t Index) {
   if (Index == FFileIndex || Index < 0 || Index >= static_cast<std::int32_t>(FFiles.size())) return;
   FFileIndex = Index;
   const std::string Name = FFiles[static_cast<std::size_t>(Index)];
+  FZoomOnOpen->BeginOpen();
   try {
     KestImage1->Picture()->LoadFile(Name);
   } catch (...) {
+    FZoomOnOpen->EndOpen();
     UpdateNavigation();
     throw;
   }
+  FZoomOnOpen->EndOpen();
   // A decode of the picture before was abandoned: its end never comes.
   EndBusy();
-  StatusBar->SetPanelText(1, ExtractFileName(Name));
-  SetCaption(ExtractFileName(Name) + " - TKestImage Demo");
+  TFileFacts Facts{ExtractFileName(Name), Index, static_cast<std::int32_t>(FFiles.size()),
+                   KestImage1->Picture()->Width(), KestImage1->Picture()->Height(), -1};
+  const QFileInfo Info(QString::fromStdString(Name));
+  if (Info.exists()) Facts.Bytes = Info.size();
+  StatusBar->SetPanelText(1, Facts.Name);
+  ShowFacts(*StatusBar, Facts);
+  SetCaption(WindowTitle(Facts));
   UpdateNavigation();
   // The view paints the new picture now rather than from Qt's painting, so a
   // long decode can put its progress on the screen while it runs. Damage found
@@ -453,11 +520,56 @@ void TForm1::FileOpen1Execute(TObject*) {
   // The dialog starts where the picture shown lies, or in the user's pictures.
   const std::string Shown =
       FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size()) ? FFiles[FFileIndex] : std::string();
-  const QString Folder = Shown.empty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
-                                       : QFileInfo(QString::fromStdString(Shown)).absolutePath();
+  const QString Kept = QString::fromStdString(FOpenFolder);
+  const QString Folder = !Shown.empty() ? QFileInfo(QString::fromStdString(Shown)).absolutePath()
+                         : !Kept.isEmpty() && QDir(Kept).exists()
+                             ? Kept
+                             : QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
   OpenPictureDialog->SetInitialDir(QDir(Folder).exists() ? Folder.toStdString() : std::string());
   if (!OpenPictureDialog->Execute()) return;
+  FOpenFolder = QFileInfo(QString::fromStdString(OpenPictureDialog->FileName())).absolutePath().toStdString();
   OpenFiles(OpenPictureDialog->SelectedFiles().ToVector());
+}
+
+// ---------------------------------------------------------------------------
+// Settings kept between runs
+
+void TForm1::RestoreSettings() {
+  const TViewerState S = ReadViewerState();
+  if (S.Bounds.Right > S.Bounds.Left) {
+    // Showing the window keeps it within the screen's available area.
+    SetPosition(poDesigned);
+    SetBounds(S.Bounds.Left, S.Bounds.Top, S.Bounds.Right - S.Bounds.Left, S.Bounds.Bottom - S.Bounds.Top);
+  }
+  FNormalBounds = BoundsRect();
+  if (S.Maximized) SetWindowState(wsMaximized);
+  FZoomOnOpen->SetOpenZoom(S.OpenZoom);
+  if (S.Smooth != Smooth->Checked()) SmoothExecute(this);
+  tbLock->SetDown(S.LockZoom);
+  LockZoomExecute(this);
+  tbResize->SetDown(S.Mode == smResize);
+  tbStretch->SetDown(S.Mode == smStretch);
+  KestImage1->SetScaleMode(S.Mode);
+  ShowModes();
+  FOpenFolder = S.OpenFolder;
+  if (!FKeepSettings) {
+    FKeepSettings = true;
+    OnClose = [this](TObject*) { WriteViewerState(CurrentSettings()); };
+  }
+}
+
+TViewerState TForm1::CurrentSettings() const {
+  TViewerState S;
+  S.Maximized = WindowState() == wsMaximized;
+  S.Bounds = WindowState() == wsNormal && !FFullScreen ? BoundsRect() : FNormalBounds;
+  S.OpenZoom = FZoomOnOpen->OpenZoom();
+  S.Smooth = KestImage1->Resampling() == rsSmooth;
+  S.LockZoom = KestImage1->LockScale();
+  S.Mode = KestImage1->ScaleMode();
+  const std::string Shown =
+      FFileIndex >= 0 && FFileIndex < static_cast<std::int32_t>(FFiles.size()) ? FFiles[FFileIndex] : std::string();
+  S.OpenFolder = Shown.empty() ? FOpenFolder : QFileInfo(QString::fromStdString(Shown)).absolutePath().toStdString();
+  return S;
 }
 
 void TForm1::FormDropFiles(TObject*, const std::vector<std::string>& Names) { OpenFiles(Names); }

@@ -15,6 +15,8 @@
 #include "toolkit/ImgList.h"
 #include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
+#include "viewer/ViewerSettings.h"
+#include "viewer/ZoomOnOpen.h"
 
 // The address the link label opens: the project's home page.
 extern const char* const HomePageUrl;
@@ -63,6 +65,9 @@ class TForm1 : public TForm {
   TAction* ActualSize = nullptr;
   TAction* FullScreen = nullptr;
   TAction* Smooth = nullptr;
+  TAction* EditCopy = nullptr;
+  TAction* FileClose = nullptr;
+  TAction* HelpAbout = nullptr;
   TImageList* ImageList1 = nullptr;
   TOpenPictureDialog* OpenPictureDialog = nullptr;
   TPopupMenu* PopupMenu1 = nullptr;
@@ -87,6 +92,13 @@ class TForm1 : public TForm {
   bool IsFullScreen() const { return FFullScreen; }
   // Copies the picture as the view shows it to the clipboard.
   void CopyPicture();
+  // The zoom each opened picture comes at, and the kind of zoom kept.
+  TZoomOnOpen& ZoomOnOpen() { return *FZoomOnOpen; }
+  // Takes the settings kept from the last run (the window's place, the zoom
+  // on open, smoothing, Lock Zoom, Resize or Stretch, the dialog's folder);
+  // from then on they are kept again when the window closes.
+  void RestoreSettings();
+  TViewerState CurrentSettings() const;
   // How long a decode runs before the busy cursor and its percent show.
   void SetBusyDelay(std::chrono::milliseconds D) { FBusyDelay = D; }
 
@@ -116,18 +128,24 @@ class TForm1 : public TForm {
                           const TRect& R, const std::string& Msg);
   void ActualSizeExecute(TObject* Sender);
   void FullScreenExecute(TObject* Sender);
+  void EditCopyExecute(TObject* Sender);
+  void FileCloseExecute(TObject* Sender);
+  void HelpAboutExecute(TObject* Sender);
   void FormDropFiles(TObject* Sender, const std::vector<std::string>& Names);
 
  private:
   void RegisterHandlers();
   void FindComponents();
   void UpdateNavigation();
-  // Gives the context menu's entries the window keys of their commands.
+  // Gives the context menu's entries the window keys of their commands, and
+  // its mode entries the clicks of their tool-bar buttons.
   void ShowWindowKeysInMenu();
   void SetFullScreen(bool On);
   // Zooms one step in or out keeping the picture point under client point P in place.
   void ZoomAt(TZoomKind Kind, TPoint P);
   void ShowZoomText();
+  // The check marks of Lock Zoom, Resize and Stretch, and the zoom texts.
+  void ShowModes();
   // Takes back the busy cursor of a long decode.
   void EndBusy();
 
@@ -141,6 +159,13 @@ class TForm1 : public TForm {
   std::chrono::milliseconds FBusyDelay{100};
   std::chrono::steady_clock::time_point FDecodeStart;
   bool FBusy = false;
+  std::unique_ptr<TZoomOnOpen> FZoomOnOpen;
+  // The settings are kept on closing once they were restored.
+  bool FKeepSettings = false;
+  // The normal window's place while it is maximised or full screen.
+  TRect FNormalBounds;
+  // Where the open dialog starts when no file is shown.
+  std::string FOpenFolder;
 };
 
 // The window's stored layout (text of our layout format).

@@ -200,7 +200,7 @@ TEST_F(HiDpiForm, StatusBarLaysOutInQtUnitsAndDrawsAtTheDeviceScale) {
   EXPECT_EQ(S.ClientWidth(), 2 * Frame->Client()->width());
   // The first panel is 50 units wide: its neighbour starts 52 units, 104 pixels, in.
   EXPECT_EQ(S.PanelRect(1).Left, 2 * (S.Panel(0).Width + 2));
-  EXPECT_EQ(S.PanelRect(1).Right, S.ClientWidth());
+  EXPECT_EQ(S.PanelRect(S.PanelCount() - 1).Right, S.ClientWidth());
   S.SetPanelText(1, "Sharp text");
   S.Update();
   // Text drawn at the screen's density has detail finer than 2 x 2 blocks.

@@ -56,7 +56,13 @@ TEST_F(Form1DesktopTest, OneFileBringsItsFolderInNaturalOrderFromThatFile) {
   EXPECT_EQ(ShownNames(), (std::vector<std::string>{"A2.JPG", "a10.jpg", "b.jpg", "c1.jpg"}));
   EXPECT_EQ(Form->FileIndex(), 1);
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "a10.jpg");
-  EXPECT_EQ(Form->Caption(), "a10.jpg - TKestImage Demo");
+  // The title and the status bar say where the file is and how large.
+  EXPECT_EQ(Form->Caption(), "a10.jpg (2/4, 11 \u00D7 7) - TKestImage Demo");
+  const qint64 Bytes = QFileInfo(Path("a10.jpg")).size();
+  ASSERT_LT(Bytes, 1024);
+  const std::vector<std::string> Facts = {Form->StatusBar->Panel(2).Text, Form->StatusBar->Panel(3).Text,
+                                          Form->StatusBar->Panel(4).Text};
+  EXPECT_EQ(Facts, (std::vector<std::string>{"11 \u00D7 7", std::to_string(Bytes) + " bytes", "2/4"}));
   EXPECT_EQ(Navigation(), "FPNL");
   // The ends: Home reaches the first, where Home and Prior no longer move.
   Key(Qt::Key_Home);
@@ -89,7 +95,7 @@ TEST_F(Form1DesktopTest, AFileThatCannotBeShownIsReportedAndTheWindowStaysUsable
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
   WritePictures({"later.jpg"});
   Form->OpenFiles(Paths({"later.jpg"}));
-  EXPECT_EQ(Form->Caption(), "later.jpg - TKestImage Demo");
+  EXPECT_EQ(Form->Caption(), "later.jpg (1/1, 10 \u00D7 7) - TKestImage Demo");
 }
 
 TEST_F(Form1DesktopTest, DroppedFilesOpenAsASelectionAndOtherDropsAreRefused) {
@@ -239,10 +245,21 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
   QContextMenuEvent E(QContextMenuEvent::Mouse, QPoint(50, 50), ViewClient()->mapToGlobal(QPoint(50, 50)));
   QApplication::sendEvent(ViewClient(), &E);
   ASSERT_TRUE(Seen->Opened);
-  EXPECT_EQ(Seen->Entries, (QStringList{"&Open\tCtrl+O", "-", "Best Fit", "Zoom &In\tCtrl++", "Zoom &Out\tCtrl+-",
-                                        "&100 %\tCtrl+0", "-", "F&ull Screen\tF11", "[x] Smooth", "-", "(off) &First\tHome",
-                                        "(off) &Prior\tPgUp", "&Next\tPgDn", "&Last\tEnd"}));
+  EXPECT_EQ(Seen->Entries,
+            (QStringList{"&Open\tCtrl+O", "&Copy\tCtrl+C", "-", "Best Fit", "Zoom &In\tCtrl++", "Zoom &Out\tCtrl+-",
+                         "&100 %\tCtrl+0", "-", "F&ull Screen\tF11", "[x] Smooth", "Lock Zoom", "Resize", "Stretch", "-",
+                         "(off) &First\tHome", "(off) &Prior\tPgUp", "&Next\tPgDn", "&Last\tEnd", "-",
+                         "&About\tF1", "&Close\tCtrl+W"}));
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
+  // The menu key opens it too.
+  Seen = WhenMenuOpens();
+  QTest::keyClick(ViewClient(), Qt::Key_Menu);
+  EXPECT_TRUE(Seen->Opened);
+  // F1 shows the About box: version, formats, libraries.
+  Key(Qt::Key_F1);
+  ASSERT_EQ(Messages.size(), 1u);
+  for (const char* Part : {"TKestImage Demo 0.", "JPEG Image File (jpeg, jpg)", "Bitmaps (bmp)", "libjpeg "})
+    EXPECT_NE(Messages[0].find(Part), std::string::npos) << Part << " in " << Messages[0];
   const struct {
     const char* Entry;
     std::function<bool()> Done;
@@ -257,17 +274,18 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
       {"&100 %", [&] { return Form->StatusBar->Panel(0).Text == "100%"; }},
       {"F&ull Screen", [&] { return Form->IsFullScreen(); }},
       {"Smooth", [&] { return Form->KestImage1->Resampling() == rsNearest; }},
+      {"Lock Zoom", [&] { return Form->KestImage1->LockScale() && Form->tbLock->Down() && Form->LockZoom->Checked(); }},
+      {"Resize", [&] { return Form->KestImage1->ScaleMode() == smResize && Form->Resize->Checked(); }},
+      {"Stretch", [&] { return Form->tbStretch->Down() && !Form->tbResize->Down() && !Form->Resize->Checked(); }},
+      {"&Copy", [&] { return !QGuiApplication::clipboard()->image().isNull(); }},
+      {"&About", [&] { return Messages.size() == 2 && Messages[1] == Messages[0]; }},
+      {"&Close", [&] { return !Form->Widget()->isVisible(); }},
   };
   for (const auto& C : Choices) {
     Seen = WhenMenuOpens(C.Entry);
     QApplication::sendEvent(ViewClient(), &E);
     EXPECT_TRUE(C.Done()) << C.Entry;
   }
-  // The menu key opens it too.
-  Seen = WhenMenuOpens();
-  QTest::keyClick(ViewClient(), Qt::Key_Menu);
-  EXPECT_TRUE(Seen->Opened);
-  EXPECT_TRUE(Messages.empty());
 }
 
 TEST_F(Form1DesktopTest, TheDialogStartsInTheShownPicturesFolderAndACancelKeepsNavigation) {

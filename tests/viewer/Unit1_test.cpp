@@ -79,11 +79,13 @@ TEST_F(Form1Test, TypedTextIsAppliedWhenEnterMovesTheFocusToTheView) {
   EXPECT_EQ(Combo()->count(), 9);
 }
 
-TEST_F(Form1Test, TextWithoutDigitsChangesNothingAndStaysInTheBox) {
-  TypeIntoBox("abc");
-  EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 1.0);
-  EXPECT_EQ(Combo()->currentText().toStdString(), "abc");
-  EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%");
+TEST_F(Form1Test, TextThatIsNoZoomIsRefusedAndTheBoxShowsTheZoomAgain) {
+  for (const char* Typed : {"abc", "0"}) {
+    TypeIntoBox(Typed);
+    EXPECT_DOUBLE_EQ(Form->KestImage1->Scale(), 1.0) << Typed;
+    EXPECT_EQ(Combo()->currentText().toStdString(), "100%") << Typed;
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, "100%") << Typed;
+  }
 }
 
 TEST_F(Form1Test, ZoomActionsStepThroughTheStandardScales) {
@@ -95,26 +97,27 @@ TEST_F(Form1Test, ZoomActionsStepThroughTheStandardScales) {
   EXPECT_EQ(Combo()->currentText().toStdString(), "75%");
 }
 
-TEST_F(Form1Test, ZoomTextsShowTheZoomTheViewWillUseInEveryMode) {
-  // In Stretch and Resize a chosen zoom changes nothing visible, but the box,
-  // its list and the status bar show it, and releasing the mode shows it.
+TEST_F(Form1Test, ZoomTextsShowTheScaleShownInEveryMode) {
+  // The sample (1073 x 653) in the 669 x 421 client: fitted at 62 %, stretched
+  // at 62 % across and 64 % down. A zoom chosen meanwhile shows once the mode
+  // is released.
   const struct {
     TToolButton* TForm1::*Mode;
     TScaleMode Expected;
-  } Modes[] = {{&TForm1::tbStretch, smStretch}, {&TForm1::tbResize, smResize}, {nullptr, smScale}};
+    const char* Shown;
+  } Modes[] = {{&TForm1::tbStretch, smStretch, "Stretch"}, {&TForm1::tbResize, smResize, "62%"}};
   int Item = 5;
   for (const auto& M : Modes) {
-    if (M.Mode) Click(Form->*M.Mode);
+    Click(Form->*M.Mode);
     ASSERT_EQ(Form->KestImage1->ScaleMode(), M.Expected);
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, M.Shown) << M.Shown;
     Combo()->setCurrentIndex(++Item);
     emit Combo()->activated(Item);
-    const std::string Text = Combo()->itemText(Item).toStdString();
-    EXPECT_EQ(Form->KestImage1->GetScaleText(), Text) << M.Expected;
-    EXPECT_EQ(Combo()->currentText().toStdString(), Text) << M.Expected;
-    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Text) << M.Expected;
-    if (M.Mode) Click(Form->*M.Mode);
+    EXPECT_EQ(Combo()->currentText().toStdString(), M.Shown) << M.Shown;
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, M.Shown) << M.Shown;
+    Click(Form->*M.Mode);
     EXPECT_EQ(Form->KestImage1->ScaleMode(), smScale);
-    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Text) << M.Expected;
+    EXPECT_EQ(Form->StatusBar->Panel(0).Text, Combo()->itemText(Item).toStdString()) << M.Shown;
   }
 }
 
@@ -223,7 +226,7 @@ TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
   // The index has moved to the failed file: Next and Last would move on.
   EXPECT_EQ(Navigation(), "--NL");
   EXPECT_EQ(Form->FileIndex(), 0);
-  Wheel(-120);
+  Click(Form->ToolButton7);  // next (the wheel scrolls the sample, which is taller than the view)
   EXPECT_EQ(Shown(), "33x22");
   EXPECT_EQ(Form->StatusBar->Panel(1).Text, "good.jpg");
   EXPECT_EQ(Navigation(), "FP--");
@@ -294,8 +297,9 @@ TEST_F(Form1Test, ADecodeShowsTheBusyCursorAndPercentWhileNextStepsOnAtOnce) {
   ASSERT_TRUE(V->Decoding());
   EXPECT_EQ(Shown(), "3000x2000");
   EXPECT_EQ(V->Cursor(), crHourGlass);
+  const double Fitted = V->Scale();
   Click(Form->ToolButton8);
-  EXPECT_EQ(V->Scale(), 1.5);
+  EXPECT_GT(V->Scale(), Fitted);
   while (Form->StatusBar->Panel(1).Text == "large.jpg" && V->Decoding()) QApplication::processEvents();
   if (V->Decoding()) {
     EXPECT_EQ(Form->StatusBar->Panel(1).Text.substr(0, 11), "large.jpg (");
