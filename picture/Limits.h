@@ -67,3 +67,12 @@ constexpr double MaxFontPixels = 1e5;
 
 // Width in pixels of the frame drawn around a region: wider than any surface.
 constexpr double MaxFrameWidth = 1e4;
+
+// Worker threads of decodes at first drawing, running or set aside (a decode
+// abandoned while its format library decodes in one call runs on to its end,
+// apart): a decode asked for while this many exist waits, its picture drawn
+// as while it decodes, until one of them ends. So a viewer that moves on from
+// picture to picture keeps at most two abandoned decodes besides the one it
+// shows. Each holds at most a picture of MaxPicturePixels and its decoder's
+// buffers, about 2 GB: about 6 GB at worst, for as long as the slowest runs.
+constexpr int MaxDecodeWorkers = 3;
