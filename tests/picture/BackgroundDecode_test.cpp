@@ -316,5 +316,6 @@ TEST(BackgroundDecodeAbandon, WorkersAreCappedAndFurtherDecodesWait) {
   RunEventsUntil([&] { return !Next.BackgroundDecoding() && !Graphics.back()->BackgroundDecoding(); });
   EXPECT_EQ(Free->InDecode, 2);
   FinishAbandonedDecodes();
+  QCoreApplication::processEvents();  // the wake-ups queued hold the copies
   EXPECT_EQ(Held->CopiesAlive, 0);
 }

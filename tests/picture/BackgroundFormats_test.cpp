@@ -191,27 +191,6 @@ TEST_F(BackgroundFormatsTest, AbandonedDecodeStopsAndDeliversNothing) {
   }
 }
 
-// A cancelled decode of an animation stops before it reads another frame: the
-// canvas the frames are composed on is never allocated.
-TEST_F(BackgroundFormatsTest, CancelledAnimationStopsReadingItsFrames) {
-  std::atomic<int> Canvases{0};
-  SetPixelMemoryHook([&Canvases](std::size_t Bytes) {
-    if (Bytes == 32 * 24 * 4) ++Canvases;
-    return true;
-  });
-  TClock Clock;
-  Clock.HoldAt = 1;  // the decode's start
-  std::vector<TNoteRecord> Notes;
-  auto G = Load(TFormatCase{"GIF", Maker<TGifImage>(), GifFile()}, GifFile(), Clock, Notes);
-  G->StartBackgroundDecode();
-  while (!Clock.Held) std::this_thread::yield();
-  G->CancelBackgroundDecode();
-  Clock.Released = true;
-  FinishAbandonedDecodes();
-  SetPixelMemoryHook(nullptr);
-  EXPECT_EQ(Canvases, 0);
-}
-
 // Where the box of the given type starts in a file of boxes (at the top level).
 std::size_t FindBox(const std::vector<std::uint8_t>& B, const char* Type) {
   std::size_t At = 0;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
+#include "picture/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "support/GraphicTests.h"
 #include "support/GifFiles.h"
@@ -261,6 +263,21 @@ TEST_F(GifTest, DataOffTheCanvasIsPassedOverUndecoded) {
   EXPECT_EQ(G->FrameCount(), 4);
   FClock.Advance(300);
   EXPECT_EQ(Shown(*G, 5, 5), 0x0000FFu);
+}
+
+// A decode on a worker that was cancelled stops reading frames at once.
+TEST_F(GifTest, CancelledDecodeStopsReadingFrames) {
+  struct TWorkerCopy : TGifImage {
+    void DecodeCancelled() {
+      const std::atomic<bool> Cancel{true};
+      DecodeForBackground(Cancel);
+    }
+  };
+  TGifFileSpec S;
+  S.Frames = {Whole(16, 12, [](int, int) { return 1; })};
+  TWorkerCopy G;
+  G.LoadFromStream(*TMemoryStream::Over(MakeGif(S)));
+  EXPECT_THROW(G.DecodeCancelled(), EDecodeCancelled);
 }
 
 TEST_F(GifTest, JoinsTheDialogFilter) {
