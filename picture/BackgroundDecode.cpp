@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "picture/Limits.h"
 #include "toolkit/MainThread.h"
 
 namespace {
@@ -17,11 +19,39 @@ namespace {
 // the decoders that report progress as they go.
 constexpr auto StopWait = std::chrono::milliseconds(20);
 
+// Workers set aside by abandoned decodes, with what they decode, and the
+// decodes waiting for a worker; used on the user-interface thread only. The
+// last reference to each set-aside decode's state is the one here, so its
+// copy is freed on the thread that joins the worker.
+struct TWorkers {
+  struct TAbandoned {
+    std::thread Thread;
+    std::shared_ptr<void> Shared;
+    std::function<bool()> Ended;
+  };
+  std::vector<TAbandoned> Abandoned;
+  // Workers started and neither joined nor set aside.
+  int Running = 0;
+  std::deque<TBackgroundDecode*> Waiting;
+
+  // At the latest when the program ends.
+  ~TWorkers() {
+    for (TAbandoned& A : Abandoned)
+      if (A.Thread.joinable()) A.Thread.join();
+  }
+  int Count() const { return Running + static_cast<int>(Abandoned.size()); }
+  void Forget(TBackgroundDecode* Job) { Waiting.erase(std::remove(Waiting.begin(), Waiting.end(), Job), Waiting.end()); }
+};
+
+TWorkers& Workers() {
+  static TWorkers List;
+  return List;
+}
+
 }  // namespace
 
 TBackgroundDecode::TBackgroundDecode(TGraphic& Owner, std::unique_ptr<TGraphic> Copy)
     : FOwner(Owner), FShared(std::make_shared<TShared>()) {
-  ReapAbandoned(false);
   TShared& S = *FShared;
   S.Job = this;
   S.Copy = std::move(Copy);
@@ -32,66 +62,60 @@ TBackgroundDecode::TBackgroundDecode(TGraphic& Owner, std::unique_ptr<TGraphic> 
     if (S.Cancel.load(std::memory_order_relaxed)) throw EDecodeCancelled();
     Post(S, Stage, Percent, RedrawNow, R);
   };
-  FThread = std::thread([Shared = FShared] { Work(Shared); });
+  Workers().Waiting.push_back(this);
+  ReapAbandoned(false);
 }
 
-namespace {
-
-// Workers set aside by abandoned decodes, with what they decode; used on the
-// user-interface thread only. The last reference to each decode's state is
-// the one here, so its copy is freed on the thread that joins the worker.
-struct TAbandoned {
-  std::thread Thread;
-  std::shared_ptr<void> Shared;
-  std::function<bool()> Ended;
-};
-
-struct TAbandonedList {
-  std::vector<TAbandoned> Items;
-  // At the latest when the program ends.
-  ~TAbandonedList() {
-    for (TAbandoned& A : Items)
-      if (A.Thread.joinable()) A.Thread.join();
+bool TBackgroundDecode::Launch() {
+  try {
+    FThread = std::thread([Shared = FShared] { Work(Shared); });
+  } catch (const std::system_error&) {
+    return false;  // no thread to be had now: the decode waits on
   }
-};
-
-TAbandonedList& Abandoned() {
-  static TAbandonedList List;
-  return List;
+  FLaunched = true;
+  ++Workers().Running;
+  return true;
 }
-
-}  // namespace
 
 TBackgroundDecode::~TBackgroundDecode() {
   FShared->Closed = true;
   FShared->Cancel.store(true, std::memory_order_relaxed);
-  if (!FThread.joinable()) return;
-  bool Ended;
-  {
-    std::unique_lock<std::mutex> Lock(FShared->Mutex);
-    Ended = FShared->Ended.wait_for(Lock, StopWait, [this] { return FShared->Done; });
-  }
-  if (Ended) {
-    FThread.join();
+  TWorkers& W = Workers();
+  if (!FLaunched) {
+    W.Forget(this);
     return;
   }
-  const std::shared_ptr<TShared> S = FShared;
-  Abandoned().Items.push_back(TAbandoned{std::move(FThread), S, [S] {
-                                           const std::lock_guard<std::mutex> Lock(S->Mutex);
-                                           return S->Done;
-                                         }});
+  if (FThread.joinable()) {
+    bool Ended;
+    {
+      std::unique_lock<std::mutex> Lock(FShared->Mutex);
+      Ended = FShared->Ended.wait_for(Lock, StopWait, [this] { return FShared->Done; });
+    }
+    if (Ended) {
+      FThread.join();
+    } else {
+      const std::shared_ptr<TShared> S = FShared;
+      W.Abandoned.push_back(TWorkers::TAbandoned{std::move(FThread), S, [S] {
+                                                   const std::lock_guard<std::mutex> Lock(S->Mutex);
+                                                   return S->Done;
+                                                 }});
+    }
+  }
+  --W.Running;
+  ReapAbandoned(false);
 }
 
 void TBackgroundDecode::ReapAbandoned(bool Wait) {
-  auto& Items = Abandoned().Items;
-  for (auto I = Items.begin(); I != Items.end();) {
+  TWorkers& W = Workers();
+  for (auto I = W.Abandoned.begin(); I != W.Abandoned.end();) {
     if (Wait || I->Ended()) {
       I->Thread.join();
-      I = Items.erase(I);
+      I = W.Abandoned.erase(I);
     } else {
       ++I;
     }
   }
+  while (!W.Waiting.empty() && W.Count() < MaxDecodeWorkers && W.Waiting.front()->Launch()) W.Waiting.pop_front();
 }
 
 void FinishAbandonedDecodes() { TBackgroundDecode::ReapAbandoned(true); }
@@ -189,7 +213,11 @@ void TBackgroundDecode::WakeUp(const std::shared_ptr<TShared>& S) {
 
 void TBackgroundDecode::Deliver(const std::shared_ptr<TShared>& S) {
   for (;;) {
-    if (S->Closed) return;
+    if (S->Closed) {
+      // A set-aside worker may have ended: its place goes to a waiting decode.
+      ReapAbandoned(false);
+      return;
+    }
     std::optional<TNote> N;
     bool Done = false;
     {
@@ -214,6 +242,13 @@ void TBackgroundDecode::Deliver(const std::shared_ptr<TShared>& S) {
 }
 
 bool TBackgroundDecode::WaitAndDeliver() {
+  if (!FLaunched) {
+    // Waiting for a worker: the caller waits for the picture anyway.
+    Workers().Forget(this);
+    FLaunched = true;
+    ++Workers().Running;
+    Work(FShared);
+  }
   if (FThread.joinable()) FThread.join();
   const std::shared_ptr<TShared> S = FShared;
   for (;;) {

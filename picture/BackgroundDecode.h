@@ -36,20 +36,22 @@ class EDecodeCancelled : public std::exception {
 
 class TBackgroundDecode {
  public:
-  // Starts decoding Copy, a private copy of Owner, on a worker thread.
+  // Starts decoding Copy, a private copy of Owner, on a worker thread; while
+  // MaxDecodeWorkers workers run or are set aside, the decode waits for one
+  // of them to end (the picture is drawn as while it decodes).
   TBackgroundDecode(TGraphic& Owner, std::unique_ptr<TGraphic> Copy);
   // Stops the worker at its next check and frees the copy; no notification of
   // this decode is raised any more. A worker that does not stop at once (a
   // format library that decodes in one call cannot be interrupted) is set
   // aside, so that the user-interface thread does not wait for it: it is
-  // joined, and its copy freed, by a later decode or FinishAbandonedDecodes.
+  // joined, and its copy freed, once it has ended (or by FinishAbandonedDecodes).
   ~TBackgroundDecode();
   TBackgroundDecode(const TBackgroundDecode&) = delete;
   TBackgroundDecode& operator=(const TBackgroundDecode&) = delete;
 
-  // Waits for the worker, then raises on Owner the notifications not raised
-  // yet. False when one of their handlers closed the decode (this object is
-  // then gone).
+  // Waits for the worker (a decode still waiting for a worker runs on this
+  // thread), then raises on Owner the notifications not raised yet. False
+  // when one of their handlers closed the decode (this object is then gone).
   bool WaitAndDeliver();
   // After the worker has ended: hands the copy to Owner's TakeDecoded, raises
   // the last notification and returns the decode's failure (or null). The
@@ -110,14 +112,21 @@ class TBackgroundDecode {
 
   friend void FinishAbandonedDecodes();
   // User-interface thread: joins the set-aside workers that have ended (all
-  // of them when Wait) and frees their copies.
+  // of them when Wait) and frees their copies, then starts the decodes that
+  // waited for a worker, as far as the limit allows.
   static void ReapAbandoned(bool Wait);
+  // User-interface thread: runs the decode on a worker thread; false when no
+  // thread could be started.
+  bool Launch();
 
   TGraphic& FOwner;
   std::shared_ptr<TShared> FShared;
   std::thread FThread;
   // Read and written on the user-interface thread only.
   std::unique_ptr<TBitmap> FPreview;
+  // The worker was started (and counts against the limit until it is joined
+  // or set aside).
+  bool FLaunched = false;
 };
 
 // Waits for every worker of an abandoned decode and frees what it held; the

@@ -8,6 +8,7 @@
 #include <new>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <QImage>
 
@@ -36,14 +37,18 @@ TPixelMemoryHook& PixelMemoryHook() {
 
 void SetPixelMemoryHook(TPixelMemoryHook Hook) { PixelMemoryHook() = std::move(Hook); }
 
+namespace {
+// glibc serves requests below its mmap threshold (which grows up to this
+// value) from the heap; from it on, a buffer is memory mapped for it alone.
+constexpr std::size_t MmapThresholdMax = std::size_t{4} * 1024 * 1024 * sizeof(long);
+}  // namespace
+
 TPixelMemory AllocatePixelMemory(std::size_t Bytes) {
   if (PixelMemoryHook() && !PixelMemoryHook()(Bytes)) throw std::bad_alloc();
   constexpr std::size_t HugePage = std::size_t{2} << 20;
-  // glibc serves requests below its mmap threshold (which grows up to this
-  // value) from the heap, whose pages are mostly in use already; advising huge
-  // pages there makes each first touch clear 2 MB, which costs more than the
-  // translations it saves. Only buffers that get fresh pages anyway take them.
-  constexpr std::size_t MmapThresholdMax = std::size_t{4} * 1024 * 1024 * sizeof(long);
+  // The heap's pages are mostly in use already: advising huge pages there
+  // makes each first touch clear 2 MB, which costs more than the translations
+  // it saves. Only buffers that get fresh pages anyway take them.
   void* P = nullptr;
   if (Bytes >= MmapThresholdMax && Bytes <= std::numeric_limits<std::size_t>::max() - HugePage) {
     const std::size_t Rounded = (Bytes + HugePage - 1) / HugePage * HugePage;
@@ -332,22 +337,44 @@ void TBitmap::SetPixelFormat(TPixelFormat Format) {
     Masks[2] = 0x001F;
   }
   TPixelMemory New = BitmapMemory(L.Bytes);
-  if (L.Bytes) std::memset(New.get(), 0, L.Bytes);
   const TPixelView Src = View();
   const auto Row = static_cast<std::ptrdiff_t>(L.Row);
   if (!Empty() && NewBpp == 32) {
-    QImage Target(New.get(), FWidth, FHeight, Row, QImage::Format_RGB32);
-    StretchBlt(Target, TRect{0, 0, FWidth, FHeight}, nullptr, Src, TRect{0, 0, FWidth, FHeight});
+    ConvertTo32(Src, New.get(), Row);
   } else if (!Empty()) {
+    if (L.Bytes) std::memset(New.get(), 0, L.Bytes);
     for (std::int32_t Y = 0; Y < FHeight; ++Y)
       for (std::int32_t X = 0; X < FWidth; ++X)
         PutPixel(New.get() + Y * Row, X, NewBpp, Src.PixelAt(X, Y), Table, Masks);
+  } else if (L.Bytes) {
+    std::memset(New.get(), 0, L.Bytes);
   }
   FColorTable = std::move(Table);
   std::copy(std::begin(Masks), std::end(Masks), FMasks);
   FPalette.reset();
   Install(std::move(New), L.Bytes, FWidth, FHeight, Format, Row);
   Changed(this);
+}
+
+// Every pixel is written, so the new memory is not cleared first. A large old
+// image (memory mapped for it alone) gives its pages back as its rows are
+// read: a picture at the size limit does not hold its old and new images at
+// once, only the larger of them. The old image is not read afterwards.
+void TBitmap::ConvertTo32(const TPixelView& Src, std::uint8_t* New, std::ptrdiff_t Row) {
+  QImage Target(New, FWidth, FHeight, Row, QImage::Format_RGB32);
+  const bool GiveBack = FCapacity >= MmapThresholdMax;
+  const auto Page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  auto Given = (reinterpret_cast<std::uintptr_t>(FBits.get()) + Page - 1) / Page * Page;
+  constexpr std::int32_t Band = 64;
+  for (std::int32_t Y = 0; Y < FHeight; Y += Band) {
+    const std::int32_t Bottom = std::min(FHeight, Y + Band);
+    StretchBlt(Target, TRect{0, Y, FWidth, Bottom}, nullptr, Src, TRect{0, Y, FWidth, Bottom});
+    const auto Read = reinterpret_cast<std::uintptr_t>(FBits.get() + Bottom * FStride) / Page * Page;
+    if (GiveBack && Read > Given) {
+      madvise(reinterpret_cast<void*>(Given), Read - Given, MADV_DONTNEED);
+      Given = Read;
+    }
+  }
 }
 
 void TBitmap::SetColorTable(std::vector<std::uint32_t> Table) {

@@ -82,7 +82,9 @@ class TBitmap : public TGraphic {
     if (Value != FAlphaFormat) PixelsChanged();
     FAlphaFormat = Value;
   }
-  // Converts the image to another format (colours are kept where the format can hold them).
+  // Converts the image to another format (colours are kept where the format
+  // can hold them). A large picture made 32-bit holds little more than its
+  // new image meanwhile.
   void SetPixelFormat(TPixelFormat Format);
   int BitsPerPixel() const;
   bool Monochrome() const;
@@ -139,6 +141,8 @@ class TBitmap : public TGraphic {
   // (of Bytes bytes) when given, else in the memory held.
   void Install(TPixelMemory Memory, std::size_t Bytes, std::int32_t W, std::int32_t H, TPixelFormat Format,
                std::ptrdiff_t Stride);
+  // SetPixelFormat's conversion of Src, the image held, to 32 bits in New.
+  void ConvertTo32(const TPixelView& Src, std::uint8_t* New, std::ptrdiff_t Row);
   QImage* CanvasImage();
   void FillRect(std::int32_t L, std::int32_t T, std::int32_t R, std::int32_t B, std::uint32_t Pixel);
 

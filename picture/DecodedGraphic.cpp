@@ -356,6 +356,10 @@ bool TDecodedGraphic::DecodeProgress(int Percent, const TRect& R, bool RedrawNow
   return true;
 }
 
+void TDecodedGraphic::CheckCancelled() const {
+  if (Cancelled()) throw EDecodeCancelled();
+}
+
 void TDecodedGraphic::ClearRowsFrom(TBitmap& Target, std::int32_t Row) {
   if (Target.BitsPerPixel() != 32) Target.SetPixelFormat(pf32bit);
   for (std::int32_t Y = std::max(Row, 0); Y < Target.Height(); ++Y)
@@ -616,13 +620,22 @@ void TDecodeSink::Finish(bool Complete) {
     ClearUnwritten();
     return;
   }
-  ClearUnwritten();
   if (FDone >= FHeight) {
     FOwner.SetDecodedAlpha(FRows == rkBGRA8 || FRows == rkBGRA8Premultiplied);
     return;
   }
-  // Pixels the file did not give become transparent: the background shows there.
-  if (FTarget.BitsPerPixel() != 32) FTarget.SetPixelFormat(pf32bit);
+  // Pixels the file did not give become transparent: the background shows
+  // there. The bitmap becomes 32-bit first (holding little more than the new
+  // image meanwhile), then the rows are cleared, once.
+  if (FTarget.BitsPerPixel() != 32) {
+    try {
+      FTarget.SetPixelFormat(pf32bit);
+    } catch (...) {
+      ClearUnwritten();  // black, rather than what the memory held
+      throw;
+    }
+  }
+  FCleared = true;
   if (FTarget.AlphaFormat() == afIgnored) FTarget.SetAlphaFormat(afDefined);
   const TRect R = OrientedRows(FOrientation, FWidth, FHeight, FDone, FHeight);
   for (std::int32_t Y = std::max(R.Top, 0); Y < std::min(R.Bottom, FTarget.Height()); ++Y)

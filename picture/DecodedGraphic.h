@@ -141,6 +141,9 @@ class TDecodedGraphic : public TGraphic {
   // "PNG", "TIFF", ...: "Cannot change the size of a <name> image".
   virtual const char* FormatName() const = 0;
 
+  // For decoders that report no progress for a while (reading an animation's
+  // frames): raises EDecodeCancelled on a worker whose decode was cancelled.
+  void CheckCancelled() const;
   // For decoders: whether the decoded still picture has transparent pixels.
   void SetDecodedAlpha(bool Alpha) { FAlpha = Alpha; }
   // For decoders of a file cut short: the rows of Target from Row on become

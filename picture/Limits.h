@@ -83,3 +83,12 @@ constexpr std::uint64_t MaxAnimationPixels = MaxPicturePixels / 16;
 // composed in a few milliseconds, within the 10 ms a timer step may take.
 // Larger canvases are composed a frame ahead on a worker thread.
 constexpr std::uint64_t MaxTimerStepPixels = std::uint64_t{1} << 18;
+
+// Worker threads of decodes at first drawing, running or set aside (a decode
+// abandoned while its format library decodes in one call runs on to its end,
+// apart): a decode asked for while this many exist waits, its picture drawn
+// as while it decodes, until one of them ends. So a viewer that moves on from
+// picture to picture keeps at most two abandoned decodes besides the one it
+// shows. Each holds at most a picture of MaxPicturePixels and its decoder's
+// buffers, about 2 GB: about 6 GB at worst, for as long as the slowest runs.
+constexpr int MaxDecodeWorkers = 3;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <gif_lib.h>
@@ -23,7 +24,8 @@ void FinalizeGifSupport() { TFileFormatsList::Instance().UnregisterClass(TGifIma
 
 namespace {
 
-// All frames of a file together may not hold more decoded pixels than this.
+// All frames of a file together may not decode more pixels than this: those
+// kept, and those decoded only to reach them (beside or above the canvas).
 constexpr std::uint64_t MaxFramePixels = std::uint64_t{1} << 28;
 
 [[noreturn]] void Fail(int Code) {
@@ -65,12 +67,23 @@ TGif Open(TSource& Source) {
   return Gif;
 }
 
+// Gives new elements no value: a frame's rows are written as they are read
+// and only rows read are shown, so the rows a file does not give take no memory.
+template <class T>
+struct TUninitialised : std::allocator<T> {
+  TUninitialised() = default;
+  template <class U>
+  TUninitialised(const TUninitialised<U>&) noexcept {}
+  template <class U>
+  void construct(U*) noexcept {}
+};
+
 // A frame's pixels are turned into colours once, when the file is read, so
 // that showing a frame is a copy of its rows.
 struct TFrame {
   TFrameInfo Info;
   std::int32_t Width = 0;
-  std::vector<std::uint32_t> Pixels;  // premultiplied 0xAARRGGBB
+  std::vector<std::uint32_t, TUninitialised<std::uint32_t>> Pixels;  // premultiplied 0xAARRGGBB
   std::vector<bool> RowRead;
   bool AnyTransparent = false;
 };
@@ -102,11 +115,14 @@ class TGifFrames : public TFrameSource {
                  F.AnyTransparent);
   }
 
-  // Reads every frame; returns the library's error code of a read that failed, 0 at the file's end.
-  int Read(GifFileType* G);
+  // Reads every frame; returns the library's error code of a read that failed,
+  // 0 at the file's end. Calls Check between frames and rows, which may raise
+  // to stop the reading.
+  int Read(GifFileType* G, const std::function<void()>& Check);
 
  private:
-  int ReadImage(GifFileType* G, const GraphicsControlBlock& Control, std::uint64_t& Budget);
+  int ReadImage(GifFileType* G, const GraphicsControlBlock& Control, std::uint64_t& Budget,
+                const std::function<void()>& Check);
   void ReadExtension(int Code, const GifByteType* Data, GraphicsControlBlock& Control, bool& LoopBlockNext);
 
   std::vector<TFrame> FFrames;
@@ -114,15 +130,16 @@ class TGifFrames : public TFrameSource {
   int FLoops = 1;
 };
 
-int TGifFrames::Read(GifFileType* G) {
+int TGifFrames::Read(GifFileType* G, const std::function<void()>& Check) {
   GraphicsControlBlock Control{0, false, 0, NO_TRANSPARENT_COLOR};
   std::uint64_t Budget = MaxFramePixels;
   for (;;) {
+    Check();
     GifRecordType Type;
     if (DGifGetRecordType(G, &Type) == GIF_ERROR) return G->Error;
     if (Type == TERMINATE_RECORD_TYPE) return 0;
     if (Type == IMAGE_DESC_RECORD_TYPE) {
-      if (const int E = ReadImage(G, Control, Budget)) return E;
+      if (const int E = ReadImage(G, Control, Budget, Check)) return E;
       Control = GraphicsControlBlock{0, false, 0, NO_TRANSPARENT_COLOR};
     } else if (Type == EXTENSION_RECORD_TYPE) {
       int Code = 0;
@@ -153,16 +170,29 @@ void TGifFrames::ReadExtension(int Code, const GifByteType* Data, GraphicsContro
     LoopBlockNext = false;
 }
 
-int TGifFrames::ReadImage(GifFileType* G, const GraphicsControlBlock& Control, std::uint64_t& Budget) {
+// Passes over the rest of a frame's compressed data without decoding it.
+int SkipImageData(GifFileType* G) {
+  GifByteType* Block = nullptr;
+  do
+    if (DGifGetCodeNext(G, &Block) == GIF_ERROR) return G->Error ? G->Error : D_GIF_ERR_READ_FAILED;
+  while (Block);
+  return 0;
+}
+
+int TGifFrames::ReadImage(GifFileType* G, const GraphicsControlBlock& Control, std::uint64_t& Budget,
+                          const std::function<void()>& Check) {
   if (DGifGetImageDesc(G) == GIF_ERROR) return G->Error;
   const GifImageDesc& D = G->Image;
   if (D.Width <= 0 || D.Height <= 0) return D_GIF_ERR_WRONG_RECORD;
-  // Only the part on the canvas is kept.
+  // Only the part on the canvas is kept, and only the rows up to its last are
+  // decoded (all of them when interlaced: each pass runs down the whole frame).
   const TRect Full = Bounds(D.Left, D.Top, D.Width, D.Height);
   const TRect Visible = IntersectRect(Full, TRect{0, 0, G->SWidth, G->SHeight});
   const std::uint64_t Pixels = std::uint64_t(Visible.Width()) * std::uint64_t(Visible.Height());
-  if (Pixels > Budget) return D_GIF_ERR_NOT_ENOUGH_MEM;
-  Budget -= Pixels;
+  const int Rows = Visible.IsEmpty() ? 0 : D.Interlace ? D.Height : Visible.Bottom - Full.Top;
+  const std::uint64_t Decoded = std::uint64_t(D.Width) * std::uint64_t(Rows);
+  if (Decoded > Budget) return D_GIF_ERR_NOT_ENOUGH_MEM;
+  Budget -= Decoded;
   TFrame F;
   F.Width = Visible.Width();
   F.Info.Rect = Visible;
@@ -181,7 +211,8 @@ int TGifFrames::ReadImage(GifFileType* G, const GraphicsControlBlock& Control, s
   static constexpr int Start[4] = {0, 4, 2, 1}, Step[4] = {8, 8, 4, 2};
   int Error = 0;
   for (int Pass = 0; Pass < (D.Interlace ? 4 : 1) && !Error; ++Pass)
-    for (int Y = D.Interlace ? Start[Pass] : 0; Y < D.Height; Y += D.Interlace ? Step[Pass] : 1) {
+    for (int Y = D.Interlace ? Start[Pass] : 0; Y < Rows; Y += D.Interlace ? Step[Pass] : 1) {
+      Check();
       if (DGifGetLine(G, Line.data(), D.Width) == GIF_ERROR) {
         Error = G->Error ? G->Error : D_GIF_ERR_DATA_TOO_BIG;
         break;
@@ -192,6 +223,8 @@ int TGifFrames::ReadImage(GifFileType* G, const GraphicsControlBlock& Control, s
       for (int X = 0; X < F.Width; ++X) Row[X] = Colors[Line[static_cast<std::size_t>(X + Skip)]];
       F.RowRead[static_cast<std::size_t>(Vy)] = true;
     }
+  // The rows below the canvas (or the whole frame, wholly off it) are passed over.
+  if (!Error && Rows < D.Height) Error = SkipImageData(G);
   // A frame cut short keeps the rows it has.
   FFrames.push_back(std::move(F));
   return Error;
@@ -212,7 +245,7 @@ std::unique_ptr<TFrameSource> TGifImage::OpenFrames(std::span<const std::uint8_t
   TSource Source{Bytes};
   const TGif G = Open(Source);
   auto Frames = std::make_unique<TGifFrames>();
-  const int Error = Frames->Read(G.get());
+  const int Error = Frames->Read(G.get(), [this] { CheckCancelled(); });
   // The first frame, whole, is what a still picture needs; damage after it
   // only ends the animation early.
   if (Frames->FrameCount() == 0) Fail(Error ? Error : D_GIF_ERR_NO_IMAG_DSCR);

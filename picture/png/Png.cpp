@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -136,11 +137,12 @@ void PremultiplyRow(std::uint8_t* Row, std::int32_t Width) {
 }
 
 // Fills every pixel that the passes up to Pass have not reached with the one
-// they reached at the top-left of its cell, so that the picture shows whole.
-void FillFromPass(TBitmap& B, int Pass) {
+// they reached at the top-left of its cell, so that the picture shows whole
+// (its first Rows rows).
+void FillFromPass(TBitmap& B, int Pass, std::int32_t Rows = std::numeric_limits<std::int32_t>::max()) {
   const int Cw = CellW[Pass], Ch = CellH[Pass];
   const std::size_t Bpp = static_cast<std::size_t>(B.BitsPerPixel() / 8);
-  for (std::int32_t Y = 0; Y < B.Height(); ++Y) {
+  for (std::int32_t Y = 0; Y < std::min(B.Height(), Rows); ++Y) {
     const std::uint8_t* Src = B.ScanLine(Y - Y % Ch);
     std::uint8_t* Dst = B.ScanLine(Y);
     for (std::int32_t X = 0; X < B.Width(); ++X)
@@ -187,7 +189,7 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
 
   int Pass = 0;
   int LastFilledPass = -1;
-  std::int32_t Done = 0;       // rows finished (plain files)
+  std::int32_t Done = 0;       // rows finished (plain files; the first pass's rows reached)
   std::int32_t Reported = 0;   // first row not yet reported
   bool RowsUnwritten = !Interlaced;
   int Error = spng_decode_image(C.get(), nullptr, 0, Fmt, Flags);
@@ -218,6 +220,7 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
       Profile->Convert(Row, Row, static_cast<std::size_t>(W));
       if (I.Alpha) PremultiplyRow(Row, W);
     }
+    if (Interlaced && Pass == 0) Done = static_cast<std::int32_t>(Ri.row_num) + 1;
     if (!Interlaced) {
       Done = static_cast<std::int32_t>(Ri.row_num) + 1;
       if (DecodeProgress(static_cast<int>(std::int64_t{Done} * 100 / H), TRect{0, Reported, W, Done}, [&] {
@@ -234,11 +237,16 @@ void TPngImage::DecodeStill(std::span<const std::uint8_t> Bytes, TBitmap& Target
   if (Error == SPNG_EOI) return;
 
   // The file ends early or its data is damaged: what decoded stays, the rest
-  // shows what lies below.
+  // shows what lies below. Cut in its first pass, an interlaced picture shows
+  // the blocks of the rows that pass reached, as a plain one shows its rows.
   if (Interlaced && Pass > 0) {
     if (LastFilledPass != Pass - 1) FillFromPass(Target, Pass - 1);
+  } else if (Interlaced && Done > 0) {
+    const std::int32_t Reached = std::min(H, Done - 1 + CellH[0]);
+    FillFromPass(Target, 0, Reached);
+    ClearRowsFrom(Target, Reached);
   } else {
-    ClearRowsFrom(Target, Interlaced ? 0 : Done);
+    ClearRowsFrom(Target, Done);
   }
   // A file that simply ends is shown without an error, as a cut JPEG is.
   if (Error == SPNG_EOF || Error == SPNG_IO_EOF) return;

@@ -8,9 +8,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include "picture/Limits.h"
 #include "picture/jpeg/Jpeg.h"
 #include "support/BackgroundTesting.h"
 #include "support/JpegFiles.h"
@@ -221,7 +224,7 @@ namespace {
 struct TLatch {
   std::atomic<bool> Start{true};  // the worker waits for it before it reports that it started
   std::atomic<bool> Stopped{false};  // the report of the start raised
-  std::atomic<bool> InDecode{false};
+  std::atomic<int> InDecode{0};  // decodes begun
   std::atomic<bool> Release{false};
   std::atomic<int> CopiesAlive{0};
 };
@@ -256,7 +259,7 @@ class TOneCallDecode : public TGraphic {
       FLatch->Stopped = true;
       throw;
     }
-    FLatch->InDecode = true;
+    ++FLatch->InDecode;
     while (!FLatch->Release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Progress(this, psEnding, 100, false, TRect{}, "");
   }
@@ -305,8 +308,41 @@ TEST(BackgroundDecodeAbandon, CancelledBeforeTheStartTheWorkerStopsAtOnce) {
   while (!Latch->Stopped && !Latch->InDecode && std::chrono::steady_clock::now() < Limit)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_TRUE(Latch->Stopped);
-  EXPECT_FALSE(Latch->InDecode);
+  EXPECT_EQ(Latch->InDecode, 0);
   Latch->Release = true;
   FinishAbandonedDecodes();
   QCoreApplication::processEvents();
+}
+
+// However many decodes are abandoned, at most MaxDecodeWorkers workers run or
+// are set aside: a further decode waits, drawn as decoding, until one ends,
+// and one that is waited for runs on the thread that waits.
+TEST(BackgroundDecodeAbandon, WorkersAreCappedAndFurtherDecodesWait) {
+  FinishAbandonedDecodes();
+  auto Held = std::make_shared<TLatch>();
+  auto Free = std::make_shared<TLatch>();
+  Free->Release = true;
+  std::vector<std::unique_ptr<TOneCallDecode>> Graphics;
+  for (int I = 0; I < MaxDecodeWorkers; ++I) {
+    Graphics.push_back(std::make_unique<TOneCallDecode>(Held));
+    Graphics.back()->StartBackgroundDecode();
+    while (Held->InDecode <= I) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (I + 1 < MaxDecodeWorkers) Graphics.back()->CancelBackgroundDecode();
+  }
+  TOneCallDecode Next(Free), Waited(Free);
+  Next.StartBackgroundDecode();
+  Waited.StartBackgroundDecode();
+  RunEventsAWhile();
+  EXPECT_TRUE(Next.BackgroundDecoding());
+  EXPECT_EQ(Free->InDecode, 0);
+  Waited.FinishBackgroundDecode();
+  EXPECT_FALSE(Waited.BackgroundDecoding());
+  EXPECT_EQ(Free->InDecode, 1);
+  // The workers end: the waiting decode gets one.
+  Held->Release = true;
+  RunEventsUntil([&] { return !Next.BackgroundDecoding() && !Graphics.back()->BackgroundDecoding(); });
+  EXPECT_EQ(Free->InDecode, 2);
+  FinishAbandonedDecodes();
+  QCoreApplication::processEvents();  // the wake-ups queued hold the copies
+  EXPECT_EQ(Held->CopiesAlive, 0);
 }

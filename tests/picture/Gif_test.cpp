@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+
+#include "picture/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "support/GraphicTests.h"
 #include "support/GifFiles.h"
@@ -251,6 +255,51 @@ TEST_F(GifTest, DamagedAndCutFiles) {
   Error = ErrorOf([&] { Shown(*Empty, 0, 0); });
   EXPECT_EQ(Error.rfind("GIF image is not valid (", 0), 0u) << Error;
   EXPECT_EQ(ErrorOf([&] { Shown(*Empty, 0, 0); }), "");
+}
+
+// Where the image descriptor of the frame at Left, Top starts.
+std::size_t DescriptorAt(const std::vector<std::uint8_t>& B, int Left, int Top) {
+  const std::uint8_t Key[5] = {0x2C, static_cast<std::uint8_t>(Left), static_cast<std::uint8_t>(Left >> 8),
+                               static_cast<std::uint8_t>(Top), static_cast<std::uint8_t>(Top >> 8)};
+  return static_cast<std::size_t>(std::search(B.begin(), B.end(), Key, Key + 5) - B.begin());
+}
+
+// Data that cannot be decoded, of frames wholly off the canvas or below its
+// last row, is passed over: the frames after them are kept.
+TEST_F(GifTest, DataOffTheCanvasIsPassedOverUndecoded) {
+  TGifFileSpec S;
+  S.Frames = {Whole(16, 12, [](int, int) { return 1; }), Whole(16, 12, [](int, int) { return 2; }),
+              Whole(16, 1, [](int, int) { return 3; }), Whole(16, 12, [](int, int) { return 3; })};
+  S.Frames[1].Left = 100;
+  S.Frames[2].Top = 11;
+  auto Bytes = MakeGif(S);
+  // The frame off the canvas loses all its data blocks.
+  const std::size_t Off = DescriptorAt(Bytes, 100, 0) + 11;
+  std::size_t End = Off;
+  while (Bytes[End]) End += Bytes[End] + 1u;
+  Bytes.erase(Bytes.begin() + static_cast<std::ptrdiff_t>(Off), Bytes.begin() + static_cast<std::ptrdiff_t>(End));
+  // The frame on the last row is made 40 rows high: its data ends after its first.
+  Bytes[DescriptorAt(Bytes, 0, 11) + 7] = 40;
+  auto G = Load(Bytes);
+  EXPECT_EQ(ErrorOf([&] { Shown(*G, 0, 0); }), "");
+  EXPECT_EQ(G->FrameCount(), 4);
+  FClock.Advance(300);
+  EXPECT_EQ(Shown(*G, 5, 5), 0x0000FFu);
+}
+
+// A decode on a worker that was cancelled stops reading frames at once.
+TEST_F(GifTest, CancelledDecodeStopsReadingFrames) {
+  struct TWorkerCopy : TGifImage {
+    void DecodeCancelled() {
+      const std::atomic<bool> Cancel{true};
+      DecodeForBackground(Cancel);
+    }
+  };
+  TGifFileSpec S;
+  S.Frames = {Whole(16, 12, [](int, int) { return 1; })};
+  TWorkerCopy G;
+  G.LoadFromStream(*TMemoryStream::Over(MakeGif(S)));
+  EXPECT_THROW(G.DecodeCancelled(), EDecodeCancelled);
 }
 
 TEST_F(GifTest, JoinsTheDialogFilter) {

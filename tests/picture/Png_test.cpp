@@ -332,6 +332,21 @@ TEST_F(PngTest, CutAndDamagedFilesShowWhatDecodedAndFailOnce) {
   }
 }
 
+// Cut in its first pass, an interlaced picture shows the 8 x 8 blocks of the
+// rows that pass reached, and what is below under the rest.
+TEST_F(PngTest, InterlacedFileCutInItsFirstPassShowsTheBlocksReached) {
+  TPngFileOptions O;
+  O.Width = 1024;
+  O.Height = 400;
+  O.Interlaced = true;
+  O.Compression = 0;  // the first pass's 50 rows of 128 pixels: the first 19,250 bytes
+  O.Sample = [](int X, int Y, int C) { return static_cast<std::uint32_t>((X + Y + C) & 0x7F); };
+  auto P = Load(CutInChunk(MakePng(O), "IDAT", 0.5, 1));
+  const auto B = DrawOver(*P, clLime);
+  EXPECT_EQ(PixelOf(*B, 3, 10), Rgb(8, 9, 10));   // pixel (0, 8) of the first pass
+  EXPECT_EQ(PixelOf(*B, 3, 390), 0x00FF00u);
+}
+
 TEST_F(PngTest, StoredFormAndCopiesKeepTheFile) {
   TPngFileOptions O;
   O.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
