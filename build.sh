@@ -2,7 +2,11 @@
 # Sets up, builds and runs the picture viewer or its tests on Debian 12.
 #   ./build.sh run    installs the packages it needs, builds, starts the viewer
 #   ./build.sh test   installs the packages it needs, builds, runs every test
-#                     (unit tests, then the fuzz corpora under the sanitizers)
+#                     (unit tests, the Debian packages' check, then the fuzz
+#                     corpora under the sanitizers)
+#   ./build.sh package [install]
+#                     installs the packages it needs, builds, makes the Debian
+#                     packages in build/packages (and installs them)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -11,6 +15,7 @@ PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turb
           desktop-file-utils appstream
           liblcms2-dev libtiff-dev libavif-dev libheif-dev libgdk-pixbuf-2.0-dev qt6-image-formats-plugins)
 PACKAGES+=(libspng-dev libpng-dev libgif-dev libwebp-dev)
+PACKAGES+=(dpkg-dev file binutils lintian)  # the Debian packages and their check
 
 install_packages() {
   local missing=() p sudo=""
@@ -42,11 +47,23 @@ case "${1:-}" in
     install_packages
     build -DKEST_BUILD_TESTS=ON -DKEST_BUILD_BENCH=ON
     ctest --test-dir build --output-on-failure -j "$(nproc)"
+    packaging/check.sh build
     if [ -x fuzz/replay.sh ]; then fuzz/replay.sh; fi
     if [ -x tests/tsan.sh ]; then tests/tsan.sh; fi
     ;;
+  package)
+    install_packages
+    build -DKEST_BUILD_TESTS=OFF -DKEST_BUILD_BENCH=OFF
+    packaging/package.sh build
+    if [ "${2:-}" = install ]; then
+      debs=(build/packages/*.deb)
+      sudo=""
+      [ "$(id -u)" -ne 0 ] && sudo=sudo
+      DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${debs[@]/#/./}"
+    fi
+    ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package [install]" >&2
     exit 2
     ;;
 esac

@@ -27,6 +27,27 @@ extern const std::size_t KestImageDemo_png_size;
 
 namespace {
 
+// The window's keys and mouse, shown after the options by --help (and so in the
+// manual page, which the build makes from the help).
+constexpr char KeysHelp[] =
+    "\n"
+    "Keys:\n"
+    "  Ctrl+O               Open pictures.\n"
+    "  Page Down, Space     Next picture of the folder or of the files opened.\n"
+    "  Page Up, Backspace   Previous picture.\n"
+    "  Home, End            First picture, last picture.\n"
+    "  Ctrl+=, Ctrl++       Zoom in.\n"
+    "  Ctrl+-               Zoom out.\n"
+    "  Ctrl+0               Actual size.\n"
+    "  Keypad +, -, *       Zoom in, zoom out, fit the window (the picture has the focus).\n"
+    "  Arrows               Scroll by a page; with Ctrl, by a line (the picture has the focus).\n"
+    "  F11                  Full screen; Escape leaves it.\n"
+    "  Ctrl+C               Copy the picture as shown.\n"
+    "  Ctrl+W, Ctrl+Q       Close the window, quit.\n"
+    "  Wheel                Next or previous picture; with Ctrl, zoom about the pointer.\n"
+    "  Drag                 Pan a picture larger than the window.\n"
+    "  Ctrl+click           Zoom in at the pointer; with Shift, zoom out.\n";
+
 // Qt aborts without a display it can reach; say what is missing instead.
 bool DisplayReachable() {
   return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -57,11 +78,16 @@ int main(int argc, char** argv) {
   Parser.setApplicationDescription(QStringLiteral("Shows pictures: bitmaps, icons, metafiles, JPEG and more.\n"
                                                   "One file: steps through the pictures of its folder.\n"
                                                   "Several files: steps through those."));
-  Parser.addHelpOption();
+  const QCommandLineOption Help = Parser.addHelpOption();
   Parser.addVersionOption();
   Parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Pictures to show."),
                                QStringLiteral("[FILE...]"));
-  Parser.process(App);  // answers --help and --version and exits
+  if (Parser.parse(App.arguments()) && Parser.isSet(Help)) {
+    std::fputs(Parser.helpText().toLocal8Bit().constData(), stdout);
+    std::fputs(KeysHelp, stdout);
+    return 0;
+  }
+  Parser.process(App);  // answers --version, --help-all and bad options, and exits
   std::vector<std::string> Files;
   for (const QString& F : Parser.positionalArguments()) Files.push_back(F.toStdString());
 
