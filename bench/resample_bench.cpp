@@ -18,7 +18,7 @@
 
 #include "KestImage/KestImage.h"
 #include "support/CopyBytes.h"
-#include "picture/Pyramid.h"
+#include "picture/scaling/Pyramid.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Timer.h"
 

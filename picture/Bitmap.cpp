@@ -12,8 +12,8 @@
 
 #include <QImage>
 
-#include "picture/AreaMean.h"
-#include "picture/Pyramid.h"
+#include "picture/scaling/AreaMean.h"
+#include "picture/scaling/Pyramid.h"
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TBitmap, TGraphic)

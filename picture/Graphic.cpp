@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "picture/BackgroundDecode.h"
+#include "picture/decoding/BackgroundDecode.h"
 #include "toolkit/Exceptions.h"
 
 KEST_ABSTRACT_CLASS_IMPL(TGraphic, TPersistent)

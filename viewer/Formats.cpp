@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "picture/BackgroundDecode.h"
+#include "picture/decoding/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "picture/avif/Avif.h"
 #include "picture/gif/Gif.h"

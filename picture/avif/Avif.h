@@ -3,7 +3,7 @@
 // rotation and mirror boxes and converted through its colour profile.
 #pragma once
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // An AVIF file that cannot be read: "AVIF image is not valid (%s)".

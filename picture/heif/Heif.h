@@ -4,7 +4,7 @@
 // converted through its colour profile.
 #pragma once
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A HEIF file that cannot be read: "HEIF image is not valid (%s)".

@@ -5,7 +5,7 @@
 
 #include <jerror.h>
 
-#include "picture/BackgroundDecode.h"
+#include "picture/decoding/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "picture/jpeg/JpegBytes_p.h"
 #include "picture/jpeg/JpegDecoder_p.h"

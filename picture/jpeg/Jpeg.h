@@ -12,8 +12,8 @@
 
 #include "picture/Bitmap.h"
 #include "picture/Graphic.h"
-#include "picture/Orientation.h"
-#include "picture/ProgressThrottle.h"
+#include "picture/decoding/Orientation.h"
+#include "picture/decoding/ProgressThrottle.h"
 #include "toolkit/Exceptions.h"
 
 // A fatal error of the JPEG decoder: "JPEG error #%d" with the library's message code.

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "picture/ColorProfile.h"
-#include "picture/Orientation.h"
+#include "picture/decoding/ColorProfile.h"
+#include "picture/decoding/Orientation.h"
 #include "picture/jpeg/JpegDecoder_p.h"
 
 // Asks the library to keep the APP1 and APP2 segments; before the header is read.

@@ -9,7 +9,7 @@
 
 #include <spng.h>
 
-#include "picture/ColorProfile.h"
+#include "picture/decoding/ColorProfile.h"
 #include "picture/FileFormats.h"
 #include "picture/Limits.h"
 #include "toolkit/Blit.h"

@@ -1,7 +1,7 @@
 // TPngImage: a PNG file kept as its bytes, decoded at its first drawing.
 #pragma once
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A PNG file that cannot be read: "PNG image is not valid (%s)" with the

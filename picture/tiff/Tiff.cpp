@@ -9,7 +9,7 @@
 
 #include <tiffio.h>
 
-#include "picture/ColorProfile.h"
+#include "picture/decoding/ColorProfile.h"
 #include "picture/FileFormats.h"
 #include "picture/Limits.h"
 #include "toolkit/ByteReader.h"

@@ -5,7 +5,7 @@
 // converted through its colour profile.
 #pragma once
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A TIFF file that cannot be read: "TIFF image is not valid (%s)" with

@@ -7,7 +7,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
-#include "picture/ColorProfile.h"
+#include "picture/decoding/ColorProfile.h"
 #include "picture/FileFormats.h"
 #include "picture/Limits.h"
 #include "toolkit/SysUtils.h"

@@ -2,7 +2,7 @@
 // animated files play their frames.
 #pragma once
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
 // A WebP file that cannot be read: "WebP image is not valid (%s)" with the

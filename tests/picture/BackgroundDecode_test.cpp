@@ -1,4 +1,4 @@
-#include "picture/BackgroundDecode.h"
+#include "picture/decoding/BackgroundDecode.h"
 
 #include <gtest/gtest.h>
 

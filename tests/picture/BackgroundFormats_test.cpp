@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "picture/BackgroundDecode.h"
+#include "picture/decoding/BackgroundDecode.h"
 #include "picture/avif/Avif.h"
 #include "picture/gif/Gif.h"
 #include "picture/heif/Heif.h"

@@ -1,4 +1,4 @@
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Animations too large to compose within a timer step: their frames are
 // composed ahead on a worker thread and swapped in when due (shown late when
 // not ready), and animations over the budget show their first frame.
-#include "picture/FrameAhead.h"
+#include "picture/decoding/FrameAhead.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 #include "picture/Limits.h"
 #include "toolkit/Timer.h"
 

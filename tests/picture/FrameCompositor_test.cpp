@@ -1,4 +1,4 @@
-#include "picture/FrameCompositor.h"
+#include "picture/decoding/FrameCompositor.h"
 
 #include <gtest/gtest.h>
 

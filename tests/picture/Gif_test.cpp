@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "picture/BackgroundDecode.h"
+#include "picture/decoding/BackgroundDecode.h"
 #include "picture/FileFormats.h"
 #include "support/GraphicTests.h"
 #include "support/GifFiles.h"

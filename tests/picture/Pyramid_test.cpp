@@ -1,5 +1,5 @@
-#include "picture/Pyramid.h"
-#include "picture/AreaMean.h"
+#include "picture/scaling/Pyramid.h"
+#include "picture/scaling/AreaMean.h"
 
 #include <gtest/gtest.h>
 

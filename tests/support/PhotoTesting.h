@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 
 template <class T>
 std::unique_ptr<T> LoadPhoto(const std::vector<std::uint8_t>& Bytes) {

@@ -1,4 +1,4 @@
-#include "picture/Pyramid.h"
+#include "picture/scaling/Pyramid.h"
 
 #include <algorithm>
 

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "picture/Bitmap.h"
-#include "picture/FrameCompositor.h"
+#include "picture/decoding/FrameCompositor.h"
 #include "picture/Graphic.h"
-#include "picture/Orientation.h"
-#include "picture/ProgressThrottle.h"
+#include "picture/decoding/Orientation.h"
+#include "picture/decoding/ProgressThrottle.h"
 
 class TColorTransform;
 class TDecodeSink;

@@ -1,4 +1,4 @@
-#include "picture/ColorProfile.h"
+#include "picture/decoding/ColorProfile.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "picture/AreaMean.h"
+#include "picture/scaling/AreaMean.h"
 
 #include <algorithm>
 #include <atomic>

@@ -18,7 +18,7 @@
 #include <mutex>
 
 #include "picture/Bitmap.h"
-#include "picture/Orientation.h"
+#include "picture/decoding/Orientation.h"
 
 class TFrameSource;
 

@@ -1,4 +1,4 @@
-#include "picture/ProgressThrottle.h"
+#include "picture/decoding/ProgressThrottle.h"
 
 #include <chrono>
 

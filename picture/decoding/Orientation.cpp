@@ -1,4 +1,4 @@
-#include "picture/Orientation.h"
+#include "picture/decoding/Orientation.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "picture/DecodedGraphic.h"
+#include "picture/decoding/DecodedGraphic.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,9 +7,9 @@
 
 #include <sys/mman.h>
 
-#include "picture/BackgroundDecode.h"
-#include "picture/ColorProfile.h"
-#include "picture/FrameAhead.h"
+#include "picture/decoding/BackgroundDecode.h"
+#include "picture/decoding/ColorProfile.h"
+#include "picture/decoding/FrameAhead.h"
 #include "picture/Limits.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Timer.h"

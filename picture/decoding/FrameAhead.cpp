@@ -1,11 +1,11 @@
-#include "picture/FrameAhead.h"
+#include "picture/decoding/FrameAhead.h"
 
 #include <algorithm>
 #include <thread>
 #include <utility>
 
-#include "picture/DecodedGraphic.h"
-#include "picture/FrameCompositor.h"
+#include "picture/decoding/DecodedGraphic.h"
+#include "picture/decoding/FrameCompositor.h"
 
 namespace {
 
