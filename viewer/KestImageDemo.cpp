@@ -40,11 +40,15 @@ constexpr char KeysHelp[] =
     "  Ctrl+-               Zoom out.\n"
     "  Ctrl+0               Actual size.\n"
     "  Keypad +, -, *       Zoom in, zoom out, fit the window (the picture has the focus).\n"
-    "  Arrows               Scroll by a page; with Ctrl, by a line (the picture has the focus).\n"
-    "  F11                  Full screen; Escape leaves it.\n"
+    "  F                    Fit the window, or back to actual size.\n"
+    "  Arrows               Scroll by a page; with Ctrl, by a line (the picture has the focus);\n"
+    "                       Left and Right step pictures while the picture fits across.\n"
+    "  F11, double-click    Full screen; Escape leaves it.\n"
+    "  F1                   About the program, its formats and libraries.\n"
     "  Ctrl+C               Copy the picture as shown.\n"
     "  Ctrl+W, Ctrl+Q       Close the window, quit.\n"
-    "  Wheel                Next or previous picture; with Ctrl, zoom about the pointer.\n"
+    "  Wheel                Scroll a picture taller than the window (with Shift, across);\n"
+    "                       next or previous picture while it fits; with Ctrl, zoom about the pointer.\n"
     "  Drag                 Pan a picture larger than the window.\n"
     "  Ctrl+click           Zoom in at the pointer; with Shift, zoom out.\n";
 
