@@ -13,10 +13,15 @@
 #include <QImage>
 
 #include "picture/scaling/AreaMean.h"
+#include "picture/FileFormats.h"
 #include "picture/scaling/Pyramid.h"
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TBitmap, TGraphic)
+
+bool TBitmap::HasSignature(std::span<const std::uint8_t> Head) {
+  return HeadHas(Head, 0, "BM");
+}
 
 struct TBitmap::TReduction {
   std::int32_t Width = 0, Height = 0;

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -42,6 +45,8 @@ enum TPixelFormat : std::uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf
 class TBitmap : public TGraphic {
   KEST_CLASS(TBitmap)
  public:
+  // Whether a file's first bytes are the start of bitmap file data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TBitmap();
   // A bitmap of the given size and format; the pixels are the canvas brush
   // colour (white), or colour index 0 for formats with a colour table.

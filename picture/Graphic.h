@@ -175,6 +175,10 @@ class TPicture : public TPersistent {
   // extension through the format registry. On failure raises and keeps the
   // previous graphic, without any notification.
   void LoadFile(const std::string& FileName);
+  // The same, with the class chosen by the file's content where its
+  // extension is unknown or names a class that refuses the file's first bytes
+  // (TFileFormatsList::FindByContent).
+  void LoadFileByContent(const std::string& FileName);
   // Reads and writes the stored picture form: the class name as a byte length
   // and its characters, then the graphic's stored data.
   void ReadStored(TStream& Stream);
@@ -188,6 +192,7 @@ class TPicture : public TPersistent {
  private:
   // Holds G (or none) in place of the previous graphic and binds its notifications.
   void Hold(std::unique_ptr<TGraphic> G);
+  void LoadFileAs(TGraphicClass C, const std::string& FileName);
   void GraphicChanged(TObject* Sender);
 
   std::unique_ptr<TGraphic> FGraphic;

@@ -35,6 +35,30 @@ TRect FitPictureRect(std::int32_t W, std::int32_t H, std::int32_t CW, std::int32
   return Bounds((CW - FW) / 2, (CH - FH) / 2, FW, FH);
 }
 
+std::string BuildFormatFilter() {
+  struct TGroup {
+    TGraphicClass Class;
+    std::string Description, Patterns;
+  };
+  std::vector<TGroup> Groups;
+  std::string All;
+  for (const TFileFormat& F : TFileFormatsList::Instance().Entries()) {
+    if (F.Extension.empty()) continue;
+    auto G = std::find_if(Groups.begin(), Groups.end(), [&F](const TGroup& X) { return X.Class == F.GraphicClass; });
+    if (G == Groups.end()) {
+      std::string D = F.Description;
+      if (const auto At = D.find(" Image File"); At != std::string::npos) D.replace(At, 11, " image");
+      G = Groups.insert(Groups.end(), {F.GraphicClass, D, {}});
+    }
+    const std::string Pattern = "*." + F.Extension;
+    G->Patterns += (G->Patterns.empty() ? "" : ";") + Pattern;
+    All += (All.empty() ? "" : ";") + Pattern;
+  }
+  std::string Filter = Format("All pictures (%s)|%0:s", {All});
+  for (const TGroup& G : Groups) Filter += Format("|%s (%s)|%1:s", {G.Description, G.Patterns});
+  return Filter + "|All files (*)|*";
+}
+
 // ---------------------------------------------------------------------------
 // TPictureBox
 
@@ -157,6 +181,19 @@ TOpenPictureDialog::TOpenPictureDialog(TComponent* AOwner)
 
 TOpenPictureDialog::~TOpenPictureDialog() = default;
 
+void TOpenPictureDialog::SetDesktopStyle(bool V) {
+  if (V == FDesktopStyle) return;
+  FDesktopStyle = V;
+  SetColumnsFitContent(V);
+  if (!V) SetFilter(TFileFormatsList::Instance().BuildPictureFilter(TGraphic::StaticClass()));
+}
+
+bool TOpenPictureDialog::Execute() {
+  // Formats registered since the last run are offered too.
+  if (FDesktopStyle) SetFilter(BuildFormatFilter());
+  return TOpenDialog::Execute();
+}
+
 void TOpenPictureDialog::ShowNone() {
   FPicture->SetGraphic(nullptr);
   FPaintPanel->SetCaption("(None)");
@@ -165,6 +202,8 @@ void TOpenPictureDialog::ShowNone() {
 
 void TOpenPictureDialog::DoShow() {
   FRememberedName.clear();
+  // In the desktop style no preview shows no size either (not the last run's).
+  if (FDesktopStyle) FPictureLabel->SetCaption("");
   // An empty preview has nothing to show in the preview window either.
   ShowNone();
   TOpenDialog::DoShow();

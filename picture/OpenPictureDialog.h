@@ -43,6 +43,13 @@ class TSilentPaintPanel : public TPanel {
   using TPanel::TPanel;
 };
 
+// The filter text of one entry per graphic class with all its extensions,
+// "All pictures" first and "All files" last:
+// "All pictures (*.jpeg;*.jpg;*.bmp)|*.jpeg;*.jpg;*.bmp|JPEG image (*.jpeg;*.jpg)|*.jpeg;*.jpg|
+//  Bitmaps (*.bmp)|*.bmp|All files (*)|*". A class is described as at its
+// first registration, " Image File" shortened to " image".
+std::string BuildFormatFilter();
+
 class TOpenPictureDialog : public TOpenDialog {
   KEST_CLASS(TOpenPictureDialog)
  public:
@@ -56,6 +63,14 @@ class TOpenPictureDialog : public TOpenDialog {
   TSilentPaintPanel* PaintPanel() const { return FPaintPanel.get(); }
   TPictureBox* PaintBox() const { return FPaintBox.get(); }
   const TPicture& PreviewPicture() const { return *FPicture; }
+
+  // The dialog as people expect it on a desktop (off by default): one filter
+  // per format (BuildFormatFilter, made when the dialog runs), the file
+  // list's columns sized to their content, and the size label empty while
+  // there is no preview.
+  bool DesktopStyle() const { return FDesktopStyle; }
+  void SetDesktopStyle(bool V);
+  bool Execute() override;
 
   // Opens the "Preview" window with a copy of the preview picture and returns
   // when it closes.
@@ -73,6 +88,7 @@ class TOpenPictureDialog : public TOpenDialog {
 
   std::unique_ptr<TPicture> FPicture;
   std::string FRememberedName;
+  bool FDesktopStyle = false;
   std::unique_ptr<TPanel> FPicturePanel;
   std::unique_ptr<TLabel> FPictureLabel;
   std::unique_ptr<TSpeedButton> FPreviewButton;

@@ -18,12 +18,26 @@ std::string FullPath(const std::string& FileName) {
   return Ec ? FileName : P.string();
 }
 
+[[noreturn]] void UnknownExtension(const std::string& Ext) {
+  throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", {Ext}));
+}
+
 }  // namespace
 
 void TPicture::LoadFile(const std::string& FileName) {
   const std::string Ext = FileNameExtension(FileName);
   const TGraphicClass C = TFileFormatsList::Instance().FindByExtension(Ext);
-  if (!C) throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", {Ext}));
+  if (!C) UnknownExtension(Ext);
+  LoadFileAs(C, FileName);
+}
+
+void TPicture::LoadFileByContent(const std::string& FileName) {
+  const TGraphicClass C = FindClassOfFile(FileName);
+  if (!C) UnknownExtension(FileNameExtension(FileName));
+  LoadFileAs(C, FileName);
+}
+
+void TPicture::LoadFileAs(TGraphicClass C, const std::string& FileName) {
   std::unique_ptr<TGraphic> G = CreateGraphic(C);
   // Progress reaches the owner while loading; changes do not.
   G->OnProgress = [this](TObject* Sender, TProgressStage Stage, std::uint8_t Percent, bool Redraw, const TRect& R,

@@ -2,10 +2,14 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QScreen>
+#include <QTimer>
 #include <QToolTip>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include "toolkit/Exceptions.h"
@@ -55,6 +59,22 @@ std::vector<std::string> QtNameFilters(const std::string& Filter) {
   return Result;
 }
 
+namespace {
+
+// Sizes the detail view's columns to their content whenever a folder has been
+// listed, so sizes and types are not cut short.
+void FitColumnsToContent(QFileDialog& D) {
+  auto* Tree = D.findChild<QTreeView*>("treeView");
+  auto* Model = D.findChild<QFileSystemModel*>();
+  if (!Tree || !Model) return;
+  QObject::connect(Model, &QFileSystemModel::directoryLoaded, Tree, [Tree] {
+    // The rows arrive after the signal; the sizing follows them.
+    QTimer::singleShot(0, Tree, [Tree] { Tree->header()->resizeSections(QHeaderView::ResizeToContents); });
+  });
+}
+
+}  // namespace
+
 TOpenDialog::TOpenDialog(TComponent* AOwner) : TComponent(AOwner) {}
 
 TOpenDialog::~TOpenDialog() = default;
@@ -94,6 +114,7 @@ bool TOpenDialog::Execute() {
       Grid->addWidget(Holder, 0, Grid->columnCount(), Grid->rowCount(), 1);
     PaneWidget->show();
   }
+  if (FColumnsFitContent) FitColumnsToContent(D);
   QObject::connect(&D, &QFileDialog::currentChanged, &D, [this](const QString& Path) {
     FCurrentFileName = Path.toStdString();
     RunGuarded([this] { DoSelectionChange(); });

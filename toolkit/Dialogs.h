@@ -57,6 +57,10 @@ class TOpenDialog : public TComponent {
   void SetTitle(const std::string& T) { FTitle = T; }
   std::string InitialDir() const { return FInitialDir; }
   void SetInitialDir(const std::string& D) { FInitialDir = D; }
+  // Whether the detail view's columns take the width of their content each
+  // time a folder is listed (off: the dialog's own widths).
+  bool ColumnsFitContent() const { return FColumnsFitContent; }
+  void SetColumnsFitContent(bool V) { FColumnsFitContent = V; }
   // The first chosen file of the last confirmed run.
   std::string FileName() const { return FFileName; }
   // The full paths chosen in the last confirmed run, in the dialog's order;
@@ -89,6 +93,7 @@ class TOpenDialog : public TComponent {
   std::string FFilter;
   int FFilterIndex = 1;
   TOpenOptions FOptions{ofHideReadOnly, ofEnableSizing};
+  bool FColumnsFitContent = false;
   std::string FTitle, FInitialDir, FFileName, FCurrentFileName;
   TStringList FSelectedFiles;
   QFileDialog* FDialog = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "picture/decoding/BackgroundDecode.h"
+#include "picture/Bitmap.h"
 #include "picture/FileFormats.h"
 #include "picture/avif/Avif.h"
 #include "picture/gif/Gif.h"
@@ -12,6 +13,30 @@
 #include "picture/tiff/Tiff.h"
 #include "picture/webp/Webp.h"
 
+namespace {
+
+// Further names that files of these formats commonly carry, each registered
+// once: files named so open, and the desktop entry may claim them.
+void RegisterAliases() {
+  TFileFormatsList& Formats = TFileFormatsList::Instance();
+  const struct {
+    const char* Extension;
+    const char* Description;
+    TGraphicClass Class;
+  } Aliases[] = {
+      {"jpe", "JPEG Image File", TJPEGImage::StaticClass()},
+      {"jfif", "JPEG Image File", TJPEGImage::StaticClass()},
+      {"dib", "Bitmaps", TBitmap::StaticClass()},
+      {"tif", "TIFF Image File", TTIFFImage::StaticClass()},
+      {"tiff", "TIFF Image File", TTIFFImage::StaticClass()},
+      {"heif", "HEIF Image File", THEIFImage::StaticClass()},
+  };
+  for (const auto& A : Aliases)
+    if (!Formats.FindByExtension(A.Extension)) Formats.RegisterFormat(A.Extension, A.Description, A.Class);
+}
+
+}  // namespace
+
 void InitializePictureFormats() {
   InitializeJpegSupport();
   InitializePngSupport();
@@ -20,6 +45,7 @@ void InitializePictureFormats() {
   InitializeTiffSupport();
   InitializeAvifSupport();
   InitializeHeifSupport();
+  RegisterAliases();
 }
 
 void FinalizePictureFormats() {

@@ -50,20 +50,32 @@ bool NaturalLess(std::string_view A, std::string_view B) {
   return A < B;
 }
 
-TPictureSet PicturesBeside(const std::string& File) {
+namespace {
+
+// The names of the pictures in Folder, except Skip, unsorted.
+std::vector<std::string> PictureNames(const std::filesystem::path& Folder, const std::filesystem::path& Skip) {
   namespace fs = std::filesystem;
-  const fs::path Path = fs::absolute(fs::path(File)).lexically_normal();
   const TFileFormatsList& Formats = TFileFormatsList::Instance();
   std::vector<std::string> Names;
   std::error_code Ec;
-  for (fs::directory_iterator It(Path.parent_path(), Ec), End; !Ec && It != End; It.increment(Ec)) {
+  for (fs::directory_iterator It(Folder, Ec), End; !Ec && It != End; It.increment(Ec)) {
     const fs::path& P = It->path();
-    if (P.filename() == Path.filename()) continue;  // added below in any case
+    if (P.filename() == Skip) continue;
     std::error_code FileEc;
     if (!It->is_regular_file(FileEc) || FileEc) continue;
     if (!Formats.FindByExtension(FileNameExtension(P.filename().string()))) continue;
     Names.push_back(P.filename().string());
   }
+  return Names;
+}
+
+}  // namespace
+
+TPictureSet PicturesBeside(const std::string& File) {
+  namespace fs = std::filesystem;
+  const fs::path Path = fs::absolute(fs::path(File)).lexically_normal();
+  std::vector<std::string> Names = PictureNames(Path.parent_path(), Path.filename());
+  // The file itself is there in any case.
   Names.push_back(Path.filename().string());
   std::sort(Names.begin(), Names.end(), NaturalLess);
   TPictureSet Set;
@@ -72,4 +84,14 @@ TPictureSet PicturesBeside(const std::string& File) {
     Set.Files.push_back((Path.parent_path() / N).string());
   }
   return Set;
+}
+
+std::vector<std::string> PicturesIn(const std::string& Folder) {
+  namespace fs = std::filesystem;
+  const fs::path Path = fs::absolute(fs::path(Folder)).lexically_normal();
+  std::vector<std::string> Names = PictureNames(Path, {});
+  std::sort(Names.begin(), Names.end(), NaturalLess);
+  std::vector<std::string> Files;
+  for (const std::string& N : Names) Files.push_back((Path / N).string());
+  return Files;
 }

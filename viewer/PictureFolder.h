@@ -21,3 +21,6 @@ struct TPictureSet {
 // unknown, so that opening it reports why it cannot be shown). A folder that
 // cannot be read gives File alone.
 TPictureSet PicturesBeside(const std::string& File);
+// The files in Folder whose extension the format registry knows, in natural
+// order (full paths); none for a folder that cannot be read.
+std::vector<std::string> PicturesIn(const std::string& Folder);

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "picture/FileFormats.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/StoredLayout.h"
 #include "toolkit/SysUtils.h"
@@ -61,6 +62,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   FindComponents();
   // Pictures decode on a worker thread: the window stays usable while they do.
   KestImage1->SetBackgroundDecoding(true);
+  // The open dialog as people expect it on a desktop.
+  OpenPictureDialog->SetDesktopStyle(true);
   FZoomOnOpen = std::make_unique<TZoomOnOpen>(*KestImage1);
   FZoomOnOpen->OnAreaChanged = [this] { ShowZoomText(); };
   KestImage1->OnDblClick = [this](TObject*) { FullScreen->Execute(); };
@@ -465,12 +468,27 @@ void TForm1::Label1Click(TObject*) {
 void TForm1::OpenFiles(const std::vector<std::string>& Names) {
   if (Names.empty()) return;
   int Start = 0;
-  if (Names.size() == 1) {
+  const auto IsFolder = [](const std::string& N) { return QFileInfo(QString::fromStdString(N)).isDir(); };
+  if (Names.size() == 1 && !IsFolder(Names[0])) {
     TPictureSet Set = PicturesBeside(Names[0]);
     FFiles = std::move(Set.Files);
     Start = Set.Start;
   } else {
-    FFiles = Names;
+    // A folder stands for its pictures, in the folder's order.
+    std::vector<std::string> Files;
+    for (const std::string& N : Names) {
+      if (!IsFolder(N)) {
+        Files.push_back(N);
+        continue;
+      }
+      const std::vector<std::string> Inside = PicturesIn(N);
+      Files.insert(Files.end(), Inside.begin(), Inside.end());
+    }
+    if (Files.empty()) {
+      StatusBar->SetPanelText(1, Format("No pictures in \"%s\"", {ExtractFileName(Names[0])}));
+      return;
+    }
+    FFiles = std::move(Files);
   }
   // A new selection starts anew, even at the index shown before.
   FFileIndex = -1;
@@ -489,11 +507,28 @@ void TForm1::UpdateNavigation() {
 
 void TForm1::ShowFile(std::int32_t Index) {
   if (Index == FFileIndex || Index < 0 || Index >= static_cast<std::int32_t>(FFiles.size())) return;
-  FFileIndex = Index;
   const std::string Name = FFiles[static_cast<std::size_t>(Index)];
+  // While browsing (not at a new selection's first file) a file that
+  // vanished is skipped.
+  if (FFileIndex >= 0 && FFiles.size() > 1 && !QFileInfo::exists(QString::fromStdString(Name))) {
+    SkipVanished(Index);
+    return;
+  }
+  FFileIndex = Index;
   FZoomOnOpen->BeginOpen();
   try {
-    KestImage1->Picture()->LoadFile(Name);
+    KestImage1->Picture()->LoadFileByContent(Name);
+  } catch (Exception& E) {
+    FZoomOnOpen->EndOpen();
+    // The message, the title and the name panel tell which file failed; the
+    // picture before stays.
+    E.SetMessage(FileErrorText(Name, E));
+    TFileFacts Facts{ExtractFileName(Name), Index, static_cast<std::int32_t>(FFiles.size()), -1, -1, -1};
+    StatusBar->SetPanelText(1, Facts.Name);
+    ShowFacts(*StatusBar, Facts);
+    SetCaption(WindowTitle(Facts));
+    UpdateNavigation();
+    throw;
   } catch (...) {
     FZoomOnOpen->EndOpen();
     UpdateNavigation();
@@ -502,7 +537,24 @@ void TForm1::ShowFile(std::int32_t Index) {
   FZoomOnOpen->EndOpen();
   // A decode of the picture before was abandoned: its end never comes.
   EndBusy();
-  TFileFacts Facts{ExtractFileName(Name), Index, static_cast<std::int32_t>(FFiles.size()),
+  ShowFileFacts();
+  // The view paints the new picture now rather than from Qt's painting, so a
+  // long decode can put its progress on the screen while it runs. Damage found
+  // by the decode is reported as from painting, naming the file: the file
+  // counts as shown.
+  try {
+    KestImage1->Update();
+  } catch (Exception& E) {
+    E.SetMessage(FileErrorText(Name, E));
+    HandleCurrentException();
+  } catch (...) {
+    HandleCurrentException();
+  }
+}
+
+void TForm1::ShowFileFacts() {
+  const std::string& Name = FFiles[static_cast<std::size_t>(FFileIndex)];
+  TFileFacts Facts{ExtractFileName(Name), FFileIndex, static_cast<std::int32_t>(FFiles.size()),
                    KestImage1->Picture()->Width(), KestImage1->Picture()->Height(), -1};
   const QFileInfo Info(QString::fromStdString(Name));
   if (Info.exists()) Facts.Bytes = Info.size();
@@ -510,10 +562,22 @@ void TForm1::ShowFile(std::int32_t Index) {
   ShowFacts(*StatusBar, Facts);
   SetCaption(WindowTitle(Facts));
   UpdateNavigation();
-  // The view paints the new picture now rather than from Qt's painting, so a
-  // long decode can put its progress on the screen while it runs. Damage found
-  // by the decode is reported as from painting: the file counts as shown.
-  RunGuarded([this] { KestImage1->Update(); });
+}
+
+void TForm1::SkipVanished(std::int32_t Index) {
+  const std::string Gone = ExtractFileName(FFiles[static_cast<std::size_t>(Index)]);
+  // Stepping back goes on to the file before it, stepping forward to the one
+  // that takes its place.
+  const bool Back = Index < FFileIndex;
+  FFiles.erase(FFiles.begin() + Index);
+  if (FFileIndex > Index) --FFileIndex;
+  const auto Last = static_cast<std::int32_t>(FFiles.size()) - 1;
+  const std::int32_t Next = std::clamp(Back ? Index - 1 : Index, 0, Last);
+  if (Next == FFileIndex)
+    ShowFileFacts();  // the shown file stays, at its new position
+  else
+    ShowFile(Next);
+  StatusBar->SetPanelText(1, Format("\"%s\" is gone: skipped", {Gone}));
 }
 
 void TForm1::FileOpen1Execute(TObject*) {
@@ -528,7 +592,17 @@ void TForm1::FileOpen1Execute(TObject*) {
   OpenPictureDialog->SetInitialDir(QDir(Folder).exists() ? Folder.toStdString() : std::string());
   if (!OpenPictureDialog->Execute()) return;
   FOpenFolder = QFileInfo(QString::fromStdString(OpenPictureDialog->FileName())).absolutePath().toStdString();
-  OpenFiles(OpenPictureDialog->SelectedFiles().ToVector());
+  // Names typed that no format reads are reported, not stepped over later.
+  std::vector<std::string> Pictures;
+  std::string Others;
+  for (const std::string& F : OpenPictureDialog->SelectedFiles().ToVector()) {
+    if (FindClassOfFile(F) || QFileInfo(QString::fromStdString(F)).isDir())
+      Pictures.push_back(F);
+    else
+      Others += (Others.empty() ? "\"" : ", \"") + ExtractFileName(F) + "\"";
+  }
+  OpenFiles(Pictures);
+  if (!Others.empty()) throw EInvalidGraphic(Others + " not shown: not a picture of a kind this program reads");
 }
 
 // ---------------------------------------------------------------------------

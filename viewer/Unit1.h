@@ -73,16 +73,18 @@ class TForm1 : public TForm {
   TPopupMenu* PopupMenu1 = nullptr;
 
   // Opens files as a new selection: one file brings the pictures of its folder
-  // (starting at that file), several files themselves. A file that fails to
+  // (starting at that file), several files themselves, a folder its pictures. A file that fails to
   // load passes its exception on, as ShowFile does.
   void OpenFiles(const std::vector<std::string>& Names);
   // The files the navigation steps through.
   const std::vector<std::string>& Files() const { return FFiles; }
 
   // Shows the file at Index of the selection: nothing for the index already
-  // requested or one outside the list; otherwise the index moves first, then
-  // the file loads (a failure leaves the picture, title and status bar as they
-  // were and passes on), then the status bar and the title follow. The
+  // requested or one outside the list; while browsing, a file of several that
+  // vanished is taken out of the list and skipped; otherwise the index moves first, then
+  // the file loads, choosing its format by content (a failure leaves the
+  // picture, names the failed file in the title, the status bar and the
+  // message, and passes on), then the status bar and the title follow. The
   // navigation actions are enabled exactly when they would move, either way.
   void ShowFile(std::int32_t Index);
   std::int32_t FileIndex() const { return FFileIndex; }
@@ -137,6 +139,11 @@ class TForm1 : public TForm {
   void RegisterHandlers();
   void FindComponents();
   void UpdateNavigation();
+  // Takes a file that vanished out of the selection and shows the next one in
+  // the direction of travel, with a note in the status bar.
+  void SkipVanished(std::int32_t Index);
+  // The title and the status bar for the file shown.
+  void ShowFileFacts();
   // Gives the context menu's entries the window keys of their commands, and
   // its mode entries the clicks of their tool-bar buttons.
   void ShowWindowKeysInMenu();

@@ -13,9 +13,14 @@
 
 KEST_CLASS_IMPL(TAVIFImage, TDecodedGraphic)
 
+bool TAVIFImage::HasSignature(std::span<const std::uint8_t> Head) {
+  return HasIsoBrand(Head, "avif") || HasIsoBrand(Head, "avis");
+}
+
 void InitializeAvifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(TAVIFImage::StaticClass());
+  Formats.RegisterSignature(TAVIFImage::StaticClass(), &TAVIFImage::HasSignature);
   Formats.RegisterFormat("avif", "AVIF Image File", TAVIFImage::StaticClass());
 }
 

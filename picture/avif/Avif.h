@@ -3,6 +3,9 @@
 // rotation and mirror boxes and converted through its colour profile.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
@@ -16,6 +19,8 @@ void FinalizeAvifSupport();
 class TAVIFImage : public TDecodedGraphic {
   KEST_CLASS(TAVIFImage)
  public:
+  // Whether a file's first bytes are the start of AVIF data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TAVIFImage();
   ~TAVIFImage() override;
 

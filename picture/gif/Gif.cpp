@@ -14,9 +14,14 @@
 
 KEST_CLASS_IMPL(TGifImage, TDecodedGraphic)
 
+bool TGifImage::HasSignature(std::span<const std::uint8_t> Head) {
+  return HeadHas(Head, 0, "GIF87a") || HeadHas(Head, 0, "GIF89a");
+}
+
 void InitializeGifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(TGifImage::StaticClass());
+  Formats.RegisterSignature(TGifImage::StaticClass(), &TGifImage::HasSignature);
   Formats.RegisterFormat("gif", "GIF Image File", TGifImage::StaticClass());
 }
 

@@ -2,6 +2,9 @@
 // animated files play their frames.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
@@ -23,6 +26,8 @@ void FinalizeGifSupport();
 class TGifImage : public TDecodedGraphic {
   KEST_CLASS(TGifImage)
  public:
+  // Whether a file's first bytes are the start of GIF data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TGifImage();
 
  protected:

@@ -14,9 +14,18 @@
 
 KEST_CLASS_IMPL(THEIFImage, TDecodedGraphic)
 
+bool THEIFImage::HasSignature(std::span<const std::uint8_t> Head) {
+  // An AVIF file also names the general image brands; it is AVIF's.
+  if (HasIsoBrand(Head, "avif") || HasIsoBrand(Head, "avis")) return false;
+  for (const char* Brand : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+    if (HasIsoBrand(Head, Brand)) return true;
+  return false;
+}
+
 void InitializeHeifSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(THEIFImage::StaticClass());
+  Formats.RegisterSignature(THEIFImage::StaticClass(), &THEIFImage::HasSignature);
   Formats.RegisterFormat("heif", "HEIF Image File", THEIFImage::StaticClass());
   Formats.RegisterFormat("heic", "HEIF Image File", THEIFImage::StaticClass());
 }

@@ -4,6 +4,9 @@
 // converted through its colour profile.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
@@ -18,6 +21,8 @@ void FinalizeHeifSupport();
 class THEIFImage : public TDecodedGraphic {
   KEST_CLASS(THEIFImage)
  public:
+  // Whether a file's first bytes are the start of HEIF (but not AVIF) data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   THEIFImage();
   ~THEIFImage() override;
 

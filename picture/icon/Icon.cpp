@@ -6,11 +6,17 @@
 
 #include <QPainter>
 
+#include "picture/FileFormats.h"
 #include "toolkit/ByteReader.h"
 #include "picture/icon/IcoImage.h"
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TIcon, TGraphic)
+
+bool TIcon::HasSignature(std::span<const std::uint8_t> Head) {
+  // Reserved 0, type 1 (icon), at least one image.
+  return HeadHas(Head, 0, std::string_view("\0\0\1\0", 4)) && Head.size() >= 6 && (Head[4] | Head[5]) != 0;
+}
 
 namespace {
 

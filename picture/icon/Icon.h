@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+
+#include <cstdint>
 #include <vector>
 
 #include <QImage>
@@ -11,6 +14,8 @@
 class TIcon : public TGraphic {
   KEST_CLASS(TIcon)
  public:
+  // Whether a file's first bytes are the start of icon data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TIcon();
   ~TIcon() override;
 

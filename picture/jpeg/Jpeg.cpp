@@ -15,6 +15,10 @@
 
 KEST_CLASS_IMPL(TJPEGImage, TGraphic)
 
+bool TJPEGImage::HasSignature(std::span<const std::uint8_t> Head) {
+  return HeadHas(Head, 0, "\xFF\xD8\xFF");
+}
+
 namespace {
 
 // Colours of 8-bit output: the 256 of a palette less the 20 a palettised
@@ -37,6 +41,7 @@ void InitializeJpegSupport() {
   DefaultJpegSettings().PixelFormat = ScreenHasPalette() ? jf8Bit : jf24Bit;
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(TJPEGImage::StaticClass());
+  Formats.RegisterSignature(TJPEGImage::StaticClass(), &TJPEGImage::HasSignature);
   Formats.RegisterFormat("jpeg", "JPEG Image File", TJPEGImage::StaticClass());
   Formats.RegisterFormat("jpg", "JPEG Image File", TJPEGImage::StaticClass());
 }

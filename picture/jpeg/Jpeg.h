@@ -70,6 +70,8 @@ class TJpegRowPath;
 class TJPEGImage : public TGraphic {
   KEST_CLASS(TJPEGImage)
  public:
+  // Whether a file's first bytes are the start of JPEG data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TJPEGImage();
   ~TJPEGImage() override;
 

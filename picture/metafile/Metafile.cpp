@@ -5,6 +5,7 @@
 
 #include <QPainter>
 
+#include "picture/FileFormats.h"
 #include "toolkit/ByteReader.h"
 #include "picture/metafile/EmfFile.h"
 #include "picture/metafile/EmfPlayer.h"
@@ -12,6 +13,10 @@
 #include "toolkit/Exceptions.h"
 
 KEST_CLASS_IMPL(TMetafile, TGraphic)
+
+bool TMetafile::HasSignature(std::span<const std::uint8_t> Head) {
+  return LooksEnhanced(Head) || HeadHas(Head, 0, "\xD7\xCD\xC6\x9A");
+}
 
 namespace {
 

@@ -12,6 +12,8 @@
 class TMetafile : public TGraphic {
   KEST_CLASS(TMetafile)
  public:
+  // Whether a file's first bytes are the start of enhanced or placeable metafile data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TMetafile();
   ~TMetafile() override;
 

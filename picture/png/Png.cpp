@@ -17,9 +17,14 @@
 
 KEST_CLASS_IMPL(TPngImage, TDecodedGraphic)
 
+bool TPngImage::HasSignature(std::span<const std::uint8_t> Head) {
+  return HeadHas(Head, 0, "\x89PNG\r\n\x1A\n");
+}
+
 void InitializePngSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(TPngImage::StaticClass());
+  Formats.RegisterSignature(TPngImage::StaticClass(), &TPngImage::HasSignature);
   Formats.RegisterFormat("png", "PNG Image File", TPngImage::StaticClass());
 }
 

@@ -1,6 +1,9 @@
 // TPngImage: a PNG file kept as its bytes, decoded at its first drawing.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
@@ -23,6 +26,8 @@ void FinalizePngSupport();
 class TPngImage : public TDecodedGraphic {
   KEST_CLASS(TPngImage)
  public:
+  // Whether a file's first bytes are the start of PNG data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TPngImage();
 
  protected:

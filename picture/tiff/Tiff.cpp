@@ -16,9 +16,18 @@
 
 KEST_CLASS_IMPL(TTIFFImage, TDecodedGraphic)
 
+bool TTIFFImage::HasSignature(std::span<const std::uint8_t> Head) {
+  // Classic and big TIFF, either byte order.
+  using namespace std::string_view_literals;
+  for (std::string_view S : {"II*\0"sv, "MM\0*"sv, "II+\0"sv, "MM\0+"sv})
+    if (HeadHas(Head, 0, S)) return true;
+  return false;
+}
+
 void InitializeTiffSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(TTIFFImage::StaticClass());
+  Formats.RegisterSignature(TTIFFImage::StaticClass(), &TTIFFImage::HasSignature);
   Formats.RegisterFormat("tiff", "TIFF Image File", TTIFFImage::StaticClass());
   Formats.RegisterFormat("tif", "TIFF Image File", TTIFFImage::StaticClass());
 }

@@ -5,6 +5,9 @@
 // converted through its colour profile.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
@@ -20,6 +23,8 @@ void FinalizeTiffSupport();
 class TTIFFImage : public TDecodedGraphic {
   KEST_CLASS(TTIFFImage)
  public:
+  // Whether a file's first bytes are the start of TIFF data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TTIFFImage();
   ~TTIFFImage() override;
 

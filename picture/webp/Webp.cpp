@@ -14,9 +14,14 @@
 
 KEST_CLASS_IMPL(TWebPImage, TDecodedGraphic)
 
+bool TWebPImage::HasSignature(std::span<const std::uint8_t> Head) {
+  return HeadHas(Head, 0, "RIFF") && HeadHas(Head, 8, "WEBP");
+}
+
 void InitializeWebpSupport() {
   TFileFormatsList& Formats = TFileFormatsList::Instance();
   Formats.UnregisterClass(TWebPImage::StaticClass());
+  Formats.RegisterSignature(TWebPImage::StaticClass(), &TWebPImage::HasSignature);
   Formats.RegisterFormat("webp", "WebP Image File", TWebPImage::StaticClass());
 }
 

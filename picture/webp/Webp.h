@@ -2,6 +2,9 @@
 // animated files play their frames.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "picture/decoding/DecodedGraphic.h"
 #include "toolkit/Exceptions.h"
 
@@ -22,6 +25,8 @@ void FinalizeWebpSupport();
 class TWebPImage : public TDecodedGraphic {
   KEST_CLASS(TWebPImage)
  public:
+  // Whether a file's first bytes are the start of WebP data.
+  static bool HasSignature(std::span<const std::uint8_t> Head);
   TWebPImage();
 
  protected:

@@ -3,6 +3,8 @@
 #include <optional>
 
 #include "picture/Bitmap.h"
+#include "picture/avif/Avif.h"
+#include "picture/heif/Heif.h"
 #include "picture/FileFormats.h"
 #include "picture/icon/Icon.h"
 #include "picture/metafile/Metafile.h"
@@ -25,6 +27,46 @@ class TScopedFormat {
  private:
   TGraphicClass FClass;
 };
+
+// A class whose signature matches any bytes, as a weak signature might.
+const TMetaClass Greedy{"TGreedy", TGraphic::StaticClass(), nullptr};
+bool ClaimsAll(std::span<const std::uint8_t>) { return true; }
+
+TEST(FileFormats, ContentDecidesOnlyWhereTheExtensionsClassRefusesTheBytes) {
+  auto& L = TFileFormatsList::Instance();
+  const std::vector<std::uint8_t> Bmp{'B', 'M', 0, 0}, Ico{0, 0, 1, 0, 1, 0}, Other{'x', 'y'};
+  EXPECT_EQ(L.FindByContent("ico", Bmp), TBitmap::StaticClass());
+  EXPECT_EQ(L.FindByContent("", Ico), TIcon::StaticClass());
+  EXPECT_EQ(L.FindByContent("ico", Other), TIcon::StaticClass());
+  EXPECT_EQ(L.FindByContent("xyz", Other), nullptr);
+  {
+    const TScopedFormat Newest("greedy", "Greedy", &Greedy);
+    L.RegisterSignature(&Greedy, &ClaimsAll);
+    EXPECT_EQ(L.FindByContent("BMP", Bmp), TBitmap::StaticClass());
+    EXPECT_EQ(L.FindByContent("ico", Bmp), &Greedy);
+  }
+  EXPECT_EQ(L.FindBySignature(Other), nullptr);
+}
+
+TEST(FileFormats, IsoBrandsTellAvifFromHeif) {
+  const struct {
+    std::vector<std::string> Brands;  // major, then compatible
+    bool Avif, Heif;
+  } Cases[] = {
+      {{"avif", "mif1", "miaf"}, true, false}, {{"mif1", "avif"}, true, false}, {{"heic", "mif1"}, false, true},
+      {{"mif1", "heic"}, false, true},         {{"isom", "mp41"}, false, false},
+  };
+  for (const auto& C : Cases) {
+    const auto Size = static_cast<std::uint8_t>(16 + 4 * (C.Brands.size() - 1));
+    std::vector<std::uint8_t> Box{0, 0, 0, Size, 'f', 't', 'y', 'p'};
+    for (std::size_t I = 0; I < C.Brands.size(); ++I) {
+      Box.insert(Box.end(), C.Brands[I].begin(), C.Brands[I].end());
+      if (I == 0) Box.insert(Box.end(), 4, 0);  // the minor version
+    }
+    EXPECT_EQ(TAVIFImage::HasSignature(Box), C.Avif) << C.Brands[0];
+    EXPECT_EQ(THEIFImage::HasSignature(Box), C.Heif) << C.Brands[0];
+  }
+}
 
 TEST(FileFormats, SearchesFromTheNewestEntryIgnoringLetterCase) {
   auto& L = TFileFormatsList::Instance();

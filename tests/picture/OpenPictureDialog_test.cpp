@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "support/DialogDriver.h"
 #include "picture/FileFormats.h"
@@ -144,6 +146,33 @@ TEST_F(OpenPictureDialogTest, PreviewShowsTheSizeOfAPictureAndNoneForOtherFiles)
   EXPECT_EQ(Seen.back().Paint, "(None)");
   EXPECT_FALSE(Seen.back().Button);  // nothing to show in a preview window
   EXPECT_EQ(Dialog->PreviewPicture().Graphic(), nullptr);
+}
+
+TEST_F(OpenPictureDialogTest, DesktopStyleGroupsTheFormatsFitsTheColumnsAndForgetsTheLastSize) {
+  WritePicture(Path("a-picture-with-a-long-name.jpg"), 64, 48);
+  Dialog->SetDesktopStyle(true);
+  QStringList Offered;
+  std::vector<std::pair<int, int>> Columns;  // width, width of the content
+  std::vector<std::string> Labels;
+  WhenDialogOpens(Folder.path(), [&](QFileDialog& D, QListView& View) {
+    Offered = D.nameFilters();
+    D.setViewMode(QFileDialog::Detail);
+    SelectRows(View, {"a-picture-with-a-long-name.jpg"});
+    auto* Tree = D.findChild<QTreeView*>("treeView");
+    QApplication::processEvents();
+    for (int C = 0; C < 3; ++C) Columns.emplace_back(Tree->header()->sectionSize(C), static_cast<QAbstractItemView*>(Tree)->sizeHintForColumn(C));
+    return false;
+  });
+  Dialog->Execute();
+  EXPECT_EQ(Offered, (QStringList{"All pictures (*.wmf *.emf *.ico *.bmp *.jpeg *.jpg)", "Metafiles (*.wmf *.emf)",
+                                  "Icons (*.ico)", "Bitmaps (*.bmp)", "JPEG image (*.jpeg *.jpg)", "All files (*)"}));
+  for (const auto& [Width, Content] : Columns) EXPECT_GE(Width, Content);
+  WhenDialogOpens(Folder.path(), [&](QFileDialog&, QListView&) {
+    Labels.push_back(Dialog->PictureLabel()->Caption());
+    return false;
+  });
+  Dialog->Execute();
+  EXPECT_EQ(Labels, std::vector<std::string>{""});
 }
 
 TEST_F(OpenPictureDialogTest, PreviewWindowFitsThePictureUpToThreeQuartersOfTheMonitor) {

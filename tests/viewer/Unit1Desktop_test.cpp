@@ -91,8 +91,8 @@ TEST_F(Form1DesktopTest, AFileThatCannotBeShownIsReportedAndTheWindowStaysUsable
   EXPECT_NE(Messages[0].find("missing.jpg"), std::string::npos) << Messages[0];
   EXPECT_THROW(Form->OpenFiles({"/nonexistent/a.bmp", "/nonexistent/b.bmp"}), Exception);
   EXPECT_EQ(Shown(), "1073x653");
-  EXPECT_EQ(Form->Caption(), "TKestImage Demo");
-  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
+  EXPECT_EQ(Form->Caption(), "a.bmp (1/2) - TKestImage Demo");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "a.bmp");
   WritePictures({"later.jpg"});
   Form->OpenFiles(Paths({"later.jpg"}));
   EXPECT_EQ(Form->Caption(), "later.jpg (1/1, 10 \u00D7 7) - TKestImage Demo");
@@ -258,7 +258,7 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
   // F1 shows the About box: version, formats, libraries.
   Key(Qt::Key_F1);
   ASSERT_EQ(Messages.size(), 1u);
-  for (const char* Part : {"TKestImage Demo 0.", "JPEG Image File (jpeg, jpg)", "Bitmaps (bmp)", "libjpeg "})
+  for (const char* Part : {"TKestImage Demo 0.", "JPEG Image File (jpeg, jpg, jpe, jfif)", "Bitmaps (bmp, dib)", "libjpeg "})
     EXPECT_NE(Messages[0].find(Part), std::string::npos) << Part << " in " << Messages[0];
   const struct {
     const char* Entry;

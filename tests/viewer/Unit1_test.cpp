@@ -219,10 +219,10 @@ TEST_F(Form1Test, AFirstFileThatFailsIsReportedAndTheNextOneStillShows) {
   const std::string Before = Shown();
   Open({"bad.bmp", "good.jpg"});
   ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_EQ(Messages[0], App->Title() + ": Bitmap image is not valid.");
+  EXPECT_EQ(Messages[0], App->Title() + ": \"bad.bmp\" is not a picture (Bitmap image is not valid.)");
   EXPECT_EQ(Shown(), Before);
-  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "Load Files");
-  EXPECT_EQ(Form->Caption(), "TKestImage Demo");
+  EXPECT_EQ(Form->StatusBar->Panel(1).Text, "bad.bmp");
+  EXPECT_EQ(Form->Caption(), "bad.bmp (1/2) - TKestImage Demo");
   // The index has moved to the failed file: Next and Last would move on.
   EXPECT_EQ(Navigation(), "--NL");
   EXPECT_EQ(Form->FileIndex(), 0);
