@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "picture/Limits.h"
+#include "picture/decoding/FrameAhead.h"
 #include "toolkit/MainThread.h"
 
 namespace {
@@ -118,7 +119,10 @@ void TBackgroundDecode::ReapAbandoned(bool Wait) {
   while (!W.Waiting.empty() && W.Count() < MaxDecodeWorkers && W.Waiting.front()->Launch()) W.Waiting.pop_front();
 }
 
-void FinishAbandonedDecodes() { TBackgroundDecode::ReapAbandoned(true); }
+void FinishAbandonedDecodes() {
+  TBackgroundDecode::ReapAbandoned(true);
+  FinishFrameAheadWorkers();
+}
 
 void TBackgroundDecode::Work(const std::shared_ptr<TShared>& S) {
   std::exception_ptr Failure;

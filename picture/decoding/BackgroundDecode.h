@@ -131,4 +131,5 @@ class TBackgroundDecode {
 
 // Waits for every worker of an abandoned decode and frees what it held; the
 // program calls it before it ends, so that no decode outlives its window.
+// Waits too for the workers that composed frames of animations ahead.
 void FinishAbandonedDecodes();

@@ -1,6 +1,8 @@
 #include "picture/decoding/FrameAhead.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -21,7 +23,25 @@ void Present(const TBitmap& Canvas, TBitmap& Out, TOrientation O, std::int32_t W
     Writer.PutRows(Y, Canvas.ScanLine(Y), Canvas.Stride(), std::min(Band, H - Y));
 }
 
+// Workers still running, stopped or not: the program waits for them before
+// the format libraries they may be inside are finalized.
+struct TRunning {
+  std::mutex Mutex;
+  std::condition_variable Ended;
+  int Count = 0;
+};
+TRunning& Running() {
+  static TRunning R;
+  return R;
+}
+
 }  // namespace
+
+void FinishFrameAheadWorkers() {
+  TRunning& R = Running();
+  std::unique_lock<std::mutex> Lock(R.Mutex);
+  R.Ended.wait(Lock, [&] { return R.Count == 0; });
+}
 
 TFrameAhead::TFrameAhead(std::shared_ptr<const void> File, std::shared_ptr<TFrameSource> Frames, std::int32_t W,
                          std::int32_t H, TOrientation O, int Shown)
@@ -34,7 +54,16 @@ TFrameAhead::TFrameAhead(std::shared_ptr<const void> File, std::shared_ptr<TFram
   FShared->Spare = std::make_unique<TBitmap>();
   // The worker holds the state for as long as it runs, so that stopping it
   // never waits for the frame it is composing.
-  std::thread([S = FShared, Shown] { Work(S, Shown); }).detach();
+  {
+    const std::lock_guard<std::mutex> Lock(Running().Mutex);
+    ++Running().Count;
+  }
+  std::thread([S = FShared, Shown] {
+    Work(S, Shown);
+    TRunning& R = Running();
+    const std::lock_guard<std::mutex> Lock(R.Mutex);
+    if (--R.Count == 0) R.Ended.notify_all();
+  }).detach();
 }
 
 TFrameAhead::~TFrameAhead() {

@@ -22,6 +22,10 @@
 
 class TFrameSource;
 
+// Waits until every frame-ahead worker, stopped ones included, has ended
+// (each ends after the frame it is composing): before the program ends.
+void FinishFrameAheadWorkers();
+
 class TFrameAhead {
  public:
   // Starts composing the frames that follow frame Shown of Frames (which
