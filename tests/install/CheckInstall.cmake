@@ -6,6 +6,11 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${prefix} RES
 if(r)
   message(FATAL_ERROR "install failed")
 endif()
+# The desktop's list of programs by media type is refreshed for the prefix.
+find_program(update_desktop update-desktop-database)
+if(update_desktop AND NOT EXISTS ${prefix}/share/applications/mimeinfo.cache)
+  message(FATAL_ERROR "installing left the prefix's desktop database stale")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRC}/examples/host -B ${BIN}/install-check/host -G ${GENERATOR}
                         -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=RelWithDebInfo RESULT_VARIABLE r)
 if(r)
