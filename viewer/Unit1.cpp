@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QStandardPaths>
 #include <QUrl>
@@ -68,6 +69,8 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
   FZoomOnOpen->OnAreaChanged = [this] { ShowZoomText(); };
   KestImage1->OnDblClick = [this](TObject*) { FullScreen->Execute(); };
 }
+
+TForm1::~TForm1() = default;
 
 void TForm1::RegisterHandlers() {
   auto Notify = [this](const char* Name, void (TForm1::*Handler)(TObject*)) {
@@ -171,6 +174,7 @@ void TForm1::FindComponents() {
   PopupMenu1 = Find<TPopupMenu>(*this, "PopupMenu1");
   OnDropFiles = [this](TObject* Sender, const std::vector<std::string>& Names) { FormDropFiles(Sender, Names); };
   ShowWindowKeysInMenu();
+  BindOpenZoomMenu();
   AddFactPanels(*StatusBar);
   // The link's width follows its caption in the installed font; the status bar
   // ends 7 pixels before it, as it was laid out.
@@ -256,6 +260,21 @@ void TForm1::ShowWindowKeysInMenu() {
         }
     }
   }
+}
+
+void TForm1::BindOpenZoomMenu() {
+  const std::pair<const char*, TOpenZoom> Entries[] = {
+      {"mnOpenFit", ozFitLarge}, {"mnOpenActual", ozActualSize}, {"mnOpenKeep", ozKeep}};
+  std::vector<std::pair<TMenuItem*, TOpenZoom>> Items;
+  for (const auto& Entry : Entries) {
+    TMenuItem* Item = Find<TMenuItem>(*this, Entry.first);
+    Item->OnClick = [this, Zoom = Entry.second](TObject*) { FZoomOnOpen->SetOpenZoom(Zoom); };
+    Items.emplace_back(Item, Entry.second);
+  }
+  // The entry of the setting in force is checked each time the menu opens.
+  PopupMenu1->OnPopup = [this, Items](TObject*) {
+    for (const auto& [Item, Zoom] : Items) Item->SetChecked(FZoomOnOpen->OpenZoom() == Zoom);
+  };
 }
 
 bool TForm1::IsShortCut(std::uint16_t Key, TShiftState Shift) {
@@ -473,6 +492,7 @@ void TForm1::OpenFiles(const std::vector<std::string>& Names) {
     TPictureSet Set = PicturesBeside(Names[0]);
     FFiles = std::move(Set.Files);
     Start = Set.Start;
+    WatchFolder(true);
   } else {
     // A folder stands for its pictures, in the folder's order.
     std::vector<std::string> Files;
@@ -489,6 +509,8 @@ void TForm1::OpenFiles(const std::vector<std::string>& Names) {
       return;
     }
     FFiles = std::move(Files);
+    // Files chosen one by one stay the list they are.
+    WatchFolder(Names.size() == 1);
   }
   // A new selection starts anew, even at the index shown before.
   FFileIndex = -1;
@@ -523,11 +545,8 @@ void TForm1::ShowFile(std::int32_t Index) {
     // The message, the title and the name panel tell which file failed; the
     // picture before stays.
     E.SetMessage(FileErrorText(Name, E));
-    TFileFacts Facts{ExtractFileName(Name), Index, static_cast<std::int32_t>(FFiles.size()), -1, -1, -1};
-    StatusBar->SetPanelText(1, Facts.Name);
-    ShowFacts(*StatusBar, Facts);
-    SetCaption(WindowTitle(Facts));
-    UpdateNavigation();
+    FLoadFailed = true;
+    ShowFileFacts();
     throw;
   } catch (...) {
     FZoomOnOpen->EndOpen();
@@ -535,6 +554,7 @@ void TForm1::ShowFile(std::int32_t Index) {
     throw;
   }
   FZoomOnOpen->EndOpen();
+  FLoadFailed = false;
   // A decode of the picture before was abandoned: its end never comes.
   EndBusy();
   ShowFileFacts();
@@ -554,10 +574,13 @@ void TForm1::ShowFile(std::int32_t Index) {
 
 void TForm1::ShowFileFacts() {
   const std::string& Name = FFiles[static_cast<std::size_t>(FFileIndex)];
-  TFileFacts Facts{ExtractFileName(Name), FFileIndex, static_cast<std::int32_t>(FFiles.size()),
-                   KestImage1->Picture()->Width(), KestImage1->Picture()->Height(), -1};
-  const QFileInfo Info(QString::fromStdString(Name));
-  if (Info.exists()) Facts.Bytes = Info.size();
+  TFileFacts Facts{ExtractFileName(Name), FFileIndex, static_cast<std::int32_t>(FFiles.size()), -1, -1, -1};
+  if (!FLoadFailed) {
+    Facts.Width = KestImage1->Picture()->Width();
+    Facts.Height = KestImage1->Picture()->Height();
+    const QFileInfo Info(QString::fromStdString(Name));
+    if (Info.exists()) Facts.Bytes = Info.size();
+  }
   StatusBar->SetPanelText(1, Facts.Name);
   ShowFacts(*StatusBar, Facts);
   SetCaption(WindowTitle(Facts));
@@ -578,6 +601,30 @@ void TForm1::SkipVanished(std::int32_t Index) {
   else
     ShowFile(Next);
   StatusBar->SetPanelText(1, Format("\"%s\" is gone: skipped", {Gone}));
+}
+
+void TForm1::WatchFolder(bool On) {
+  FWatcher.reset();
+  if (!On || FFiles.empty()) return;
+  // The list holds the pictures of one folder.
+  const QString Folder = QFileInfo(QString::fromStdString(FFiles.front())).absolutePath();
+  FWatcher = std::make_unique<QFileSystemWatcher>(QStringList{Folder});
+  QObject::connect(FWatcher.get(), &QFileSystemWatcher::directoryChanged, FWatcher.get(), [this] { FolderChanged(); });
+}
+
+std::string TForm1::WatchedFolder() const {
+  const QStringList Folders = FWatcher ? FWatcher->directories() : QStringList();
+  return Folders.isEmpty() ? std::string() : Folders.front().toStdString();
+}
+
+void TForm1::FolderChanged() {
+  if (FFileIndex < 0 || FFileIndex >= static_cast<std::int32_t>(FFiles.size())) return;
+  // The folder's pictures with the file shown among them, also when it is
+  // gone: it stays shown, and stepping goes on from its place.
+  TPictureSet Set = PicturesBeside(FFiles[static_cast<std::size_t>(FFileIndex)]);
+  FFiles = std::move(Set.Files);
+  FFileIndex = Set.Start;
+  ShowFileFacts();
 }
 
 void TForm1::FileOpen1Execute(TObject*) {

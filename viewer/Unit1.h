@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include "viewer/ViewerSettings.h"
 #include "viewer/ZoomOnOpen.h"
 
+class QFileSystemWatcher;
+
 // The address the link label opens: the project's home page.
 extern const char* const HomePageUrl;
 
@@ -25,6 +28,7 @@ class TForm1 : public TForm {
  public:
   // Builds the window from its stored layout.
   explicit TForm1(TComponent* AOwner);
+  ~TForm1() override;
 
   // The components of the layout, by their names.
   TLabel* Label1 = nullptr;
@@ -74,7 +78,10 @@ class TForm1 : public TForm {
 
   // Opens files as a new selection: one file brings the pictures of its folder
   // (starting at that file), several files themselves, a folder its pictures. A file that fails to
-  // load passes its exception on, as ShowFile does.
+  // load passes its exception on, as ShowFile does. The folder of a single
+  // file or folder is watched: files added, removed or renamed there change
+  // the list, the file shown keeping its place in it (also when it was itself
+  // removed: it stays shown until the user steps away).
   void OpenFiles(const std::vector<std::string>& Names);
   // The files the navigation steps through.
   const std::vector<std::string>& Files() const { return FFiles; }
@@ -88,6 +95,8 @@ class TForm1 : public TForm {
   // navigation actions are enabled exactly when they would move, either way.
   void ShowFile(std::int32_t Index);
   std::int32_t FileIndex() const { return FFileIndex; }
+  // The folder whose changes the list follows; empty when none is.
+  std::string WatchedFolder() const;
 
   // The window's own keys, beside the actions' shortcuts and the view's keys.
   bool IsShortCut(std::uint16_t Key, TShiftState Shift) override;
@@ -142,6 +151,12 @@ class TForm1 : public TForm {
   // Takes a file that vanished out of the selection and shows the next one in
   // the direction of travel, with a note in the status bar.
   void SkipVanished(std::int32_t Index);
+  // Watches the folder of the files listed, or nothing.
+  void WatchFolder(bool On);
+  // Lists the watched folder again around the file shown.
+  void FolderChanged();
+  // Binds the zoom-on-open entries of the context menu to the setting.
+  void BindOpenZoomMenu();
   // The title and the status bar for the file shown.
   void ShowFileFacts();
   // Gives the context menu's entries the window keys of their commands, and
@@ -158,6 +173,9 @@ class TForm1 : public TForm {
 
   std::int32_t FFileIndex = 0;
   std::vector<std::string> FFiles;
+  // The file at FFileIndex could not be read: the picture shown is the one before.
+  bool FLoadFailed = false;
+  std::unique_ptr<QFileSystemWatcher> FWatcher;
   bool FFullScreen = false;
   // The view's distances to the client edges outside full screen.
   TRect FViewMargins;

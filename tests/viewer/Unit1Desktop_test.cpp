@@ -248,6 +248,7 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
   EXPECT_EQ(Seen->Entries,
             (QStringList{"&Open\tCtrl+O", "&Copy\tCtrl+C", "-", "Best Fit", "Zoom &In\tCtrl++", "Zoom &Out\tCtrl+-",
                          "&100 %\tCtrl+0", "-", "F&ull Screen\tF11", "[x] Smooth", "Lock Zoom", "Resize", "Stretch", "-",
+                         "(off) Zoom on open:", "[x] Fit large pictures", "100 %", "Keep the zoom", "-",
                          "(off) &First\tHome", "(off) &Prior\tPgUp", "&Next\tPgDn", "&Last\tEnd", "-",
                          "&About\tF1", "&Close\tCtrl+W"}));
   EXPECT_EQ(Form->StatusBar->Panel(0).Text, "150%");
@@ -286,6 +287,54 @@ TEST_F(Form1DesktopTest, RightClickOnThePictureOffersTheWindowsCommands) {
     QApplication::sendEvent(ViewClient(), &E);
     EXPECT_TRUE(C.Done()) << C.Entry;
   }
+}
+
+TEST_F(Form1DesktopTest, TheMenuChoosesTheZoomOnOpenAndChecksIt) {
+  const struct {
+    const char* Entry;
+    TOpenZoom Zoom;
+  } Choices[] = {{"Keep the zoom", ozKeep}, {"100 %", ozActualSize}, {"Fit large pictures", ozFitLarge}};
+  QContextMenuEvent E(QContextMenuEvent::Mouse, QPoint(50, 50), ViewClient()->mapToGlobal(QPoint(50, 50)));
+  for (const auto& C : Choices) {
+    auto Seen = WhenMenuOpens(C.Entry);
+    QApplication::sendEvent(ViewClient(), &E);
+    EXPECT_EQ(Form->ZoomOnOpen().OpenZoom(), C.Zoom) << C.Entry;
+    Seen = WhenMenuOpens();
+    QApplication::sendEvent(ViewClient(), &E);
+    EXPECT_EQ(Seen->Entries.filter("[x] "), (QStringList{"[x] Smooth", QString("[x] ") + C.Entry}));
+  }
+}
+
+TEST_F(Form1DesktopTest, TheListFollowsTheFolderKeepingTheFileShownEvenWhenRemoved) {
+  // Lets the watcher report until the list holds the names Want (bounded).
+  const auto ListBecomes = [this](const std::vector<std::string>& Want) {
+    return QTest::qWaitFor([&] { return ShownNames() == Want; }, 10000);
+  };
+  ASSERT_TRUE(QDir(Folder.path()).mkdir("pics"));
+  WritePictures({"pics/a.jpg", "pics/c.jpg", "pics/e.jpg"});
+  Form->OpenFiles(Paths({"pics/c.jpg"}));
+  WritePictures({"pics/b.jpg"});
+  ASSERT_TRUE(ListBecomes({"a.jpg", "b.jpg", "c.jpg", "e.jpg"}));
+  EXPECT_EQ(Form->Caption(), "c.jpg (3/4, 11 \u00D7 7) - TKestImage Demo");
+  ASSERT_TRUE(QFile::rename(Path("pics/a.jpg"), Path("pics/f.jpg")));
+  ASSERT_TRUE(ListBecomes({"b.jpg", "c.jpg", "e.jpg", "f.jpg"}));
+  EXPECT_EQ(Form->Caption(), "c.jpg (2/4, 11 \u00D7 7) - TKestImage Demo");
+  // The file shown stays until the user steps away from it.
+  ASSERT_TRUE(QFile::remove(Path("pics/c.jpg")));
+  ASSERT_TRUE(QFile::remove(Path("pics/b.jpg")));
+  ASSERT_TRUE(ListBecomes({"c.jpg", "e.jpg", "f.jpg"}));
+  EXPECT_EQ(Form->Caption(), "c.jpg (1/3, 11 \u00D7 7) - TKestImage Demo");
+  EXPECT_EQ(Form->StatusBar->Panel(4).Text, "1/3");
+  Form->FileNext->Execute();
+  EXPECT_EQ(Form->Caption(), "e.jpg (2/3, 12 \u00D7 7) - TKestImage Demo");
+  // A folder opened is watched as well; files opened one by one are not.
+  Form->OpenFiles(Paths({"pics"}));
+  WritePictures({"pics/d.jpg"});
+  ASSERT_TRUE(ListBecomes({"d.jpg", "e.jpg", "f.jpg"}));
+  EXPECT_EQ(Form->Caption(), "e.jpg (2/3, 12 \u00D7 7) - TKestImage Demo");
+  Form->OpenFiles(Paths({"pics/d.jpg", "pics/f.jpg"}));
+  EXPECT_EQ(Form->WatchedFolder(), "");
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
 }
 
 TEST_F(Form1DesktopTest, TheDialogStartsInTheShownPicturesFolderAndACancelKeepsNavigation) {
